@@ -40,6 +40,7 @@ class LineReader {
  private:
   explicit LineReader(int fd, std::size_t file_size);
   Result<bool> fill();
+  static Result<bool> finish_line(std::string_view& line);
 
   int fd_ = -1;
   std::size_t file_size_ = 0;
