@@ -1,0 +1,130 @@
+// The DIMACS .min reader: one pass over the lines, values appended to flat
+// columns, node ids placed through NodeIndex; parallel indices and arc_indices
+// are computed once at the end (arc_order.h).
+#include "utils/min_reader.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "file_io.h"
+#include "utils/arc_order.h"
+#include "utils/node_index.h"
+#include "utils/tokens.h"
+
+namespace korvane {
+namespace {
+
+// The shortest arc line ("a 1 2 0 0 0" and its line feed) bounds how many arcs a
+// file can hold, whatever its problem line declares.
+constexpr std::size_t kMinArcLineBytes = 12;
+
+class MinReader {
+ public:
+  explicit MinReader(std::size_t file_size) : file_size_(file_size) {}
+
+  Result<void> line(std::string_view text) {
+    const std::string_view trimmed = trim_white_space(text);
+    if (trimmed.empty() || trimmed.front() == 'c') return {};
+    split_fields(trimmed, fields_);
+    if (fields_[0].size() != 1) return {};
+    switch (fields_[0][0]) {
+      case 'p':
+        return problem_line();
+      case 'n':
+        return node_line();
+      case 'a':
+        return arc_line();
+      default:
+        return {};
+    }
+  }
+
+  NetworkInstance finish() && {
+    ArcOrder order = order_arcs(tail_slot_, head_slot_, inst_.nodes);
+    inst_.parallel_index = std::move(order.parallel_index);
+    inst_.pair_order = std::move(order.pair_order);
+    inst_.num_parallel_arc_pairs = order.num_parallel_pairs;
+    inst_.supplies.sort_last_wins();
+    return std::move(inst_);
+  }
+
+ private:
+  // Field `i` parsed as a signed integer; a missing field is an internal error
+  // stated as an index past the end of the field list.
+  Result<void> field(std::size_t i, int64_t& out) const {
+    if (i >= fields_.size()) return internal(index_out_of_range_message(i, fields_.size()));
+    const IntStatus status = parse_i64_to(fields_[i], out);
+    if (status != IntStatus::kOk) return reported(std::string(int_status_message(status)));
+    return {};
+  }
+
+  Result<void> problem_line() {
+    // Field 1 (the problem name) is never read, so a short line misses field 2 first.
+    KORVANE_TRY(field(2, inst_.num_nodes));
+    int64_t arcs = 0;
+    KORVANE_TRY(field(3, arcs));
+    inst_.num_arcs = arcs;
+    // The declaration is only a sizing hint: never more than the file can hold.
+    const std::size_t cap = file_size_ / kMinArcLineBytes + 1;
+    const std::size_t more = arcs <= 0 ? 0 : std::min(static_cast<std::size_t>(arcs), cap);
+    reserve(inst_.tails.size() + more);
+    return {};
+  }
+
+  Result<void> node_line() {
+    int64_t id = 0, supply = 0;
+    KORVANE_TRY(field(1, id));
+    KORVANE_TRY(field(2, supply));
+    inst_.supplies.entries.emplace_back(id, supply);
+    nodes_.place(id, inst_.nodes);
+    return {};
+  }
+
+  Result<void> arc_line() {
+    int64_t v[5];
+    for (std::size_t i = 0; i < 5; ++i) KORVANE_TRY(field(i + 1, v[i]));
+    inst_.tails.push_back(v[0]);
+    inst_.heads.push_back(v[1]);
+    inst_.lows.push_back(v[2]);
+    inst_.ups.push_back(v[3]);
+    inst_.costs.push_back(v[4]);
+    tail_slot_.push_back(nodes_.place(v[0], inst_.nodes));
+    head_slot_.push_back(nodes_.place(v[1], inst_.nodes));
+    return {};
+  }
+
+  void reserve(std::size_t n) {
+    for (auto* column : {&inst_.tails, &inst_.heads, &inst_.lows, &inst_.ups, &inst_.costs}) {
+      column->reserve(n);
+    }
+    tail_slot_.reserve(n);
+    head_slot_.reserve(n);
+  }
+
+  std::size_t file_size_;
+  NetworkInstance inst_;
+  NodeIndex nodes_;
+  std::vector<uint64_t> tail_slot_;
+  std::vector<uint64_t> head_slot_;
+  std::vector<std::string_view> fields_;
+};
+
+}  // namespace
+
+Result<NetworkInstance> parse_min(std::string_view path) {
+  auto opened = LineReader::open(path);
+  if (!opened.ok()) return opened.take_error();
+  LineReader& lines = opened.value();
+  MinReader reader(lines.file_size());
+  std::string_view text;
+  for (;;) {
+    auto more = lines.next(text);
+    if (!more.ok()) return more.take_error();
+    if (!more.value()) break;
+    KORVANE_TRY(reader.line(text));
+  }
+  return std::move(reader).finish();
+}
+
+}  // namespace korvane
