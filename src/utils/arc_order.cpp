@@ -1,68 +1,78 @@
-// Counting sort by tail rank, then small per-tail sorts.
+// Pair keys and an LSD radix sort with 11-bit digits.
 #include "utils/arc_order.h"
 
 #include <algorithm>
-#include <numeric>
+#include <array>
+#include <bit>
+#include <utility>
 
 namespace korvane {
+namespace {
 
-ArcOrder order_arcs(std::span<const uint64_t> tail_slot, std::span<const uint64_t> head_slot,
+struct Item {
+  uint64_t key;  // tail key in the high half, head key in the low half
+  uint64_t position;
+};
+
+// Stable sort of items by key, looking only at the low `bits` bits.
+void radix_sort(std::vector<Item>& items, int bits) {
+  constexpr int kDigit = 11;
+  constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
+  std::vector<Item> other(items.size());
+  for (int shift = 0; shift < bits; shift += kDigit) {
+    std::array<std::size_t, kBuckets> start{};
+    for (const Item& it : items) ++start[(it.key >> shift) & (kBuckets - 1)];
+    if (*std::max_element(start.begin(), start.end()) == items.size()) continue;  // one digit value
+    std::size_t sum = 0;
+    for (std::size_t& s : start) sum += std::exchange(s, sum);
+    for (const Item& it : items) other[start[(it.key >> shift) & (kBuckets - 1)]++] = it;
+    items.swap(other);
+  }
+}
+
+}  // namespace
+
+ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
                     std::span<const int64_t> node_ids) {
-  const std::size_t n = node_ids.size();
-  const std::size_t e = tail_slot.size();
+  const std::size_t e = tails.size();
   ArcOrder out;
   out.parallel_index.assign(e, 0);
   out.pair_order.resize(e);
   if (e == 0) return out;
 
-  // rank[slot] = position of the node's id in ascending id order.
-  std::vector<uint64_t> rank(n);
-  {
-    std::vector<uint64_t> by_id(n);
-    std::iota(by_id.begin(), by_id.end(), uint64_t{0});
-    std::sort(by_id.begin(), by_id.end(),
-              [&](uint64_t a, uint64_t b) { return node_ids[a] < node_ids[b]; });
-    for (std::size_t r = 0; r < n; ++r) rank[by_id[r]] = r;
+  // Order-preserving node keys below 2^32: the offset from the smallest id when
+  // the ids are dense enough, otherwise the rank among the sorted ids.
+  const auto [lo, hi] = std::minmax_element(node_ids.begin(), node_ids.end());
+  const uint64_t min_id = static_cast<uint64_t>(*lo);
+  const uint64_t span = static_cast<uint64_t>(*hi) - min_id;  // exact in modular arithmetic
+  const bool dense = span < (uint64_t{1} << 32) && span / 16 <= node_ids.size() + e;
+  std::vector<int64_t> sorted_ids;
+  if (!dense) {
+    sorted_ids.assign(node_ids.begin(), node_ids.end());
+    std::sort(sorted_ids.begin(), sorted_ids.end());
+    sorted_ids.erase(std::unique(sorted_ids.begin(), sorted_ids.end()), sorted_ids.end());
   }
-
-  // Stable counting sort of positions by tail rank.
-  std::vector<uint64_t> start(n + 1, 0);
-  for (std::size_t a = 0; a < e; ++a) ++start[rank[tail_slot[a]] + 1];
-  std::partial_sum(start.begin(), start.end(), start.begin());
-  {
-    std::vector<uint64_t> cursor(start.begin(), start.end() - 1);
-    for (std::size_t a = 0; a < e; ++a) out.pair_order[cursor[rank[tail_slot[a]]]++] = a;
-  }
-
-  // Within one tail: by head rank, then position (already ascending, so a
-  // stable sort by head rank alone keeps it).
-  struct Item {
-    uint64_t head_rank;
-    uint64_t position;
+  auto key = [&](int64_t id) -> uint64_t {
+    if (dense) return static_cast<uint64_t>(id) - min_id;
+    return static_cast<uint64_t>(std::lower_bound(sorted_ids.begin(), sorted_ids.end(), id) -
+                                 sorted_ids.begin());
   };
-  std::vector<Item> scratch;
-  for (std::size_t t = 0; t < n; ++t) {
-    const std::size_t lo = start[t], hi = start[t + 1];
-    if (hi - lo < 2) continue;
-    scratch.clear();
-    for (std::size_t i = lo; i < hi; ++i) {
-      scratch.push_back(Item{rank[head_slot[out.pair_order[i]]], out.pair_order[i]});
-    }
-    std::stable_sort(scratch.begin(), scratch.end(),
-                     [](const Item& x, const Item& y) { return x.head_rank < y.head_rank; });
-    for (std::size_t i = lo; i < hi; ++i) out.pair_order[i] = scratch[i - lo].position;
-  }
+  const uint64_t max_key = dense ? span : sorted_ids.size() - 1;
+  const int key_bits = std::max(1, static_cast<int>(std::bit_width(max_key)));
 
-  // Runs of equal pairs: the k-th arc of a run has parallel index k.
+  std::vector<Item> items(e);
+  for (std::size_t a = 0; a < e; ++a) {
+    items[a] = Item{(key(tails[a]) << key_bits) | key(heads[a]), a};
+  }
+  radix_sort(items, 2 * key_bits);
+
+  // Runs of equal keys are the pairs; the k-th arc of a run has parallel index k.
   std::size_t run = 0;
   for (std::size_t i = 0; i < e; ++i) {
-    const uint64_t a = out.pair_order[i];
-    if (i > 0) {
-      const uint64_t b = out.pair_order[i - 1];
-      run = (tail_slot[a] == tail_slot[b] && head_slot[a] == head_slot[b]) ? run + 1 : 0;
-    }
+    run = (i > 0 && items[i].key == items[i - 1].key) ? run + 1 : 0;
     if (run == 1) ++out.num_parallel_pairs;
-    out.parallel_index[a] = static_cast<int64_t>(run);
+    out.pair_order[i] = items[i].position;
+    out.parallel_index[items[i].position] = static_cast<int64_t>(run);
   }
   return out;
 }

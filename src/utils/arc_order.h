@@ -1,7 +1,7 @@
 // Parallel indices and the arc_indices arrangement, computed once after all
-// arcs are read: a counting sort of the arcs by the rank of their tail id, then
-// a sort of each tail's arcs by (head rank, position). Equal to what an ordered
-// map from (tail, head) to counters and position lists would give.
+// arcs are read: every arc gets an order-preserving key for its (tail, head)
+// pair, and one stable radix sort of (key, position) yields both. The result is
+// what an ordered map from pairs to counters and position lists would give.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +16,8 @@ struct ArcOrder {
   uint64_t num_parallel_pairs = 0;      // pairs carrying two or more arcs
 };
 
-// `tail_slot[a]`/`head_slot[a]` index into `node_ids` (ids in order of first
-// appearance, each once).
-ArcOrder order_arcs(std::span<const uint64_t> tail_slot, std::span<const uint64_t> head_slot,
+// `node_ids` holds every id of `tails` and `heads` (other ids may be present).
+ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
                     std::span<const int64_t> node_ids);
 
 }  // namespace korvane

@@ -41,7 +41,7 @@ class MinReader {
   }
 
   NetworkInstance finish() && {
-    ArcOrder order = order_arcs(tail_slot_, head_slot_, inst_.nodes);
+    ArcOrder order = order_arcs(inst_.tails, inst_.heads, inst_.nodes);
     inst_.parallel_index = std::move(order.parallel_index);
     inst_.pair_order = std::move(order.pair_order);
     inst_.num_parallel_arc_pairs = order.num_parallel_pairs;
@@ -62,6 +62,12 @@ class MinReader {
   Result<void> problem_line() {
     // Field 1 (the problem name) is never read, so a short line misses field 2 first.
     KORVANE_TRY(field(2, inst_.num_nodes));
+    // Node ids are usually 1..num_nodes; let them index the direct table at once.
+    // The hint is capped by the file size, so a wild declaration costs nothing.
+    if (inst_.num_nodes > 0) {
+      nodes_.reserve_dense(
+          std::min(static_cast<uint64_t>(inst_.num_nodes), uint64_t{8} * file_size_) + 1);
+    }
     int64_t arcs = 0;
     KORVANE_TRY(field(3, arcs));
     inst_.num_arcs = arcs;
@@ -89,8 +95,8 @@ class MinReader {
     inst_.lows.push_back(v[2]);
     inst_.ups.push_back(v[3]);
     inst_.costs.push_back(v[4]);
-    tail_slot_.push_back(nodes_.place(v[0], inst_.nodes));
-    head_slot_.push_back(nodes_.place(v[1], inst_.nodes));
+    nodes_.place(v[0], inst_.nodes);
+    nodes_.place(v[1], inst_.nodes);
     return {};
   }
 
@@ -98,15 +104,11 @@ class MinReader {
     for (auto* column : {&inst_.tails, &inst_.heads, &inst_.lows, &inst_.ups, &inst_.costs}) {
       column->reserve(n);
     }
-    tail_slot_.reserve(n);
-    head_slot_.reserve(n);
   }
 
   std::size_t file_size_;
   NetworkInstance inst_;
   NodeIndex nodes_;
-  std::vector<uint64_t> tail_slot_;
-  std::vector<uint64_t> head_slot_;
   std::vector<std::string_view> fields_;
 };
 

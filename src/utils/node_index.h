@@ -1,7 +1,8 @@
-// NodeIndex: maps node ids to their 0-based order of first appearance.
-// Ids in a dense non-negative range (the common case in generated networks)
-// go through a direct table; other ids through an open-addressing hash map with
-// a mixing hash. Both give the same answers; only the speed differs.
+// NodeIndex: the set of node ids already placed, for building `nodes` lists in
+// order of first appearance. Ids in a dense non-negative range (the common case
+// in generated networks) live in a bitmap that stays cache-resident; other ids
+// in an open-addressing hash set with a mixing hash. Both give the same answers;
+// only the speed differs.
 #pragma once
 
 #include <cstdint>
@@ -11,35 +12,39 @@ namespace korvane {
 
 class NodeIndex {
  public:
-  // The slot of `id`, appending it to `nodes` (and giving it the next slot) when new.
-  uint64_t place(int64_t id, std::vector<int64_t>& nodes) {
-    if (id >= 0 && static_cast<uint64_t>(id) < direct_.size()) {
-      uint64_t& entry = direct_[static_cast<uint64_t>(id)];
-      if (entry == 0) {
+  // Appends `id` to `nodes` unless it was placed before.
+  void place(int64_t id, std::vector<int64_t>& nodes) {
+    if (id >= 0 && static_cast<uint64_t>(id) < bitmap_bits_) {
+      const auto u = static_cast<uint64_t>(id);
+      uint64_t& word = bitmap_[u >> 6];
+      const uint64_t bit = uint64_t{1} << (u & 63);
+      if ((word & bit) == 0) {
+        word |= bit;
         nodes.push_back(id);
-        entry = nodes.size();
       }
-      return entry - 1;
+      return;
     }
-    return place_slow(id, nodes);
+    place_slow(id, nodes);
   }
 
- private:
-  static constexpr uint64_t kEmpty = UINT64_MAX;
-  struct HashEntry {
-    int64_t id;
-    uint64_t slot;
-  };
+  // Lets the bitmap cover ids [0, size) from the start (a hint such as the
+  // declared node count, capped by the caller).
+  void reserve_dense(uint64_t size);
 
-  uint64_t place_slow(int64_t id, std::vector<int64_t>& nodes);
-  bool try_grow_direct(uint64_t id, std::size_t num_nodes);
-  uint64_t* hash_find(int64_t id);
-  void hash_insert(int64_t id, uint64_t slot);
+ private:
+  static constexpr int64_t kEmpty = INT64_MIN;  // INT64_MIN itself is kept in a flag
+
+  void place_slow(int64_t id, std::vector<int64_t>& nodes);
+  bool try_grow_bitmap(uint64_t id, std::size_t num_nodes);
+  void grow_bitmap(uint64_t bits);
+  bool hash_insert(int64_t id);  // true when newly inserted
   void hash_rehash(std::size_t capacity);
 
-  std::vector<uint64_t> direct_;  // id -> slot + 1, 0 when absent
-  std::vector<HashEntry> table_;  // slot == kEmpty marks a free entry
+  std::vector<uint64_t> bitmap_;
+  uint64_t bitmap_bits_ = 0;
+  std::vector<int64_t> table_;  // kEmpty marks a free entry
   std::size_t hash_size_ = 0;
+  bool has_min_ = false;  // whether INT64_MIN was placed
 };
 
 }  // namespace korvane

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Shared set-up for the demo and the test commands: a Python 3.13 virtual
+# environment in .venv with the build and test dependencies, and GoogleTest.
+# Sourced by demo.sh and test.sh; sets PY to the environment's interpreter.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VENV="$ROOT/.venv"
+REQUIREMENTS=(scikit-build-core cmake ninja pytest hypothesis numpy)
+
+find_python() {
+  if command -v python3.13 >/dev/null 2>&1 && python3.13 -c 'import sys' >/dev/null 2>&1; then
+    command -v python3.13
+    return
+  fi
+  if command -v pyenv >/dev/null 2>&1; then
+    local candidate
+    for candidate in $(ls -d "$(pyenv root)"/versions/3.13*/bin/python3.13 2>/dev/null | sort -V -r); do
+      if "$candidate" -c 'import sys' >/dev/null 2>&1; then
+        echo "$candidate"
+        return
+      fi
+    done
+  fi
+  echo "error: no working Python 3.13 found (tried python3.13 on PATH and pyenv's 3.13 versions);" >&2
+  echo "       install CPython 3.13 and run this command again." >&2
+  exit 1
+}
+
+ensure_venv() {
+  if [ -x "$VENV/bin/python" ] && "$VENV/bin/python" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' 2>/dev/null; then
+    :
+  else
+    local base
+    base="$(find_python)"
+    echo "== creating $VENV with $base"
+    rm -rf "$VENV"
+    "$base" -m venv "$VENV"
+  fi
+  PY="$VENV/bin/python"
+  local stamp="$VENV/.korvane-requirements"
+  if [ "$(cat "$stamp" 2>/dev/null)" != "${REQUIREMENTS[*]}" ]; then
+    echo "== installing build and test dependencies into $VENV"
+    "$PY" -m pip install --quiet --upgrade pip
+    "$PY" -m pip install --quiet "${REQUIREMENTS[@]}"
+    echo "${REQUIREMENTS[*]}" > "$stamp"
+  fi
+  export PATH="$VENV/bin:$PATH"
+}
+
+ensure_gtest() {
+  if [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ]; then
+    return
+  fi
+  if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+    echo "== installing GoogleTest (Debian package libgtest-dev)"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null 2>&1 ||
+      { apt-get update -qq >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null; }
+    return
+  fi
+  echo "error: GoogleTest is missing. Install the Debian package libgtest-dev" >&2
+  echo "       (sudo apt-get install libgtest-dev) and run this command again." >&2
+  exit 1
+}
