@@ -196,19 +196,10 @@ Result<uint64_t> ChaChaSource<Rounds>::uniform_index(uint64_t n) {
   if (n == 0) {
     return internal("cannot sample empty range");
   }
-  // Widening multiply: hi is the sample, lo the fraction it was rounded down from.
-  // When lo is close enough to the top that a second word could carry into hi, one
-  // more word decides the carry (no rejection loop, so the word count is bounded).
   if (n > 0xFFFFFFFFULL) {
-    auto [hi, lo] = wide_multiply(next_u64(), n);
-    if (lo > 0 - n) {  // lo > 2^64 - n
-      const uint64_t hi2 = wide_multiply(next_u64(), n).first;
-      if (lo + hi2 < lo) {  // the sum overflows 64 bits
-        ++hi;
-      }
-    }
-    return hi;
+    return index_below_64(n);
   }
+  // The 32-bit form of index_below_64, one word per draw.
   const auto n32 = static_cast<uint32_t>(n);
   const uint64_t product = uint64_t{next_u32()} * n32;
   uint64_t hi = product >> 32;
@@ -232,14 +223,22 @@ Result<int64_t> ChaChaSource<Rounds>::uniform_int_inclusive(int64_t lo, int64_t 
     return static_cast<int64_t>(next_u64());
   }
   // Always the 64-bit path, even for ranges that fit in 32 bits.
-  auto [offset, fraction] = wide_multiply(next_u64(), range);
-  if (fraction > 0 - range) {
-    const uint64_t offset2 = wide_multiply(next_u64(), range).first;
-    if (fraction + offset2 < fraction) {
-      ++offset;
+  return wrapping_add(lo, static_cast<int64_t>(index_below_64(range)));
+}
+
+template <int Rounds>
+uint64_t ChaChaSource<Rounds>::index_below_64(uint64_t n) {
+  // Widening multiply: hi is the sample, lo the fraction it was rounded down from.
+  // When lo is close enough to the top that a second word could carry into hi, one
+  // more word decides the carry (no rejection loop, so the word count is bounded).
+  auto [hi, lo] = wide_multiply(next_u64(), n);
+  if (lo > 0 - n) {  // lo > 2^64 - n
+    const uint64_t hi2 = wide_multiply(next_u64(), n).first;
+    if (lo + hi2 < lo) {  // the sum overflows 64 bits
+      ++hi;
     }
   }
-  return wrapping_add(lo, static_cast<int64_t>(offset));
+  return hi;
 }
 
 template <int Rounds>
