@@ -321,8 +321,8 @@ Result<double> ChaChaSource<Rounds>::sample_beta(double alpha, double beta) {
     const double scale = 1.0 / b;
     const double delta = 1.0 + a - b;
     // 1/24, 1/72 and 7/9 rounded to doubles.
-    const double k1 =
-        delta * (b * 0.041666666666666664 + 0.013888888888888888) / (a * scale - 0.7777777777777778);
+    const double k1 = delta * (b * 0.041666666666666664 + 0.013888888888888888) /
+                      (a * scale - 0.7777777777777778);
     const double k2 = b * (0.25 / delta + 0.5) + 0.25;
     // Each attempt draws u1 then u2.
     for (;;) {
@@ -512,8 +512,7 @@ uint64_t ChaChaSource<Rounds>::binomial_btpe(uint64_t n, double p, double q) {
     }
 
     // Squeeze on ln f(y)/f(m) around the normal approximation.
-    const double rho =
-        (k_real / npq) * ((k_real * (k_real / 3.0 + 0.625) + 1.0 / 6.0) / npq + 0.5);
+    const double rho = (k_real / npq) * ((k_real * (k_real / 3.0 + 0.625) + 1.0 / 6.0) / npq + 0.5);
     const double t = -0.5 * k_real * k_real / npq;
     const double alpha = std::log(v);
     if (alpha < t - rho) {
@@ -533,8 +532,7 @@ uint64_t ChaChaSource<Rounds>::binomial_btpe(uint64_t n, double p, double q) {
     const double y_minus_m = static_cast<double>(wrapping_sub(y, m));
     const double bound = x_m * std::log(f1 / x1) + (n_minus_m + 0.5) * std::log(z / w) +
                          y_minus_m * std::log(w * p / (x1 * q)) + stirling_correction(f1) +
-                         stirling_correction(z) - stirling_correction(x1) -
-                         stirling_correction(w);
+                         stirling_correction(z) - stirling_correction(x1) - stirling_correction(w);
     if (alpha > bound) {
       continue;
     }

@@ -35,7 +35,7 @@ constexpr double kLg5 = 1.818357216161805012e-01;  // 0x3FC74664 96CB03DE
 constexpr double kLg6 = 1.531383769920937332e-01;  // 0x3FC39A09 D078C69F
 constexpr double kLg7 = 1.479819860511658591e-01;  // 0x3FC2F112 DF3E5244
 
-constexpr double kInvLn2 = 1.44269504088896338700e+00;          // 0x3FF71547 652B82FE
+constexpr double kInvLn2 = 1.44269504088896338700e+00;               // 0x3FF71547 652B82FE
 constexpr double kOverflowThreshold = 7.09782712893383973096e+02;    // 0x40862E42 FEFA39EF
 constexpr double kUnderflowThreshold = -7.45133219101941108420e+02;  // 0xC0874910 D52D3051
 constexpr double kTwoM1000 = 9.33263618503218878990e-302;            // 2^-1000
@@ -136,7 +136,7 @@ double fdlibm_exp(double x) {
   double hi = 0.0;
   double lo = 0.0;
   int32_t k = 0;
-  if (abs_high > 0x3FD62E42) {  // |x| > 0.5 ln2
+  if (abs_high > 0x3FD62E42) {    // |x| > 0.5 ln2
     if (abs_high < 0x3FF0A2B2) {  // and |x| < 1.5 ln2: k is +-1
       hi = sign == 0 ? x - kLn2Hi : x + kLn2Hi;
       lo = sign == 0 ? kLn2Lo : -kLn2Lo;

@@ -19,7 +19,7 @@ TEST(SaturatingCast, SignedTruncatesAndSaturates) {
   EXPECT_EQ(saturating_cast<int64_t>(-2.9), -2);
   EXPECT_EQ(saturating_cast<int64_t>(kInf), Limits::max());
   EXPECT_EQ(saturating_cast<int64_t>(-kInf), Limits::min());
-  EXPECT_EQ(saturating_cast<int64_t>(9223372036854775808.0), Limits::max());  // 2^63
+  EXPECT_EQ(saturating_cast<int64_t>(9223372036854775808.0), Limits::max());        // 2^63
   EXPECT_EQ(saturating_cast<int64_t>(9223372036854774784.0), 9223372036854774784);  // 2^63 - 1024
   EXPECT_EQ(saturating_cast<int64_t>(-9223372036854775808.0), Limits::min());
   EXPECT_EQ(saturating_cast<int64_t>(-1e300), Limits::min());

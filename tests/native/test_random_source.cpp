@@ -60,8 +60,7 @@ TEST(KnownAnswer, SeedExpansion) {
   const RandomSource source = RandomSource::from_seed(0);
   EXPECT_EQ(source.key()[0], 0xF973F2ECu);
   EXPECT_EQ(source.key()[1], 0x45CDB581u);
-  EXPECT_EQ(uint64_t{source.key()[0]} | (uint64_t{source.key()[1]} << 32),
-            5029875928683246316u);
+  EXPECT_EQ(uint64_t{source.key()[0]} | (uint64_t{source.key()[1]} << 32), 5029875928683246316u);
 }
 
 TEST(KnownAnswer, TwelveRoundBlocks) {
@@ -107,7 +106,8 @@ TEST(KnownAnswer, TwentyRoundBlockSharesTheCode) {
   std::array<uint32_t, 16> expected{};
   for (size_t w = 0; w < expected.size(); ++w) {
     for (size_t b = 0; b < 4; ++b) {
-      const auto byte = static_cast<uint32_t>(std::stoul(bytes.substr(8 * w + 2 * b, 2), nullptr, 16));
+      const auto byte =
+          static_cast<uint32_t>(std::stoul(bytes.substr(8 * w + 2 * b, 2), nullptr, 16));
       expected[w] |= byte << (8 * b);
     }
   }
@@ -278,7 +278,8 @@ TEST(UniformIndex, IntInclusiveAlwaysDrawsSixtyFourBits) {
   RandomSource source = RandomSource::from_seed(42);
   RandomSource twin = RandomSource::from_seed(42);
   // For a power-of-two range x*4 mod 2^64 never exceeds 2^64 - 4: no extra word.
-  EXPECT_EQ(source.uniform_int_inclusive(0, 3).value(), static_cast<int64_t>(twin.next_u64() >> 62));
+  EXPECT_EQ(source.uniform_int_inclusive(0, 3).value(),
+            static_cast<int64_t>(twin.next_u64() >> 62));
   EXPECT_EQ(source.index(), 2);
   EXPECT_EQ(source.uniform_int_inclusive(-9, -9).value(), -9);
   EXPECT_EQ(source.index(), 4);
