@@ -54,6 +54,12 @@ class ChaChaSource {
 
  private:
   void refill();
+  // Uniform in [0, n) for n >= 1 from 64-bit words: two words, four with the extra draw.
+  uint64_t index_below_64(uint64_t n);
+  // Binomial draws by inversion (mean below 10) and by BTPE, for p <= 0.5 and q = 1 - p;
+  // the caller mirrors the result when it flipped p.
+  uint64_t binomial_inversion(double n_real, double p, double q);
+  uint64_t binomial_btpe(uint64_t n, double p, double q);
 
   std::array<uint32_t, 8> key_{};
   uint64_t counter_ = 0;
