@@ -54,6 +54,9 @@ class ChaChaSource {
 
  private:
   void refill();
+  // The two small-mean Binomial methods and BTPE; p <= 0.5 and q = 1 - p.
+  uint64_t binomial_inversion(double n_real, double p, double q);
+  uint64_t binomial_btpe(uint64_t n, double p, double q);
 
   std::array<uint32_t, 8> key_{};
   uint64_t counter_ = 0;
