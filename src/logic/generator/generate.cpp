@@ -10,19 +10,14 @@
 
 #include "logic/generator/partition.h"
 #include "random/random_source.h"
+#include "utils/numeric.h"
 #include "utils/table_size.h"
 
 namespace korvane {
 namespace {
 
 // ceil(v) as int64, saturating at both ends; NaN gives 0.
-int64_t ceil_saturated(double v) {
-  if (std::isnan(v)) return 0;
-  const double up = std::ceil(v);
-  if (up >= 9223372036854775808.0) return INT64_MAX;
-  if (up <= -9223372036854775808.0) return INT64_MIN;
-  return static_cast<int64_t>(up);
-}
+int64_t ceil_saturated(double v) { return saturating_cast<int64_t>(std::ceil(v)); }
 
 Result<Partition> partition_supplies(const Supplies& supplies, const GenerationParams& params) {
   switch (params.method) {
@@ -112,12 +107,6 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
   return {};
 }
 
-// floor(v) as an unsigned count, for a v known to be finite and >= 0.
-uint64_t floor_count(double v) {
-  if (v >= 18446744073709551616.0) return UINT64_MAX;
-  return static_cast<uint64_t>(v);
-}
-
 // Zeroes entry k of n arcs per commodity, evenly strided from arc k mod E, then
 // gives every arc left all-zero its own upper capacity back in commodity a mod K.
 // Runs only for p in (0, 1) or NaN (which zeroes nothing). Without arcs or
@@ -127,8 +116,9 @@ void zero_capacities(std::vector<int64_t>& capacities, std::span<const int64_t> 
   if (p <= 0.0 || p >= 1.0) return;
   const uint64_t num_edges = ups.size();
   if (num_edges == 0 || num_commodities == 0) return;
-  const uint64_t n =
-      p > 0.0 ? std::max<uint64_t>(floor_count(p * static_cast<double>(num_edges)), 1) : 0;
+  // A NaN p selects no arc.
+  const double share = std::floor(p * static_cast<double>(num_edges));
+  const uint64_t n = p > 0.0 ? std::max<uint64_t>(saturating_cast<uint64_t>(share), 1) : 0;
   if (n > 0) {
     const uint64_t stride = num_edges / n + (num_edges % n != 0 ? 1 : 0);
     // j * stride < n * stride < E + n <= 2E: no overflow before the remainder.
