@@ -40,7 +40,8 @@ inline void expect_balanced_split(const Partition& partition, const Supplies& su
       sum += shares[k];
       totals[k] += shares[k];
       const int64_t sign = (*amount > 0) - (*amount < 0);
-      EXPECT_NE(((shares[k] > 0) - (shares[k] < 0)) * sign, -1) << "node " << node << " commodity " << k;
+      EXPECT_NE(((shares[k] > 0) - (shares[k] < 0)) * sign, -1)
+          << "node " << node << " commodity " << k;
       if (sign == 0) {
         EXPECT_EQ(shares[k], 0) << "node " << node << " commodity " << k;
       }

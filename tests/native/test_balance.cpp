@@ -1,9 +1,8 @@
 // Commodity balancing: the worked example, when it draws and when it does not,
 // its end states, and the inputs it refuses instead of wrapping or looping.
-#include "logic/generator/balance.h"
-
 #include <gtest/gtest.h>
 
+#include "logic/generator/balance.h"
 #include "partition_builders.h"
 
 namespace korvane {
@@ -65,8 +64,7 @@ TEST(Balance, TransitNodesAreCountedButNeverChanged) {
   Partition partition = partition_of({{1, {3, 0}}, {2, {0, 0}}, {3, {0, -3}}});
   RandomSource generator = RandomSource::from_seed(11);
   ASSERT_TRUE(balance_commodities(partition, supplies, 2, &generator).ok());
-  EXPECT_EQ(partition.entries,
-            partition_of({{1, {1, 2}}, {2, {0, 0}}, {3, {-1, -2}}}).entries);
+  EXPECT_EQ(partition.entries, partition_of({{1, {1, 2}}, {2, {0, 0}}, {3, {-1, -2}}}).entries);
   RandomSource expected = RandomSource::from_seed(11);
   expected.next_u32();
   expected.next_u32();
@@ -99,8 +97,7 @@ TEST(Balance, GeneratorStatesGiveDifferentBalancedResults) {
     node1_results.push_back(partition.entries.at(0).second);
   }
   std::sort(node1_results.begin(), node1_results.end());
-  node1_results.erase(std::unique(node1_results.begin(), node1_results.end()),
-                      node1_results.end());
+  node1_results.erase(std::unique(node1_results.begin(), node1_results.end()), node1_results.end());
   EXPECT_GT(node1_results.size(), 1u);
 }
 
@@ -114,8 +111,8 @@ TEST(Balance, OverflowingCommodityTotalIsRefused) {
   EXPECT_EQ(result.error().kind, ErrorKind::kInternal);
   EXPECT_EQ(result.error().message, "total of commodity 0 overflows a signed 64-bit integer");
   // The same network split evenly balances: only totals that leave int64 fail.
-  Partition even = partition_of({{1, {kTwo62, 0}}, {2, {0, kTwo62}}, {3, {-kTwo62, 0}},
-                                 {4, {0, -kTwo62}}});
+  Partition even =
+      partition_of({{1, {kTwo62, 0}}, {2, {0, kTwo62}}, {3, {-kTwo62, 0}}, {4, {0, -kTwo62}}});
   ASSERT_TRUE(balance_commodities(even, supplies, 2, nullptr).ok());
 }
 

@@ -1,7 +1,5 @@
 // Multi-commodity generation: draw order and skipped draws, value limits, the
 // zeroing selection and restore rule, the record's copied fields, and failures.
-#include "logic/generator/generate.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 #include <new>
 #include <numeric>
 
+#include "logic/generator/generate.h"
 #include "logic/generator/partition.h"
 #include "partition_builders.h"
 
@@ -134,9 +133,9 @@ TEST(Generate, DrawOrderArcsThenCommoditiesCostBeforeCapacity) {
     costs.push_back(0);
     capacities.push_back(draw(4.0, 5.0, 1));
   }
-  costs.insert(costs.end(), 3, 1);       // arc 2: ceil(0.8 * -3) <= 0, raised to 1
+  costs.insert(costs.end(), 3, 1);            // arc 2: ceil(0.8 * -3) <= 0, raised to 1
   capacities.insert(capacities.end(), 3, 1);  // up 0: bounds 0 and 0, raised to 1
-  for (uint64_t k = 0; k < 3; ++k) {  // arc 3
+  for (uint64_t k = 0; k < 3; ++k) {          // arc 3
     costs.push_back(draw(0.8 * 7, 1.2 * 7, 1));
     capacities.push_back(draw(0.8 * 9, 9.0, 1));
   }
@@ -220,8 +219,8 @@ TEST(Generate, PartitionerFailuresEndTheCall) {
 }
 
 TEST(Generate, SameArgumentsSameRecord) {
-  const NetworkInstance instance = make_instance(
-      {{1, 2, 10, 5}, {2, 3, 4, 9}, {1, 3, 7, 2}}, supplies_of({{1, 9}, {2, 1}, {3, -10}}));
+  const NetworkInstance instance = make_instance({{1, 2, 10, 5}, {2, 3, 4, 9}, {1, 3, 7, 2}},
+                                                 supplies_of({{1, 9}, {2, 1}, {3, -10}}));
   for (const int64_t method : {0, 1, 2}) {
     GenerationParams params = params_for(4, method);
     params.randomize_caps = params.randomize_costs = params.cap_zero = true;

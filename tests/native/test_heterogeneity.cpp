@@ -1,9 +1,8 @@
 // Heterogeneity measure: the documented values to the last bit, and which nodes
 // count as active.
-#include "logic/generator/heterogeneity.h"
-
 #include <gtest/gtest.h>
 
+#include "logic/generator/heterogeneity.h"
 #include "partition_builders.h"
 
 namespace korvane {
@@ -42,11 +41,7 @@ TEST(Heterogeneity, WholeAmountInCommodityZero) {
   const struct {
     uint64_t num_commodities;
     double expected;
-  } cases[] = {{2, 1.0},
-               {3, 1.0},
-               {4, 1.0},
-               {5, 0.9999999999999999},
-               {6, 1.0000000000000002},
+  } cases[] = {{2, 1.0}, {3, 1.0}, {4, 1.0}, {5, 0.9999999999999999}, {6, 1.0000000000000002},
                {8, 1.0}};
   for (const auto& c : cases) {
     std::vector<int64_t> supply(c.num_commodities, 0);

@@ -1,7 +1,5 @@
 // Partitioners: the documented worked examples before and after balancing, the
 // words each draw step consumes, refused inputs, and the split invariants.
-#include "logic/generator/partition.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <new>
 #include <random>
 
+#include "logic/generator/partition.h"
 #include "partition_builders.h"
 
 namespace korvane {
@@ -95,10 +94,12 @@ TEST(UniformPartition, LargeAmountsSplitWithoutOverflow) {
   const int64_t half = INT64_MAX / 2;
   const Result<Partition> drawn = detail::draw_uniform(supplies, 2);
   ASSERT_TRUE(drawn.ok());
-  EXPECT_EQ(drawn.value().entries, partition_of({{1, {half + 1, half}}, {2, {-half, -half - 1}}}).entries);
+  EXPECT_EQ(drawn.value().entries,
+            partition_of({{1, {half + 1, half}}, {2, {-half, -half - 1}}}).entries);
   const Result<Partition> split = split_supply_and_demand_uniform(supplies, 2);
   ASSERT_TRUE(split.ok());
-  EXPECT_EQ(split.value().entries, partition_of({{1, {half, half + 1}}, {2, {-half, -half - 1}}}).entries);
+  EXPECT_EQ(split.value().entries,
+            partition_of({{1, {half, half + 1}}, {2, {-half, -half - 1}}}).entries);
 }
 
 TEST(BetaBinomialPartition, TwoCommodityExample) {
@@ -210,8 +211,7 @@ TEST(AllPartitions, UnaddressableListsThrowBadAlloc) {
   for (const uint64_t k : {uint64_t{1} << 62, UINT64_MAX}) {
     EXPECT_THROW((void)split_supply_and_demand_spread(supplies, k, 42), std::bad_alloc);
     EXPECT_THROW((void)split_supply_and_demand_uniform(supplies, k), std::bad_alloc);
-    EXPECT_THROW((void)split_supply_and_demand_beta_binomial(supplies, k, 42, 3.0),
-                 std::bad_alloc);
+    EXPECT_THROW((void)split_supply_and_demand_beta_binomial(supplies, k, 42, 3.0), std::bad_alloc);
   }
 }
 

@@ -24,8 +24,7 @@ Result<void> balance_commodities(Partition& partition, const Supplies& supplies,
 
 // Message of a commodity total that leaves the signed 64-bit range.
 inline std::string commodity_total_overflow_message(uint64_t commodity) {
-  return "total of commodity " + std::to_string(commodity) +
-         " overflows a signed 64-bit integer";
+  return "total of commodity " + std::to_string(commodity) + " overflows a signed 64-bit integer";
 }
 
 }  // namespace korvane

@@ -69,7 +69,8 @@ struct DrawRange {
 };
 
 // Fills the E x K cost and capacity tables in draw order: arcs ascending,
-// commodities ascending, cost draw before capacity draw.
+// commodities ascending, cost draw before capacity draw. Each arc's row is
+// appended (reserved storage, so no reallocation) and then written in place.
 Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationParams& params,
                              RandomSource& generator, std::vector<int64_t>& costs,
                              std::vector<int64_t>& capacities) {
@@ -83,25 +84,23 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
                               1);
     KORVANE_TRY(cost_range.check(generator));
     KORVANE_TRY(cap_range.check(generator));
+    const std::size_t row = a * num_commodities;
+    costs.resize(row + num_commodities, cost_range.fixed);
+    capacities.resize(row + num_commodities, cap_range.fixed);
+    int64_t* const cost_row = costs.data() + row;
+    int64_t* const cap_row = capacities.data() + row;
     if (cost_range.draw && cap_range.draw) {
       // Commodities ascending, cost draw before capacity draw.
       for (uint64_t k = 0; k < num_commodities; ++k) {
-        costs.push_back(cost_range.sample(generator));
-        capacities.push_back(cap_range.sample(generator));
+        cost_row[k] = cost_range.sample(generator);
+        cap_row[k] = cap_range.sample(generator);
       }
     } else if (cost_range.draw) {
-      // Commodities ascending; no capacity draws on this arc.
-      for (uint64_t k = 0; k < num_commodities; ++k) costs.push_back(cost_range.sample(generator));
-      capacities.insert(capacities.end(), num_commodities, cap_range.fixed);
+      // Commodities ascending; the capacities keep their fixed value.
+      for (uint64_t k = 0; k < num_commodities; ++k) cost_row[k] = cost_range.sample(generator);
     } else if (cap_range.draw) {
-      // Commodities ascending; no cost draws on this arc.
-      costs.insert(costs.end(), num_commodities, cost_range.fixed);
-      for (uint64_t k = 0; k < num_commodities; ++k) {
-        capacities.push_back(cap_range.sample(generator));
-      }
-    } else {
-      costs.insert(costs.end(), num_commodities, cost_range.fixed);
-      capacities.insert(capacities.end(), num_commodities, cap_range.fixed);
+      // Commodities ascending; the costs keep their fixed value.
+      for (uint64_t k = 0; k < num_commodities; ++k) cap_row[k] = cap_range.sample(generator);
     }
   }
   return {};
@@ -121,11 +120,18 @@ void zero_capacities(std::vector<int64_t>& capacities, std::span<const int64_t> 
   const uint64_t n = p > 0.0 ? std::max<uint64_t>(saturating_cast<uint64_t>(share), 1) : 0;
   if (n > 0) {
     const uint64_t stride = num_edges / n + (num_edges % n != 0 ? 1 : 0);
-    // j * stride < n * stride < E + n <= 2E: no overflow before the remainder.
-    for (uint64_t k = 0; k < num_commodities; ++k) {
-      const uint64_t first = k % num_edges;
-      for (uint64_t j = 0; j < n; ++j) {
-        capacities[((first + j * stride) % num_edges) * num_commodities + k] = 0;
+    // Commodity k zeroes arcs (k mod E + j * stride) mod E for j < n. Every write
+    // stores 0, so the order is free: j outermost sweeps the table once, front to
+    // back, instead of once per commodity. j * stride < n * stride < E + n <= 2E,
+    // so an arc number below 3E needs at most two subtractions of E.
+    for (uint64_t j = 0; j < n; ++j) {
+      const uint64_t base = j * stride;
+      uint64_t first = 0;  // k mod E, kept without dividing
+      for (uint64_t k = 0; k < num_commodities; ++k) {
+        uint64_t arc = base + first;
+        while (arc >= num_edges) arc -= num_edges;
+        capacities[arc * num_commodities + k] = 0;
+        if (++first == num_edges) first = 0;
       }
     }
   }

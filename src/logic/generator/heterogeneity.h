@@ -10,7 +10,6 @@ namespace korvane {
 // K / (2(K - 1)) * sum_k | |x_k| / |d| - 1/K |, with K the length of the first
 // non-empty list in ascending node order. 0.0 when either map is empty, every list
 // is empty, K = 1 or no node is active. Not clamped; never fails; draws nothing.
-double compute_commodity_demand_heterogeneity(const Partition& partition,
-                                              const Supplies& original);
+double compute_commodity_demand_heterogeneity(const Partition& partition, const Supplies& original);
 
 }  // namespace korvane
