@@ -145,6 +145,10 @@ TEST(Balance, RefusedPreconditions) {
   result = balance_commodities(short_list, supplies, 2, nullptr);
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().message, "index out of bounds: the len is 1 but the index is 1");
+  Partition two_wide = partition_of({{1, {2, 0}}, {3, {0, -2}}});
+  result = balance_commodities(two_wide, supplies, uint64_t{1} << 62, nullptr);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().message, "index out of bounds: the len is 2 but the index is 2");
 
   // Shares against their nodes' signs: no pass can move a unit.
   const Supplies transit = supplies_of({{1, 0}, {2, 0}});

@@ -143,21 +143,6 @@ TEST(Generate, DrawOrderArcsThenCommoditiesCostBeforeCapacity) {
   EXPECT_EQ(data.capacities, capacities);
 }
 
-TEST(Generate, DrawnValuesStayWithinTheirBounds) {
-  const NetworkInstance instance = make_instance(std::vector<Arc>(50, Arc{1, 2, 10, 100}));
-  GenerationParams params = params_for(8);
-  params.randomize_caps = true;
-  params.randomize_costs = true;
-  const MultiCommodityData data = generate(instance, params);
-  for (const int64_t capacity : data.capacities) EXPECT_TRUE(capacity >= 8 && capacity <= 10);
-  for (const int64_t cost : data.costs) EXPECT_TRUE(cost >= 80 && cost <= 120);
-  // 400 draws over [8, 10]: both 9 and 10 occur (8 needs a draw of exactly 8).
-  for (const int64_t value : {9, 10}) {
-    EXPECT_NE(std::find(data.capacities.begin(), data.capacities.end(), value),
-              data.capacities.end());
-  }
-}
-
 TEST(Generate, EqualOrSpecialMultipliersDrawNothing) {
   const NetworkInstance instance = make_instance({{1, 2, 10, 5}, {2, 3, 3, 8}});
   GenerationParams params = params_for(2);
@@ -207,15 +192,6 @@ TEST(Generate, UnknownMethodFails) {
     EXPECT_EQ(data.error().kind, ErrorKind::kInternal);
     EXPECT_EQ(data.error().message, "Unknown partitioning method: " + std::to_string(method));
   }
-}
-
-TEST(Generate, PartitionerFailuresEndTheCall) {
-  const NetworkInstance instance = make_instance({{1, 2, 1, 1}}, supplies_of({{1, 4}, {2, -4}}));
-  GenerationParams params = params_for(3, 2);
-  params.concentration_param = 0.0;
-  const Result<MultiCommodityData> data = generate_multi_commodity_data(instance, params);
-  ASSERT_FALSE(data.ok());
-  EXPECT_EQ(data.error().message, "invalid Beta parameters: AlphaTooSmall");
 }
 
 TEST(Generate, SameArgumentsSameRecord) {

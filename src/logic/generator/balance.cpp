@@ -55,13 +55,17 @@ Result<void> balance_commodities(Partition& partition, const Supplies& supplies,
   if (num_commodities == 0 || partition.empty()) return {};
   const std::size_t num_nodes = partition.size();
 
+  // Lists are checked before anything of length K is allocated, so a K larger
+  // than every list is refused here rather than by the allocator.
+  for (const auto& entry : partition) {
+    if (entry.second.size() < num_commodities) {
+      return internal(index_out_of_range_message(entry.second.size(), entry.second.size()));
+    }
+  }
   // Totals summed wide, so only a total that itself leaves int64 is refused.
   std::vector<WideSum> wide(num_commodities, 0);
-  for (const auto& [node, shares] : partition) {
-    if (shares.size() < num_commodities) {
-      return internal(index_out_of_range_message(shares.size(), shares.size()));
-    }
-    for (uint64_t k = 0; k < num_commodities; ++k) wide[k] += shares[k];
+  for (const auto& entry : partition) {
+    for (uint64_t k = 0; k < num_commodities; ++k) wide[k] += entry.second[k];
   }
   std::vector<int64_t> totals(num_commodities);
   for (uint64_t k = 0; k < num_commodities; ++k) {
