@@ -11,6 +11,7 @@
 #include "logic/generator/generate.h"
 #include "logic/generator/partition.h"
 #include "partition_builders.h"
+#include "utils/numeric.h"
 
 namespace korvane {
 namespace {
@@ -164,6 +165,27 @@ TEST(Generate, EqualOrSpecialMultipliersDrawNothing) {
   data = generate(instance, params);
   EXPECT_EQ(data.capacities, std::vector<int64_t>(4, 1));
   EXPECT_EQ(data.costs, std::vector<int64_t>(4, 1));
+}
+
+TEST(Generate, DrawsBeyondTheIntegerRangeSaturate) {
+  // Cost bounds -1e19 and 1e19 straddle both int64 limits; capacities lie wholly above.
+  const NetworkInstance instance = make_instance({{1, 2, 10, 1000000}});
+  GenerationParams params = params_for(64);
+  params.randomize_caps = params.randomize_costs = true;
+  params.cost_a = -1e13;
+  params.cost_b = 1e13;
+  params.cap_a = 1e300;
+  params.cap_b = 2e300;
+  const MultiCommodityData data = generate(instance, params);
+  RandomSource reference = RandomSource::from_seed(params.seed);
+  for (uint64_t k = 0; k < 64; ++k) {
+    const double cost = reference.uniform_real(-1e19, 1e19).value();
+    EXPECT_EQ(data.costs[k], std::max<int64_t>(saturating_cast<int64_t>(std::ceil(cost)), 1));
+    (void)reference.uniform_real(1e301, 2e301);
+    EXPECT_EQ(data.capacities[k], INT64_MAX);
+  }
+  EXPECT_NE(std::count(data.costs.begin(), data.costs.end(), INT64_MAX), 0);
+  EXPECT_NE(std::count(data.costs.begin(), data.costs.end(), 1), 0);
 }
 
 TEST(Generate, RangesOfInfiniteWidthFail) {

@@ -41,7 +41,8 @@ struct DrawRange {
   double scale = 0.0;
   bool draw = false;
   int64_t fixed = 0;
-  int64_t least = 0;  // smallest result: cost_min for costs, 1 for capacities
+  int64_t least = 0;   // smallest result: cost_min for costs, 1 for capacities
+  bool small = false;  // both bounds within +-2^62, so no draw needs saturation
 
   DrawRange(bool randomize, double a, double b, int64_t value, int64_t minimum) : least(minimum) {
     const double as_double = static_cast<double>(value);
@@ -49,6 +50,7 @@ struct DrawRange {
     hi = b * as_double;
     draw = randomize && hi > lo;
     scale = hi - lo;
+    small = lo >= -0x1p62 && hi <= 0x1p62;
     fixed = randomize ? std::max(ceil_saturated(lo), minimum) : value;
   }
 
@@ -64,7 +66,12 @@ struct DrawRange {
   // The same double uniform_real(lo, hi) returns for this word, drawn inline
   // because the range is known to be non-empty and finite.
   int64_t sample(RandomSource& generator) const {
-    return std::max(ceil_saturated(generator.unit_real52() * scale + lo), least);
+    const double v = generator.unit_real52() * scale + lo;
+    if (!small) return std::max(ceil_saturated(v), least);
+    // |v| stays near or below 2^62: truncation is exact in range, and one step up
+    // when it fell below v gives the ceiling.
+    const auto truncated = static_cast<int64_t>(v);
+    return std::max(truncated + (static_cast<double>(truncated) < v ? 1 : 0), least);
   }
 };
 
