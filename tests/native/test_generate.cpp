@@ -144,7 +144,7 @@ TEST(Generate, DrawOrderArcsThenCommoditiesCostBeforeCapacity) {
   EXPECT_EQ(data.capacities, capacities);
 }
 
-TEST(Generate, EqualOrSpecialMultipliersDrawNothing) {
+TEST(Generate, EqualOrUnusualMultipliersDrawNothing) {
   const NetworkInstance instance = make_instance({{1, 2, 10, 5}, {2, 3, 3, 8}});
   GenerationParams params = params_for(2);
   params.randomize_caps = true;
