@@ -1,0 +1,152 @@
+// The three partitioners. Each is a draw step (detail::draw_*) that builds the
+// unbalanced partition node by node in ascending id order, followed by balancing.
+#include "logic/generator/partition.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "logic/generator/balance.h"
+#include "utils/table_size.h"
+
+namespace korvane {
+namespace {
+
+// |amount| as unsigned; -2^63 has no signed magnitude and is refused.
+Result<uint64_t> magnitude(int64_t amount) {
+  if (amount == INT64_MIN) return internal(no_magnitude_message(amount));
+  return static_cast<uint64_t>(amount < 0 ? -amount : amount);
+}
+
+uint64_t count_non_zero(const Supplies& supplies) {
+  uint64_t count = 0;
+  for (const auto& entry : supplies) count += entry.second != 0 ? 1 : 0;
+  return count;
+}
+
+void negate_if_demand(std::vector<int64_t>& parts, int64_t amount) {
+  if (amount >= 0) return;
+  for (int64_t& part : parts) part = -part;
+}
+
+}  // namespace
+
+namespace detail {
+
+Result<Partition> draw_spread(const Supplies& supplies, uint64_t num_commodities,
+                              RandomSource& generator) {
+  check_table_size(count_non_zero(supplies), num_commodities);
+  Partition partition;
+  partition.entries.reserve(count_non_zero(supplies));
+  for (const auto& [node, amount] : supplies) {
+    if (amount == 0) continue;
+    if (num_commodities == 0) return internal(no_commodities_message());
+    const Result<uint64_t> magnitude_of_amount = magnitude(amount);
+    if (!magnitude_of_amount.ok()) return magnitude_of_amount.error();
+    const auto total = static_cast<int64_t>(magnitude_of_amount.value());
+    std::vector<int64_t> parts(num_commodities);
+    // K - 1 cut points, drawn one after another into parts[0..K-2].
+    const uint64_t num_cuts = num_commodities - 1;
+    for (uint64_t i = 0; i < num_cuts; ++i) {
+      const Result<int64_t> cut = generator.uniform_int_inclusive(0, total);
+      if (!cut.ok()) return cut.error();
+      parts[i] = cut.value();
+    }
+    std::sort(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(num_cuts));
+    // Gaps between consecutive cut points, computed from the back so each cut
+    // point is read before it is overwritten.
+    parts[num_cuts] = total - (num_cuts == 0 ? 0 : parts[num_cuts - 1]);
+    for (uint64_t i = num_cuts; i-- > 1;) parts[i] -= parts[i - 1];
+    negate_if_demand(parts, amount);
+    partition.entries.emplace_back(node, std::move(parts));
+  }
+  return partition;
+}
+
+Result<Partition> draw_uniform(const Supplies& supplies, uint64_t num_commodities) {
+  check_table_size(supplies.size(), num_commodities);
+  Partition partition;
+  partition.entries.reserve(supplies.size());
+  // The remainder cursor runs on from node to node; it is never reset.
+  uint64_t cursor = 0;
+  for (const auto& [node, amount] : supplies) {
+    if (num_commodities == 0) return internal(no_commodities_message());
+    const Result<uint64_t> total = magnitude(amount);
+    if (!total.ok()) return total.error();
+    // Both quotient and remainder in unsigned magnitudes: K need not fit int64,
+    // and a quotient times K never exceeds |amount|.
+    const uint64_t base = total.value() / num_commodities;
+    uint64_t remainder = total.value() - base * num_commodities;
+    const int64_t sign = amount < 0 ? -1 : 1;
+    std::vector<int64_t> parts(num_commodities, sign * static_cast<int64_t>(base));
+    for (; remainder > 0; --remainder) {
+      parts[cursor] += sign;
+      cursor = (cursor + 1) % num_commodities;
+    }
+    partition.entries.emplace_back(node, std::move(parts));
+  }
+  return partition;
+}
+
+Result<Partition> draw_beta_binomial(const Supplies& supplies, uint64_t num_commodities,
+                                     double concentration_param, RandomSource& generator) {
+  check_table_size(count_non_zero(supplies), num_commodities);
+  Partition partition;
+  partition.entries.reserve(count_non_zero(supplies));
+  for (const auto& [node, amount] : supplies) {
+    if (amount == 0) continue;
+    if (num_commodities == 0) return internal(no_commodities_message());
+    const Result<uint64_t> total = magnitude(amount);
+    if (!total.ok()) return total.error();
+    uint64_t remaining = total.value();
+    std::vector<int64_t> parts(num_commodities, 0);
+    // Commodities in increasing k: one Beta share, then one Binomial draw, each,
+    // while something remains.
+    for (uint64_t k = 0; k + 1 < num_commodities && remaining != 0; ++k) {
+      const double later = static_cast<double>(num_commodities - 1 - k);
+      const Result<double> share =
+          generator.sample_beta(concentration_param, concentration_param * later);
+      if (!share.ok()) return share.error();
+      const Result<uint64_t> taken = generator.sample_binomial(remaining, share.value());
+      if (!taken.ok()) return taken.error();
+      parts[k] = static_cast<int64_t>(taken.value());
+      remaining -= taken.value();
+    }
+    parts[num_commodities - 1] = static_cast<int64_t>(remaining);
+    negate_if_demand(parts, amount);
+    partition.entries.emplace_back(node, std::move(parts));
+  }
+  return partition;
+}
+
+}  // namespace detail
+
+Result<Partition> split_supply_and_demand_spread(const Supplies& supplies, uint64_t num_commodities,
+                                                 uint64_t seed) {
+  RandomSource generator = RandomSource::from_seed(seed);
+  Result<Partition> partition = detail::draw_spread(supplies, num_commodities, generator);
+  if (!partition.ok()) return partition;
+  KORVANE_TRY(balance_commodities(partition.value(), supplies, num_commodities, &generator));
+  return partition;
+}
+
+Result<Partition> split_supply_and_demand_uniform(const Supplies& supplies,
+                                                  uint64_t num_commodities) {
+  Result<Partition> partition = detail::draw_uniform(supplies, num_commodities);
+  if (!partition.ok()) return partition;
+  KORVANE_TRY(balance_commodities(partition.value(), supplies, num_commodities, nullptr));
+  return partition;
+}
+
+Result<Partition> split_supply_and_demand_beta_binomial(const Supplies& supplies,
+                                                        uint64_t num_commodities, uint64_t seed,
+                                                        double concentration_param) {
+  RandomSource generator = RandomSource::from_seed(seed);
+  Result<Partition> partition =
+      detail::draw_beta_binomial(supplies, num_commodities, concentration_param, generator);
+  if (!partition.ok()) return partition;
+  KORVANE_TRY(balance_commodities(partition.value(), supplies, num_commodities, &generator));
+  return partition;
+}
+
+}  // namespace korvane
