@@ -3,6 +3,10 @@
 #include "functions.h"
 
 #include "bind.h"
+#include "logic/generator/generate.h"
+#include "logic/generator/heterogeneity.h"
+#include "logic/generator/partition.h"
+#include "models/multi_commodity_data.h"
 #include "models/network_instance.h"
 #include "py_errors.h"
 #include "utils/mappings.h"
@@ -40,6 +44,143 @@ PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
               [](const std::string& path) {
                 return finish(parse_min(path), PyExc_OSError,
                               [](NetworkInstance&& inst) { return wrap_record(std::move(inst)); });
+              });
+}
+
+// ------------------------------------------------------------- partitioning
+
+PyObject* partition_to_py(Result<Partition>&& result) {
+  return finish(std::move(result), PyExc_RuntimeError,
+                [](const Partition& p) { return Converter<Partition>::to_py(p); });
+}
+
+constexpr const char* kSplitUniformParams[] = {"data", "num_commodities"};
+constexpr FunctionSpec kSplitUniform = {
+    "split_supplies_uniform", kSplitUniformParams, 2, 2,
+    "split_supplies_uniform(data, num_commodities)\n--\n\nPartitions nodal supply/demand into K "
+    "commodities using a uniform distribution.\n\nArgs:\n    data (Dict[int, int]): A mapping of "
+    "node IDs to their total supply/demand.\n    num_commodities (int): The number of "
+    "commodities.\n\nReturns:\n    Dict[int, List[int]]: A mapping where each node ID points to a "
+    "list of the commodity supplies/demands"};
+
+PyObject* split_supplies_uniform(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                 PyObject* kwnames) noexcept {
+  return call(kSplitUniform, args, nargsf, kwnames, std::tuple<Supplies, uint64_t>{},
+              [](const Supplies& data, uint64_t k) {
+                return partition_to_py(split_supply_and_demand_uniform(data, k));
+              });
+}
+
+constexpr const char* kSplitSpreadParams[] = {"data", "num_commodities", "seed"};
+constexpr FunctionSpec kSplitSpread = {
+    "split_supplies_spread", kSplitSpreadParams, 3, 3,
+    "split_supplies_spread(data, num_commodities, seed)\n--\n\nPartitions nodal supply/demand into "
+    "K commodities using a spread distribution.\n\nArgs:\n    data (Dict[int, int]): A mapping of "
+    "node IDs to their total supply/demand.\n    num_commodities (int): The number of "
+    "commodities.\n    seed (int): Seed.\n\nReturns:\n    Dict[int, List[int]]: A mapping where "
+    "each node ID points to a list of the commodity supplies/demands."};
+
+PyObject* split_supplies_spread(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                PyObject* kwnames) noexcept {
+  return call(kSplitSpread, args, nargsf, kwnames, std::tuple<Supplies, uint64_t, uint64_t>{},
+              [](const Supplies& data, uint64_t k, uint64_t seed) {
+                return partition_to_py(split_supply_and_demand_spread(data, k, seed));
+              });
+}
+
+constexpr const char* kSplitBetaBinomialParams[] = {"data", "num_commodities",
+                                                    "concentration_param", "seed"};
+constexpr FunctionSpec kSplitBetaBinomial = {
+    "split_supplies_beta_binomial", kSplitBetaBinomialParams, 4, 2,
+    "split_supplies_beta_binomial(data, num_commodities, concentration_param=3.0, seed=42)\n--\n\n"
+    "Partitions nodal supply/demand into K commodities using a beta-binomial "
+    "distribution.\n\nArgs:\n    data (Dict[int, int]): A mapping of node IDs to the total "
+    "supply/demand.\n    num_commodities (int): The number of commodities.\n    "
+    "concentration_param (float): Concentration parameter for Beta-Binomial distribution. Defaults "
+    "to 3.0.\n    seed (int): Seed.\n\nReturns:\n    Dict[int, List[int]]: A mapping where each "
+    "node ID points to a list of the commodity supplies / demands."};
+
+PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                       PyObject* kwnames) noexcept {
+  return call(kSplitBetaBinomial, args, nargsf, kwnames,
+              std::tuple<Supplies, uint64_t, double, uint64_t>{{}, 0, 3.0, 42},
+              [](const Supplies& data, uint64_t k, double c, uint64_t seed) {
+                return partition_to_py(split_supply_and_demand_beta_binomial(data, k, seed, c));
+              });
+}
+
+// ------------------------------------------------------------- heterogeneity
+
+constexpr const char* kHeterogeneityParams[] = {"partition", "original"};
+constexpr FunctionSpec kHeterogeneity = {
+    "compute_commodity_demand_heterogeneity", kHeterogeneityParams, 2, 2,
+    "compute_commodity_demand_heterogeneity(partition, original)\n--\n\nComputes the "
+    "commodity-demand heterogeneity H(B) of a given partition.\n\nThe metric is defined as the "
+    "average total variation distance between the commodity-share vector of each active node and "
+    "the uniform distribution.\nIts value lies in [0, 1].\n\nArgs: \n    partition (Dict[int, "
+    "List[int]]): Mapping from node ID to commodity demands.\n    original (Dict[int, int]): "
+    "Original single-commodity demands.\n\nReturns:\n    float: Commodity-demand heterogeneity in "
+    "[0,1]."};
+
+PyObject* compute_heterogeneity(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                PyObject* kwnames) noexcept {
+  return call(kHeterogeneity, args, nargsf, kwnames, std::tuple<Partition, Supplies>{},
+              [](const Partition& partition, const Supplies& original) {
+                return Converter<double>::to_py(
+                    compute_commodity_demand_heterogeneity(partition, original));
+              });
+}
+
+// ---------------------------------------------------------------- generation
+
+constexpr const char* kGenerateParams[] = {
+    "instance", "num_commodities", "method", "randomize_caps", "cap_a", "cap_b", "randomize_costs",
+    "cost_a", "cost_b", "concentration_param", "cap_zero", "cap_zero_param", "seed"};
+constexpr FunctionSpec kGenerate = {
+    "generate_multi_commodity_data", kGenerateParams, 13, 3,
+    "generate_multi_commodity_data(instance, num_commodities, method, randomize_caps=False, "
+    "cap_a=0.8, cap_b=1.0, randomize_costs=False, cost_a=0.8, cost_b=1.2, "
+    "concentration_param=3.0, cap_zero=False, cap_zero_param=0.0, seed=42)\n--\n\n"
+    "Generates a full multi-commodity dataset from a single-commodity instance.\n\n"
+    "This function handles the partitioning of supplies and the optional randomization of\n"
+    "arc capacities and costs across commodities.\n\n"
+    "Args:\n"
+    "    instance (NetworkInstance): The base single-commodity network.\n"
+    "    num_commodities (int): The number of commodities.\n"
+    "    method (int): Partitioning method. 0 = Spread, 1 = Uniform, 2 = Beta-Binomial.\n"
+    "    randomize_caps (bool, optional): If True, varies capacities per commodity. Default to "
+    "False.\n"
+    "    cap_a (float, optional): Lower multiplier for capacity randomization. Defaults to 0.8.\n"
+    "    cap_b (float, optional): Upper multiplier for capacity randomization. Defaults to 1.0.\n"
+    "    randomize_costs (bool, optional): If True, varies costs per commodity. Defaults to "
+    "False.\n"
+    "    cost_a (float, optional): Lower multiplier for cost randomization. Defaults to 0.8.\n"
+    "    cost_b (float, optional): Upper multiplier for cost randomization. Defaults to 1.2.\n"
+    "    concentation_param (float, optional): Concentration parameter for Beta-Binomial "
+    "distribution. Defaults to 3.0.\n"
+    "    cap_zero (bool, optional): If True, set a fraction of individual capacities to zero. "
+    "Defaults to False.\n"
+    "    cap_zero_param (float, optional): Fraction of arcs excluded per commmodity. Defaults to "
+    "0.0.\n"
+    "    seed (int, optional): Seed.\n\n"
+    "If cap_zero is True and cap_zero_param > 0, at least one arc per commodity is excluded.\n\n"
+    "Returns:\n"
+    "    MultiCommodityData: The generated multi-commodity data."};
+
+PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                                           PyObject* kwnames) noexcept {
+  using Args = std::tuple<const NetworkInstance*, uint64_t, int64_t, bool, double, double, bool,
+                          double, double, double, bool, double, uint64_t>;
+  return call(kGenerate, args, nargsf, kwnames,
+              Args{nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0, 42},
+              [](const NetworkInstance* instance, uint64_t k, int64_t method, bool randomize_caps,
+                 double cap_a, double cap_b, bool randomize_costs, double cost_a, double cost_b,
+                 double concentration, bool cap_zero, double cap_zero_param, uint64_t seed) {
+                const GenerationParams params{k,      method,         randomize_caps, cap_a,
+                                              cap_b,  randomize_costs, cost_a,        cost_b,
+                                              concentration, cap_zero, cap_zero_param, seed};
+                return finish(generate_multi_commodity_data(*instance, params), PyExc_RuntimeError,
+                              [](MultiCommodityData&& d) { return wrap_record(std::move(d)); });
               });
 }
 
@@ -87,6 +228,19 @@ PyCFunction fastcall(PyCFunctionFastWithKeywords fn) {
 
 PyMethodDef load_min_instance_def = {kLoadMinInstance.name, fastcall(load_min_instance),
                                      METH_FASTCALL | METH_KEYWORDS, kLoadMinInstance.doc};
+PyMethodDef split_supplies_uniform_def = {kSplitUniform.name, fastcall(split_supplies_uniform),
+                                          METH_FASTCALL | METH_KEYWORDS, kSplitUniform.doc};
+PyMethodDef split_supplies_spread_def = {kSplitSpread.name, fastcall(split_supplies_spread),
+                                         METH_FASTCALL | METH_KEYWORDS, kSplitSpread.doc};
+PyMethodDef split_supplies_beta_binomial_def = {
+    kSplitBetaBinomial.name, fastcall(split_supplies_beta_binomial),
+    METH_FASTCALL | METH_KEYWORDS, kSplitBetaBinomial.doc};
+PyMethodDef compute_commodity_demand_heterogeneity_def = {
+    kHeterogeneity.name, fastcall(compute_heterogeneity), METH_FASTCALL | METH_KEYWORDS,
+    kHeterogeneity.doc};
+PyMethodDef generate_multi_commodity_data_def = {
+    kGenerate.name, fastcall(generate_multi_commodity_data_fn), METH_FASTCALL | METH_KEYWORDS,
+    kGenerate.doc};
 PyMethodDef get_adjacency_mapping_def = {kGetAdjacencyMapping.name,
                                          fastcall(get_adjacency_mapping_fn),
                                          METH_FASTCALL | METH_KEYWORDS, kGetAdjacencyMapping.doc};

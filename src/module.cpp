@@ -3,6 +3,7 @@
 // also fills __all__.
 #include "functions.h"
 #include "models/edge.h"
+#include "models/multi_commodity_data.h"
 #include "models/network_instance.h"
 #include "py_errors.h"
 #include "record_type.h"
@@ -29,10 +30,17 @@ PyTypeObject* record_type() {
 
 const Registration kRegistrations[] = {
     {&load_min_instance_def, nullptr},
+    {&split_supplies_uniform_def, nullptr},
+    {&split_supplies_spread_def, nullptr},
+    {&split_supplies_beta_binomial_def, nullptr},
+    {&compute_commodity_demand_heterogeneity_def, nullptr},
+    {&generate_multi_commodity_data_def, nullptr},
     {&get_adjacency_mapping_def, nullptr},
     {&get_incidence_mapping_def, nullptr},
     {nullptr, record_type<Edge>},
     {nullptr, record_type<NetworkInstance>},
+    {nullptr, record_type<MultiCommoditySupplies>},
+    {nullptr, record_type<MultiCommodityData>},
 };
 
 bool append_to_all(PyObject* module, PyObject* name) {
