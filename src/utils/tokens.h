@@ -1,0 +1,73 @@
+// Token handling shared by the readers and the writer: Unicode white-space
+// trimming and splitting, the integer and float token grammars with their error
+// texts, and positional (exponent-free) number formatting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "utils/result.h"
+
+namespace korvane {
+
+inline constexpr std::string_view kInvalidDigitMessage = "invalid digit found in string";
+inline constexpr std::string_view kTooLargeMessage = "number too large to fit in target type";
+inline constexpr std::string_view kTooSmallMessage = "number too small to fit in target type";
+inline constexpr std::string_view kInvalidFloatMessage = "invalid float literal";
+
+// Whether a code point has the Unicode White_Space property: U+0009..U+000D,
+// U+0020, U+0085, U+00A0, U+1680, U+2000..U+200A, U+2028, U+2029, U+202F, U+205F
+// and U+3000. U+FEFF and the separators U+001C..U+001F are not white space.
+bool is_white_space(char32_t c);
+
+// `text` without leading and trailing white space. Expects valid UTF-8; on other
+// bytes it never reads out of bounds, it only treats them as non-white.
+std::string_view trim_white_space(std::string_view text);
+
+// Clears `out` (keeping its capacity) and fills it with the runs of non-white
+// characters of `line`, in order. The views point into `line`.
+void split_fields(std::string_view line, std::vector<std::string_view>& out);
+
+// Outcome of an integer token parse; the Result functions below turn it into the
+// reported message. Scanning is left to right and the first failure wins.
+enum class IntStatus : uint8_t { kOk, kInvalidDigit, kTooLarge, kTooSmall };
+std::string_view int_status_message(IntStatus status);
+
+// Optional single '+' or '-', then one or more ASCII digits, nothing else.
+IntStatus parse_i64_to(std::string_view token, int64_t& out);
+// Optional single '+', then one or more ASCII digits; '-' is an invalid digit.
+IntStatus parse_u64_to(std::string_view token, uint64_t& out);
+
+// The same grammars with the failure as a kReported error carrying its message.
+Result<int64_t> parse_i64(std::string_view token);
+Result<uint64_t> parse_u64(std::string_view token);
+
+// Optional sign, then either a decimal number (digits with an optional '.'
+// fraction, at least one digit in all, then an optional exponent e/E with an
+// optional sign and at least one digit), correctly rounded, overflowing to an
+// infinity and underflowing to a zero of the token's sign; or "inf", "infinity"
+// or "nan" in any letter case. NaN always reads as the positive quiet NaN with an
+// all-zero payload. Fails with kReported "invalid float literal".
+bool parse_f64_to(std::string_view token, double& out);
+Result<double> parse_f64(std::string_view token);
+
+// Longest text format_f64 produces (the smallest subnormal with a sign needs 327).
+inline constexpr std::size_t kFormatF64BufferSize = 400;
+
+// Writes the shortest decimal digits that read back to `v` in positional notation,
+// never with an exponent, and returns the number of bytes written (at most
+// kFormatF64BufferSize). Integral values have no decimal point ("0", "-0", "1",
+// "100000000000000000000"); others use '.' ("0.25", "0.0000001"). Non-finite
+// values are written "NaN", "inf" and "-inf".
+std::size_t format_f64(double v, char* out);
+
+// Longest decimal text of a 64-bit integer ("-9223372036854775808").
+inline constexpr std::size_t kFormatIntBufferSize = 20;
+
+// Writes `v` in decimal (no '+', no leading zeros) and returns one past the end.
+char* format_i64(int64_t v, char* out);
+char* format_u64(uint64_t v, char* out);
+
+}  // namespace korvane
