@@ -110,6 +110,22 @@ bool short_digits(const char* p, std::size_t n, uint64_t& out) {
 
 }  // namespace
 
+namespace detail {
+namespace {
+constexpr std::array<char, 40000> make_digit_quads() {
+  std::array<char, 40000> table{};
+  for (std::size_t v = 0; v < 10000; ++v) {
+    table[4 * v] = static_cast<char>('0' + v / 1000);
+    table[4 * v + 1] = static_cast<char>('0' + v / 100 % 10);
+    table[4 * v + 2] = static_cast<char>('0' + v / 10 % 10);
+    table[4 * v + 3] = static_cast<char>('0' + v % 10);
+  }
+  return table;
+}
+}  // namespace
+constinit const std::array<char, 40000> kDigitQuads = make_digit_quads();
+}  // namespace detail
+
 bool is_white_space(char32_t c) {
   if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
   if (c < 0x85) return false;
@@ -392,14 +408,6 @@ std::size_t format_f64(double v, char* out) {
     o += n - point;
   }
   return static_cast<std::size_t>(o - out);
-}
-
-char* format_i64(int64_t v, char* out) {
-  return std::to_chars(out, out + kFormatIntBufferSize, v).ptr;
-}
-
-char* format_u64(uint64_t v, char* out) {
-  return std::to_chars(out, out + kFormatIntBufferSize, v).ptr;
 }
 
 }  // namespace korvane

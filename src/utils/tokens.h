@@ -3,8 +3,11 @@
 // texts, and positional (exponent-free) number formatting.
 #pragma once
 
+#include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -63,11 +66,43 @@ inline constexpr std::size_t kFormatF64BufferSize = 400;
 // values are written "NaN", "inf" and "-inf".
 std::size_t format_f64(double v, char* out);
 
-// Longest decimal text of a 64-bit integer ("-9223372036854775808").
-inline constexpr std::size_t kFormatIntBufferSize = 20;
+// Room the integer formatters need: the longest text ("-9223372036854775808",
+// 20 bytes) plus slack for the four-byte stores of the short forms.
+inline constexpr std::size_t kFormatIntBufferSize = 24;
+
+namespace detail {
+// "0000" to "9999", four characters each, for the integer formatters.
+extern const std::array<char, 40000> kDigitQuads;
+
+// 1 to 4 digits of v < 10000, written as four bytes of which the first `len`
+// count: branch-free, as lengths in generated files are unpredictable.
+inline char* format_below_10000(uint64_t v, char* out) {
+  const unsigned len = 1u + (v >= 10) + (v >= 100) + (v >= 1000);
+  std::memcpy(out, kDigitQuads.data() + 4 * v + 4 - len, 4);
+  return out + len;
+}
+}  // namespace detail
 
 // Writes `v` in decimal (no '+', no leading zeros) and returns one past the end.
-char* format_i64(int64_t v, char* out);
-char* format_u64(uint64_t v, char* out);
+// `out` must have room for kFormatIntBufferSize bytes. Below 10^8 the digits
+// come from a table of four-digit groups; larger values go through
+// std::to_chars. Inline: the writer formats every value through these.
+inline char* format_u64(uint64_t v, char* out) {
+  if (v < 10000) return detail::format_below_10000(v, out);
+  if (v < 100000000) {
+    out = detail::format_below_10000(v / 10000, out);
+    std::memcpy(out, detail::kDigitQuads.data() + 4 * (v % 10000), 4);
+    return out + 4;
+  }
+  return std::to_chars(out, out + 20, v).ptr;
+}
+inline char* format_i64(int64_t v, char* out) {
+  uint64_t magnitude = static_cast<uint64_t>(v);
+  if (v < 0) {
+    *out++ = '-';
+    magnitude = 0 - magnitude;  // also right for INT64_MIN
+  }
+  return format_u64(magnitude, out);
+}
 
 }  // namespace korvane

@@ -256,14 +256,25 @@ TEST(FormatF64, RandomBitPatternsReadBackIdenticalWithoutExponent) {
   }
 }
 
-TEST(FormatIntegers, DecimalAtTheLimits) {
+TEST(FormatIntegers, MatchesDecimalTextAcrossMagnitudes) {
   char buffer[kFormatIntBufferSize];
-  auto text = [&](char* end) { return std::string(buffer, end); };
-  EXPECT_EQ(text(format_i64(std::numeric_limits<int64_t>::min(), buffer)), "-9223372036854775808");
-  EXPECT_EQ(text(format_i64(0, buffer)), "0");
-  EXPECT_EQ(text(format_i64(-42, buffer)), "-42");
-  EXPECT_EQ(text(format_u64(std::numeric_limits<uint64_t>::max(), buffer)),
-            "18446744073709551615");
+  auto text_i64 = [&](int64_t v) { return std::string(buffer, format_i64(v, buffer)); };
+  auto text_u64 = [&](uint64_t v) { return std::string(buffer, format_u64(v, buffer)); };
+  EXPECT_EQ(text_i64(std::numeric_limits<int64_t>::min()), "-9223372036854775808");
+  EXPECT_EQ(text_u64(std::numeric_limits<uint64_t>::max()), "18446744073709551615");
+  // Every length boundary of the table forms and the fallback.
+  for (uint64_t p = 1; p <= 1000000000000ull; p *= 10) {
+    for (const uint64_t v : {p - 1, p, p + 1, 3 * p - 1}) {
+      EXPECT_EQ(text_u64(v), std::to_string(v));
+      EXPECT_EQ(text_i64(-static_cast<int64_t>(v)), std::to_string(-static_cast<int64_t>(v)));
+    }
+  }
+  std::mt19937_64 gen(99);
+  for (int i = 0; i < 100000; ++i) {
+    const auto v = static_cast<int64_t>(gen() >> (gen() % 64));
+    ASSERT_EQ(text_i64(v), std::to_string(v));
+    ASSERT_EQ(text_i64(-v), std::to_string(-v));
+  }
 }
 
 }  // namespace
