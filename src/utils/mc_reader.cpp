@@ -50,6 +50,11 @@ class NodeSet {
     return true;
   }
 
+  // Starts loading the slot where `id` would be probed first.
+  void prefetch(int64_t id) const {
+    if (!slots_.empty()) __builtin_prefetch(slots_.data() + slot_of(id));
+  }
+
  private:
   static constexpr int64_t kFree = std::numeric_limits<int64_t>::min();
 
@@ -72,6 +77,44 @@ class NodeSet {
   std::size_t mask_ = 0;
   std::size_t size_ = 0;
   bool has_free_id_ = false;
+};
+
+// Appends ids met for the first time to `nodes`, in the order they are added.
+// Ids wait in a short queue whose set slots are prefetched on arrival, so the
+// cache miss of a probe overlaps the parsing of the next few lines; the order
+// of `nodes` is the order of add() all the same.
+class FirstAppearance {
+ public:
+  explicit FirstAppearance(std::vector<int64_t>& nodes) : nodes_(nodes) {}
+
+  void add(int64_t id) {
+    if (count_ == kLag) {
+      place(queue_[next_]);
+    } else {
+      ++count_;
+    }
+    set_.prefetch(id);
+    queue_[next_] = id;
+    next_ = (next_ + 1) % kLag;
+  }
+  // Places every waiting id, oldest first.
+  void flush() {
+    const std::size_t oldest = (next_ + kLag - count_) % kLag;
+    for (std::size_t i = 0; i < count_; ++i) place(queue_[(oldest + i) % kLag]);
+    count_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kLag = 8;
+  void place(int64_t id) {
+    if (set_.insert(id)) nodes_.push_back(id);
+  }
+
+  std::vector<int64_t>& nodes_;
+  NodeSet set_;
+  int64_t queue_[kLag] = {};
+  std::size_t next_ = 0;   // slot of the next add; the oldest waiting id when full
+  std::size_t count_ = 0;  // ids waiting
 };
 
 // Decimal text of a range end that may need 65 bits (start + count with both
@@ -128,6 +171,16 @@ class MultiMinReader {
   bool line(std::string_view text) {
     const std::string_view trimmed = trim_white_space(text);
     if (trimmed.empty() || trimmed[0] == 'c') return true;
+    // Node and arc lines of plain integers (all that a written file holds) are
+    // read in one scan; anything else, errors included, takes the general route.
+    if (trimmed.size() > 1 && (trimmed[0] == 'a' || trimmed[0] == 'n') &&
+        trimmed[1] == ' ') {
+      const std::size_t count = scanner_.scan(trimmed.substr(1));
+      if (count != kNotShortIntegers &&
+          (trimmed[0] == 'a' ? short_arc_line(count) : short_node_line(count))) {
+        return true;
+      }
+    }
     split_fields(trimmed, tokens_);
     const std::string_view kind = tokens_[0];
     if (kind.size() != 1) return true;
@@ -148,6 +201,7 @@ class MultiMinReader {
   // Completes the record after the last line; false with error() set when an
   // arc's lists are shorter than the final K.
   bool finish() {
+    first_appearance_.flush();
     if (!check_list_lengths()) return false;
     order_pairs();
     collect_node_lines();
@@ -260,8 +314,53 @@ class MultiMinReader {
     const uint64_t offset = raw_amounts_.size();
     if (!take_range(3, count, raw_amounts_)) return false;
     node_lines_.push_back(NodeLine{node, total, offset, count});
-    if (placed_.insert(node)) record_.nodes.push_back(node);
+    first_appearance_.add(node);
     return true;
+  }
+
+  // A node line of `count` plain integers (tokens 1..count) in the scanner.
+  // Returns false, changing nothing, when a token is missing.
+  bool short_node_line(std::size_t count) {
+    if (count < 2) return false;
+    const int64_t* v = scanner_.values();
+    const uint64_t offset = raw_amounts_.size();
+    raw_amounts_.insert(raw_amounts_.end(), v + 2, v + count);
+    node_lines_.push_back(NodeLine{v[0], v[1], offset, count - 2});
+    first_appearance_.add(v[0]);
+    return true;
+  }
+
+  // An arc line of `count` plain integers (tokens 1..count, token i at
+  // values()[i - 1] of the scanner). Returns false, changing nothing, when a token is missing.
+  bool short_arc_line(std::size_t count) {
+    const uint64_t k = record_.num_commodities;
+    if (count < 4) return false;
+    const std::size_t after_up = count - 4;  // tokens from 5 on
+    const uint64_t capacity_count = capacities_expanded_ ? k : 1;
+    if (capacity_count > after_up) return false;
+    const uint64_t cost_count = costs_expanded_ ? k : 1;
+    if (cost_count > after_up - capacity_count) return false;
+    if (layout_changed_) start_segment();
+    const int64_t* v = scanner_.values();
+    const int64_t* capacities = v + 4;
+    const int64_t* costs = capacities + capacity_count;
+    record_.capacity_values.insert(record_.capacity_values.end(), capacities, costs);
+    record_.cost_values.insert(record_.cost_values.end(), costs, costs + cost_count);
+    add_arc(v[0], v[1], v[3]);
+    return true;
+  }
+
+  void add_arc(int64_t tail, int64_t head, int64_t up) {
+    record_.tails.push_back(tail);
+    record_.heads.push_back(head);
+    record_.ups.push_back(up);
+    // Consecutive arcs often share their tail; a repeat needs no look-up.
+    if (tail != last_tail_ || !has_last_tail_) {
+      first_appearance_.add(tail);
+      last_tail_ = tail;
+      has_last_tail_ = true;
+    }
+    first_appearance_.add(head);
   }
 
   bool arc_line() {
@@ -285,16 +384,7 @@ class MultiMinReader {
       if (!take_i64(next, value)) return false;
       record_.cost_values.push_back(value);
     }
-    record_.tails.push_back(tail);
-    record_.heads.push_back(head);
-    record_.ups.push_back(up);
-    // Consecutive arcs often share their tail; skip the set for a repeat.
-    if (tail != last_tail_ || !has_last_tail_) {
-      if (placed_.insert(tail)) record_.nodes.push_back(tail);
-      last_tail_ = tail;
-      has_last_tail_ = true;
-    }
-    if (placed_.insert(head)) record_.nodes.push_back(head);
+    add_arc(tail, head, up);
     return true;
   }
 
@@ -380,7 +470,8 @@ class MultiMinReader {
   bool capacities_expanded_ = false;
   bool costs_expanded_ = false;
   bool layout_changed_ = true;
-  NodeSet placed_;
+  ShortIntegerScanner scanner_;
+  FirstAppearance first_appearance_{record_.nodes};
   int64_t last_tail_ = 0;
   bool has_last_tail_ = false;
   std::vector<NodeLine> node_lines_;

@@ -43,6 +43,27 @@ IntStatus parse_i64_to(std::string_view token, int64_t& out);
 // Optional single '+', then one or more ASCII digits; '-' is an invalid digit.
 IntStatus parse_u64_to(std::string_view token, uint64_t& out);
 
+// Reads lines made only of integers in their plainest form, the form the writer
+// produces: tokens of an optional sign and 1 to 18 ASCII digits separated by
+// runs of spaces (U+0020). Any other byte, a tab included, makes scan() give up;
+// the caller then takes the general route (split_fields and parse_i64_to),
+// which accepts all white space and reports the exact failure. Every value it
+// accepts is what parse_i64_to gives for the same token. Token boundaries come
+// from a bitmap of spaces built 64 bytes at a time, so converting one token
+// does not wait for finding the next; the buffers are reused across lines.
+inline constexpr std::size_t kNotShortIntegers = static_cast<std::size_t>(-1);
+class ShortIntegerScanner {
+ public:
+  // The number of tokens of `text`, their values at values()[0, n); or
+  // kNotShortIntegers.
+  std::size_t scan(std::string_view text);
+  const int64_t* values() const { return values_.data(); }
+
+ private:
+  std::vector<char> padded_;  // the line, then spaces up to a whole block
+  std::vector<int64_t> values_;
+};
+
 // The same grammars with the failure as a kReported error carrying its message.
 Result<int64_t> parse_i64(std::string_view token);
 Result<uint64_t> parse_u64(std::string_view token);

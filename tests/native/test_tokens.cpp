@@ -162,6 +162,53 @@ TEST(Integers, Unsigned) {
   EXPECT_EQ(parse_u64("12a").error().message, kInvalidDigitMessage);
 }
 
+// The plain-integer scan must agree with splitting and parsing whenever it
+// accepts a line, and accept every line of plain short integers between spaces.
+TEST(ShortIntegers, AgreesWithSplitAndParse) {
+  ShortIntegerScanner scanner;
+  EXPECT_EQ(scanner.scan(""), 0u);
+  EXPECT_EQ(scanner.scan("   "), 0u);
+  ASSERT_EQ(scanner.scan(" -0 +7   12345678 123456789012345678 -99999999 000000000000000009"),
+            6u);
+  const int64_t expected[] = {0, 7, 12345678, 123456789012345678, -99999999, 9};
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(scanner.values()[i], expected[i]);
+  for (const char* other : {"1 1234567890123456789", "1 x", "12345678x 1", "1 2 -", "+ 1",
+                            "1 --2", "1\t2", "1\u00A02", "1 2.5", "0x1 2", "9/ 1", ":",
+                            "123456789012345678901234", std::string(100, '7').c_str()}) {
+    EXPECT_EQ(scanner.scan(other), kNotShortIntegers) << other;
+  }
+
+  const std::string pieces[] = {"0", "7", "-3", "+12", "999", "1000", "-2048", "12345678",
+                                "00000000001", "123456789", "999999999999999999",
+                                "-999999999999999999", "12x", "x", "-", "1234567890123456789",
+                                "\u00E9", "1.5", "1\t2", "/", ":0"};
+  std::mt19937_64 gen(5);
+  std::vector<std::string_view> fields;
+  for (int i = 0; i < 300000; ++i) {
+    std::string line(gen() % 3, ' ');
+    const int n = static_cast<int>(gen() % 40);
+    for (int t = 0; t < n; ++t) {
+      if (t != 0) line += std::string(1 + gen() % 2, ' ');
+      // Mostly plain tokens, so that many lines are accepted.
+      line += pieces[gen() % 16 == 0 ? gen() % std::size(pieces) : gen() % 12];
+    }
+    const std::size_t count = scanner.scan(line);
+    split_fields(line, fields);
+    bool plain = line.find('\t') == std::string::npos;
+    for (const auto field : fields) {
+      int64_t value = 0;
+      const std::string_view digits = field.substr(field[0] == '-' || field[0] == '+');
+      plain = plain && parse_i64_to(field, value) == IntStatus::kOk && digits.size() <= 18;
+    }
+    ASSERT_EQ(count != kNotShortIntegers, plain) << line;
+    if (!plain) continue;
+    ASSERT_EQ(count, fields.size()) << line;
+    for (std::size_t f = 0; f < count; ++f) {
+      ASSERT_EQ(scanner.values()[f], parse_i64(fields[f]).value()) << line;
+    }
+  }
+}
+
 uint64_t bits_of(double v) { return std::bit_cast<uint64_t>(v); }
 
 TEST(Floats, AcceptedForms) {
