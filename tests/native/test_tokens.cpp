@@ -172,9 +172,10 @@ TEST(ShortIntegers, AgreesWithSplitAndParse) {
             6u);
   const int64_t expected[] = {0, 7, 12345678, 123456789012345678, -99999999, 9};
   for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(scanner.values()[i], expected[i]);
-  for (const char* other : {"1 1234567890123456789", "1 x", "12345678x 1", "1 2 -", "+ 1",
-                            "1 --2", "1\t2", "1\u00A02", "1 2.5", "0x1 2", "9/ 1", ":",
-                            "123456789012345678901234", std::string(100, '7').c_str()}) {
+  const std::string others[] = {"1 1234567890123456789", "1 x", "12345678x 1", "1 2 -", "+ 1",
+                                "1 --2", "1\t2", "1\u00A02", "1 2.5", "0x1 2", "9/ 1", ":",
+                                "123456789012345678901234", std::string(100, '7')};
+  for (const std::string& other : others) {
     EXPECT_EQ(scanner.scan(other), kNotShortIntegers) << other;
   }
 
