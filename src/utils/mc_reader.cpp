@@ -14,10 +14,11 @@
 namespace korvane {
 namespace {
 
-// The shortest arc line, "a 1 2 0 1 1 1": a file of S bytes holds at most
-// S / 13 + 1 arc lines, which bounds what a declared arc count may reserve.
+// What a declared arc count may reserve is bounded by what the file can hold:
+// an arc line with at least one value per list, "a 1 2 0 1 1 1", takes 13 bytes
+// (lines with two empty expanded lists are shorter, but then the bound only
+// reserves less than they need), and each value a digit and a separator.
 constexpr std::size_t kMinArcLineBytes = 13;
-// Each value of an expanded list takes a digit and a separator.
 constexpr std::size_t kMinValueBytes = 2;
 
 uint64_t mix64(uint64_t x) {
@@ -331,7 +332,8 @@ class MultiMinReader {
   }
 
   // An arc line of `count` plain integers (tokens 1..count, token i at
-  // values()[i - 1] of the scanner). Returns false, changing nothing, when a token is missing.
+  // values()[i - 1] of the scanner). Returns false, changing nothing, when a
+  // token is missing.
   bool short_arc_line(std::size_t count) {
     const uint64_t k = record_.num_commodities;
     if (count < 4) return false;

@@ -43,6 +43,10 @@ IntStatus parse_i64_to(std::string_view token, int64_t& out);
 // Optional single '+', then one or more ASCII digits; '-' is an invalid digit.
 IntStatus parse_u64_to(std::string_view token, uint64_t& out);
 
+// The same grammars with the failure as a kReported error carrying its message.
+Result<int64_t> parse_i64(std::string_view token);
+Result<uint64_t> parse_u64(std::string_view token);
+
 // Reads lines made only of integers in their plainest form, the form the writer
 // produces: tokens of an optional sign and 1 to 18 ASCII digits separated by
 // runs of spaces (U+0020). Any other byte, a tab included, makes scan() give up;
@@ -63,10 +67,6 @@ class ShortIntegerScanner {
   std::vector<char> padded_;  // the line, then spaces up to a whole block
   std::vector<int64_t> values_;
 };
-
-// The same grammars with the failure as a kReported error carrying its message.
-Result<int64_t> parse_i64(std::string_view token);
-Result<uint64_t> parse_u64(std::string_view token);
 
 // Optional sign, then either a decimal number (digits with an optional '.'
 // fraction, at least one digit in all, then an optional exponent e/E with an
