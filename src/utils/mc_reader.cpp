@@ -1,5 +1,5 @@
 // Multi-commodity file reader: one pass over the lines, tokens parsed in place
-// into flat columns, parallel indices and pair order from one sort at the end.
+// into flat columns, parallel indices and pair order from a sort at the end.
 #include "utils/mc_reader.h"
 
 #include <algorithm>
@@ -421,23 +421,46 @@ class MultiMinReader {
     return false;
   }
 
-  // Parallel indices, pair_order and `parallel` from one sort of (tail, head,
-  // position); files that list arcs grouped by pair are already in order.
+  // pair_order sorted by (tail, head, position), then parallel indices and
+  // `parallel` read off its runs of equal pairs.
   void order_pairs() {
     const std::size_t n = record_.tails.size();
-    std::vector<PairKey> keys(n);
-    for (std::size_t i = 0; i < n; ++i) keys[i] = PairKey{record_.tails[i], record_.heads[i], i};
-    if (!std::is_sorted(keys.begin(), keys.end())) std::sort(keys.begin(), keys.end());
-    record_.pair_order.resize(n);
+    const auto& tails = record_.tails;
+    const auto& heads = record_.heads;
+    auto& order = record_.pair_order;
+    order.resize(n);
+    if (std::is_sorted(tails.begin(), tails.end())) {
+      // Arcs grouped by tail, as most files list them: only each tail's run
+      // needs ordering by head, and it is short and contiguous in memory.
+      for (std::size_t i = 0; i < n; ++i) order[i] = i;
+      for (std::size_t begin = 0, end = 0; begin < n; begin = end) {
+        end = begin + 1;
+        while (end < n && tails[end] == tails[begin]) ++end;
+        if (std::is_sorted(heads.begin() + static_cast<std::ptrdiff_t>(begin),
+                           heads.begin() + static_cast<std::ptrdiff_t>(end))) {
+          continue;
+        }
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
+                  order.begin() + static_cast<std::ptrdiff_t>(end), [&](uint64_t x, uint64_t y) {
+                    return heads[x] != heads[y] ? heads[x] < heads[y] : x < y;
+                  });
+      }
+    } else {
+      // One sort of self-contained keys, which keeps the comparisons in cache.
+      std::vector<PairKey> keys(n);
+      for (std::size_t i = 0; i < n; ++i) keys[i] = PairKey{tails[i], heads[i], i};
+      std::sort(keys.begin(), keys.end());
+      for (std::size_t j = 0; j < n; ++j) order[j] = keys[j].position;
+    }
     record_.parallel_index.resize(n);
     int64_t p = 0;
     for (std::size_t j = 0; j < n; ++j) {
+      const uint64_t a = order[j];
       const bool same_pair =
-          j != 0 && keys[j].tail == keys[j - 1].tail && keys[j].head == keys[j - 1].head;
+          j != 0 && tails[a] == tails[order[j - 1]] && heads[a] == heads[order[j - 1]];
       p = same_pair ? p + 1 : 0;
       if (same_pair) record_.parallel = true;
-      record_.pair_order[j] = keys[j].position;
-      record_.parallel_index[keys[j].position] = p;
+      record_.parallel_index[a] = p;
     }
   }
 

@@ -179,6 +179,14 @@ TEST(McReader, ParallelIndicesAndPairOrder) {
   EXPECT_EQ(r.pair_order, (std::vector<uint64_t>{4, 1, 2, 0, 3}));
   EXPECT_TRUE(r.parallel);
   EXPECT_EQ(r.nodes, (std::vector<int64_t>{2, 3, 1, -5, 7}));
+  // Arcs grouped by tail (the usual listing) with heads out of order in a group.
+  const auto grouped = parsed_ok(
+      "a 1 3 0 1 1 1\na 1 2 0 1 1 1\na 1 3 0 1 1 1\na 2 1 0 1 1 1\na 2 1 0 1 1 1\n"
+      "a 2 0 0 1 1 1\n");
+  EXPECT_EQ(edges_of(grouped),
+            (std::vector<Arc>{{1, 3, 0}, {1, 2, 0}, {1, 3, 1}, {2, 1, 0}, {2, 1, 1}, {2, 0, 0}}));
+  EXPECT_EQ(grouped.pair_order, (std::vector<uint64_t>{1, 0, 2, 5, 3, 4}));
+  EXPECT_TRUE(grouped.parallel);
   const auto single = parsed_ok("a 0 2 0 1 1 1\na 2 0 0 1 1 1\n");
   EXPECT_FALSE(single.parallel);
   EXPECT_EQ(single.pair_order, (std::vector<uint64_t>{0, 1}));
