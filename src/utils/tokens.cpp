@@ -2,12 +2,17 @@
 #include "utils/tokens.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace korvane {
 namespace {
@@ -109,6 +114,22 @@ bool short_digits(const char* p, std::size_t n, uint64_t& out) {
 }
 
 }  // namespace
+
+namespace detail {
+namespace {
+constexpr std::array<char, 40000> make_digit_quads() {
+  std::array<char, 40000> table{};
+  for (std::size_t v = 0; v < 10000; ++v) {
+    table[4 * v] = static_cast<char>('0' + v / 1000);
+    table[4 * v + 1] = static_cast<char>('0' + v / 100 % 10);
+    table[4 * v + 2] = static_cast<char>('0' + v / 10 % 10);
+    table[4 * v + 3] = static_cast<char>('0' + v % 10);
+  }
+  return table;
+}
+}  // namespace
+constinit const std::array<char, 40000> kDigitQuads = make_digit_quads();
+}  // namespace detail
 
 bool is_white_space(char32_t c) {
   if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
@@ -238,6 +259,129 @@ IntStatus parse_u64_to(std::string_view token, uint64_t& out) {
   }
   out = acc;
   return IntStatus::kOk;
+}
+
+namespace {
+
+uint64_t load_word(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// Value of eight digit bytes (already reduced to 0..9, the most significant in
+// the lowest byte) by three multiplications: pairs, then quads, then the whole.
+uint64_t eight_digit_value(uint64_t digits) {
+  digits = digits * 10 + (digits >> 8);
+  return (((digits & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+          (((digits >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+         32;
+}
+
+// Value of the first `n` (1..8) bytes at `p`, which must all be ASCII digits;
+// false otherwise. Eight bytes are readable at `p`.
+bool digits_value(const char* p, std::size_t n, uint64_t& value) {
+  // Digits XOR '0' are 0..9; a byte of 10 or more (or with its top bit set)
+  // gets its top bit set by the add. Carries only run towards later bytes,
+  // which the shift below discards with everything past the n-th byte.
+  const uint64_t digits = load_word(p) ^ 0x3030303030303030ULL;
+  const uint64_t stops = ((digits + 0x7676767676767676ULL) | digits) & 0x8080808080808080ULL;
+  const unsigned drop = static_cast<unsigned>(64 - 8 * n);
+  if ((stops << drop) != 0) return false;
+  // The wanted bytes move to the top; the zero bytes below are leading zeros.
+  value = eight_digit_value(digits << drop);
+  return true;
+}
+
+// Bit j set when byte j of the 64 bytes at `p` is a space: SSE2 compares where
+// the target has them (every x86-64 does), a plain loop elsewhere.
+uint64_t space_bits(const char* p) {
+#if defined(__SSE2__)
+  const __m128i spaces = _mm_set1_epi8(' ');
+  uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, spaces)));
+    bits |= uint64_t{mask} << (16 * i);
+  }
+  return bits;
+#else
+  uint64_t bits = 0;
+  for (int j = 0; j < 64; ++j) bits |= uint64_t{p[j] == ' '} << j;
+  return bits;
+#endif
+}
+
+// Value of the token at [p, p + length): an optional sign, then 1 to 18 digits;
+// false for anything else. Eight bytes are readable from every byte of it.
+bool short_token_value(const char* p, std::size_t length, int64_t& out) {
+  const bool negative = *p == '-';
+  if (negative || *p == '+') {
+    ++p;
+    --length;
+  }
+  // Up to 18 digits stay below 2^63, whatever they are.
+  if (length == 0 || length > 18) return false;
+  // A first group of 1..8 digits, then whole groups of eight.
+  const std::size_t first = length % 8 == 0 ? 8 : length % 8;
+  uint64_t value = 0;
+  if (!digits_value(p, first, value)) return false;
+  for (p += first, length -= first; length != 0; p += 8, length -= 8) {
+    uint64_t group = 0;
+    if (!digits_value(p, 8, group)) return false;
+    value = value * 100000000 + group;
+  }
+  out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  return true;
+}
+
+}  // namespace
+
+std::size_t ShortIntegerScanner::scan(std::string_view text) {
+  const std::size_t n = text.size();
+  // The text, then spaces to the end of a whole 64-byte block at least 8 bytes
+  // past it, so that every byte of the text has eight readable bytes from it on
+  // and every token ends inside the blocks.
+  const std::size_t blocks = (n + 8) / 64 + 1;
+  padded_.resize(blocks * 64);
+  std::memcpy(padded_.data(), text.data(), n);
+  std::memset(padded_.data() + n, ' ', blocks * 64 - n);
+  const char* const line = padded_.data();
+  if (values_.size() < n / 2 + 1) values_.resize(n / 2 + 1);  // a token and a space each
+  int64_t* const out = values_.data();
+
+  std::size_t count = 0;
+  uint64_t previous_space = 1;          // position -1 counts as a space
+  std::size_t open_start = 0;           // start of a token running into the next block
+  bool open = false;
+  for (std::size_t block = 0; block < blocks; ++block) {
+    const char* const base = line + 64 * block;
+    const uint64_t space = space_bits(base);  // bit j: byte j of the block is a space
+    const uint64_t before = (space << 1) | previous_space;  // bit j: byte j - 1 is a space
+    previous_space = space >> 63;
+    uint64_t starts = ~space & before;  // token starts
+    uint64_t ends = space & ~before;    // one past token ends
+    // Ends pair with starts in order; a token may have started in an earlier block.
+    for (; ends != 0; ends &= ends - 1) {
+      const std::size_t end = 64 * block + static_cast<std::size_t>(std::countr_zero(ends));
+      std::size_t start;
+      if (open) {
+        start = open_start;
+        open = false;
+      } else {
+        start = 64 * block + static_cast<std::size_t>(std::countr_zero(starts));
+        starts &= starts - 1;
+      }
+      if (!short_token_value(line + start, end - start, out[count])) return kNotShortIntegers;
+      ++count;
+    }
+    if (starts != 0) {
+      open_start = 64 * block + static_cast<std::size_t>(std::countr_zero(starts));
+      open = true;
+    }
+  }
+  return count;
 }
 
 Result<int64_t> parse_i64(std::string_view token) {
@@ -392,14 +536,6 @@ std::size_t format_f64(double v, char* out) {
     o += n - point;
   }
   return static_cast<std::size_t>(o - out);
-}
-
-char* format_i64(int64_t v, char* out) {
-  return std::to_chars(out, out + kFormatIntBufferSize, v).ptr;
-}
-
-char* format_u64(uint64_t v, char* out) {
-  return std::to_chars(out, out + kFormatIntBufferSize, v).ptr;
 }
 
 }  // namespace korvane

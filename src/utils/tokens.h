@@ -3,8 +3,11 @@
 // texts, and positional (exponent-free) number formatting.
 #pragma once
 
+#include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +47,27 @@ IntStatus parse_u64_to(std::string_view token, uint64_t& out);
 Result<int64_t> parse_i64(std::string_view token);
 Result<uint64_t> parse_u64(std::string_view token);
 
+// Reads lines made only of integers in their plainest form, the form the writer
+// produces: tokens of an optional sign and 1 to 18 ASCII digits separated by
+// runs of spaces (U+0020). Any other byte, a tab included, makes scan() give up;
+// the caller then takes the general route (split_fields and parse_i64_to),
+// which accepts all white space and reports the exact failure. Every value it
+// accepts is what parse_i64_to gives for the same token. Token boundaries come
+// from a bitmap of spaces built 64 bytes at a time, so converting one token
+// does not wait for finding the next; the buffers are reused across lines.
+inline constexpr std::size_t kNotShortIntegers = static_cast<std::size_t>(-1);
+class ShortIntegerScanner {
+ public:
+  // The number of tokens of `text`, their values at values()[0, n); or
+  // kNotShortIntegers.
+  std::size_t scan(std::string_view text);
+  const int64_t* values() const { return values_.data(); }
+
+ private:
+  std::vector<char> padded_;  // the line, then spaces up to a whole block
+  std::vector<int64_t> values_;
+};
+
 // Optional sign, then either a decimal number (digits with an optional '.'
 // fraction, at least one digit in all, then an optional exponent e/E with an
 // optional sign and at least one digit), correctly rounded, overflowing to an
@@ -63,11 +87,43 @@ inline constexpr std::size_t kFormatF64BufferSize = 400;
 // values are written "NaN", "inf" and "-inf".
 std::size_t format_f64(double v, char* out);
 
-// Longest decimal text of a 64-bit integer ("-9223372036854775808").
-inline constexpr std::size_t kFormatIntBufferSize = 20;
+// Room the integer formatters need: the longest text ("-9223372036854775808",
+// 20 bytes) plus slack for the four-byte stores of the short forms.
+inline constexpr std::size_t kFormatIntBufferSize = 24;
+
+namespace detail {
+// "0000" to "9999", four characters each, for the integer formatters.
+extern const std::array<char, 40000> kDigitQuads;
+
+// 1 to 4 digits of v < 10000, written as four bytes of which the first `len`
+// count: branch-free, as lengths in generated files are unpredictable.
+inline char* format_below_10000(uint64_t v, char* out) {
+  const unsigned len = 1u + (v >= 10) + (v >= 100) + (v >= 1000);
+  std::memcpy(out, kDigitQuads.data() + 4 * v + 4 - len, 4);
+  return out + len;
+}
+}  // namespace detail
 
 // Writes `v` in decimal (no '+', no leading zeros) and returns one past the end.
-char* format_i64(int64_t v, char* out);
-char* format_u64(uint64_t v, char* out);
+// `out` must have room for kFormatIntBufferSize bytes. Below 10^8 the digits
+// come from a table of four-digit groups; larger values go through
+// std::to_chars. Inline: the writer formats every value through these.
+inline char* format_u64(uint64_t v, char* out) {
+  if (v < 10000) return detail::format_below_10000(v, out);
+  if (v < 100000000) {
+    out = detail::format_below_10000(v / 10000, out);
+    std::memcpy(out, detail::kDigitQuads.data() + 4 * (v % 10000), 4);
+    return out + 4;
+  }
+  return std::to_chars(out, out + 20, v).ptr;
+}
+inline char* format_i64(int64_t v, char* out) {
+  uint64_t magnitude = static_cast<uint64_t>(v);
+  if (v < 0) {
+    *out++ = '-';
+    magnitude = 0 - magnitude;  // also right for INT64_MIN
+  }
+  return format_u64(magnitude, out);
+}
 
 }  // namespace korvane

@@ -162,6 +162,54 @@ TEST(Integers, Unsigned) {
   EXPECT_EQ(parse_u64("12a").error().message, kInvalidDigitMessage);
 }
 
+// The plain-integer scan must agree with splitting and parsing whenever it
+// accepts a line, and accept every line of plain short integers between spaces.
+TEST(ShortIntegers, AgreesWithSplitAndParse) {
+  ShortIntegerScanner scanner;
+  EXPECT_EQ(scanner.scan(""), 0u);
+  EXPECT_EQ(scanner.scan("   "), 0u);
+  ASSERT_EQ(scanner.scan(" -0 +7   12345678 123456789012345678 -99999999 000000000000000009"),
+            6u);
+  const int64_t expected[] = {0, 7, 12345678, 123456789012345678, -99999999, 9};
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(scanner.values()[i], expected[i]);
+  const std::string others[] = {"1 1234567890123456789", "1 x", "12345678x 1", "1 2 -", "+ 1",
+                                "1 --2", "1\t2", "1\u00A02", "1 2.5", "0x1 2", "9/ 1", ":",
+                                "123456789012345678901234", std::string(100, '7')};
+  for (const std::string& other : others) {
+    EXPECT_EQ(scanner.scan(other), kNotShortIntegers) << other;
+  }
+
+  const std::string pieces[] = {"0", "7", "-3", "+12", "999", "1000", "-2048", "12345678",
+                                "00000000001", "123456789", "999999999999999999",
+                                "-999999999999999999", "12x", "x", "-", "1234567890123456789",
+                                "\u00E9", "1.5", "1\t2", "/", ":0"};
+  std::mt19937_64 gen(5);
+  std::vector<std::string_view> fields;
+  for (int i = 0; i < 300000; ++i) {
+    std::string line(gen() % 3, ' ');
+    const int n = static_cast<int>(gen() % 40);
+    for (int t = 0; t < n; ++t) {
+      if (t != 0) line += std::string(1 + gen() % 2, ' ');
+      // Mostly plain tokens, so that many lines are accepted.
+      line += pieces[gen() % 16 == 0 ? gen() % std::size(pieces) : gen() % 12];
+    }
+    const std::size_t count = scanner.scan(line);
+    split_fields(line, fields);
+    bool plain = line.find('\t') == std::string::npos;
+    for (const auto field : fields) {
+      int64_t value = 0;
+      const std::string_view digits = field.substr(field[0] == '-' || field[0] == '+');
+      plain = plain && parse_i64_to(field, value) == IntStatus::kOk && digits.size() <= 18;
+    }
+    ASSERT_EQ(count != kNotShortIntegers, plain) << line;
+    if (!plain) continue;
+    ASSERT_EQ(count, fields.size()) << line;
+    for (std::size_t f = 0; f < count; ++f) {
+      ASSERT_EQ(scanner.values()[f], parse_i64(fields[f]).value()) << line;
+    }
+  }
+}
+
 uint64_t bits_of(double v) { return std::bit_cast<uint64_t>(v); }
 
 TEST(Floats, AcceptedForms) {
@@ -256,14 +304,25 @@ TEST(FormatF64, RandomBitPatternsReadBackIdenticalWithoutExponent) {
   }
 }
 
-TEST(FormatIntegers, DecimalAtTheLimits) {
+TEST(FormatIntegers, MatchesDecimalTextAcrossMagnitudes) {
   char buffer[kFormatIntBufferSize];
-  auto text = [&](char* end) { return std::string(buffer, end); };
-  EXPECT_EQ(text(format_i64(std::numeric_limits<int64_t>::min(), buffer)), "-9223372036854775808");
-  EXPECT_EQ(text(format_i64(0, buffer)), "0");
-  EXPECT_EQ(text(format_i64(-42, buffer)), "-42");
-  EXPECT_EQ(text(format_u64(std::numeric_limits<uint64_t>::max(), buffer)),
-            "18446744073709551615");
+  auto text_i64 = [&](int64_t v) { return std::string(buffer, format_i64(v, buffer)); };
+  auto text_u64 = [&](uint64_t v) { return std::string(buffer, format_u64(v, buffer)); };
+  EXPECT_EQ(text_i64(std::numeric_limits<int64_t>::min()), "-9223372036854775808");
+  EXPECT_EQ(text_u64(std::numeric_limits<uint64_t>::max()), "18446744073709551615");
+  // Every length boundary of the table forms and the fallback.
+  for (uint64_t p = 1; p <= 1000000000000ull; p *= 10) {
+    for (const uint64_t v : {p - 1, p, p + 1, 3 * p - 1}) {
+      EXPECT_EQ(text_u64(v), std::to_string(v));
+      EXPECT_EQ(text_i64(-static_cast<int64_t>(v)), std::to_string(-static_cast<int64_t>(v)));
+    }
+  }
+  std::mt19937_64 gen(99);
+  for (int i = 0; i < 100000; ++i) {
+    const auto v = static_cast<int64_t>(gen() >> (gen() % 64));
+    ASSERT_EQ(text_i64(v), std::to_string(v));
+    ASSERT_EQ(text_i64(-v), std::to_string(-v));
+  }
 }
 
 }  // namespace

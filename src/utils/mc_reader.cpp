@@ -1,0 +1,524 @@
+// Multi-commodity file reader: one pass over the lines, tokens parsed in place
+// into flat columns, parallel indices and pair order from a sort at the end.
+#include "utils/mc_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "file_io.h"
+#include "utils/tokens.h"
+
+namespace korvane {
+namespace {
+
+// What a declared arc count may reserve is bounded by what the file can hold:
+// an arc line with at least one value per list, "a 1 2 0 1 1 1", takes 13 bytes
+// (lines with two empty expanded lists are shorter, but then the bound only
+// reserves less than they need), and each value a digit and a separator.
+constexpr std::size_t kMinArcLineBytes = 13;
+constexpr std::size_t kMinValueBytes = 2;
+
+uint64_t mix64(uint64_t x) {
+  // splitmix64 finaliser: spreads dense node ids over the whole table.
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+// Open-addressing set of node ids (linear probing, load at most 1/2). The slot
+// value kFree marks an empty slot; the id equal to it is tracked by a flag.
+class NodeSet {
+ public:
+  // true when `id` was not in the set before.
+  bool insert(int64_t id) {
+    if (id == kFree) {
+      const bool added = !has_free_id_;
+      has_free_id_ = true;
+      return added;
+    }
+    if ((size_ + 1) * 2 > slots_.size()) grow();
+    std::size_t i = slot_of(id);
+    while (slots_[i] != kFree) {
+      if (slots_[i] == id) return false;
+      i = (i + 1) & mask_;
+    }
+    slots_[i] = id;
+    ++size_;
+    return true;
+  }
+
+  // Starts loading the slot where `id` would be probed first.
+  void prefetch(int64_t id) const {
+    if (!slots_.empty()) __builtin_prefetch(slots_.data() + slot_of(id));
+  }
+
+ private:
+  static constexpr int64_t kFree = std::numeric_limits<int64_t>::min();
+
+  std::size_t slot_of(int64_t id) const {
+    return static_cast<std::size_t>(mix64(static_cast<uint64_t>(id))) & mask_;
+  }
+  void grow() {
+    std::vector<int64_t> old(slots_.empty() ? 64 : slots_.size() * 2, kFree);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const int64_t id : old) {
+      if (id == kFree) continue;
+      std::size_t i = slot_of(id);
+      while (slots_[i] != kFree) i = (i + 1) & mask_;
+      slots_[i] = id;
+    }
+  }
+
+  std::vector<int64_t> slots_;
+  std::size_t mask_ = 0;
+  std::size_t size_ = 0;
+  bool has_free_id_ = false;
+};
+
+// Appends ids met for the first time to `nodes`, in the order they are added.
+// Ids wait in a short queue whose set slots are prefetched on arrival, so the
+// cache miss of a probe overlaps the parsing of the next few lines; the order
+// of `nodes` is the order of add() all the same.
+class FirstAppearance {
+ public:
+  explicit FirstAppearance(std::vector<int64_t>& nodes) : nodes_(nodes) {}
+
+  void add(int64_t id) {
+    if (count_ == kLag) {
+      place(queue_[next_]);
+    } else {
+      ++count_;
+    }
+    set_.prefetch(id);
+    queue_[next_] = id;
+    next_ = (next_ + 1) % kLag;
+  }
+  // Places every waiting id, oldest first.
+  void flush() {
+    const std::size_t oldest = (next_ + kLag - count_) % kLag;
+    for (std::size_t i = 0; i < count_; ++i) place(queue_[(oldest + i) % kLag]);
+    count_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kLag = 8;
+  void place(int64_t id) {
+    if (set_.insert(id)) nodes_.push_back(id);
+  }
+
+  std::vector<int64_t>& nodes_;
+  NodeSet set_;
+  int64_t queue_[kLag] = {};
+  std::size_t next_ = 0;   // slot of the next add; the oldest waiting id when full
+  std::size_t count_ = 0;  // ids waiting
+};
+
+// Decimal text of a range end that may need 65 bits (start + count with both
+// 64-bit), so the message states the true end even when it exceeds 2^64 - 1.
+std::string range_end_message(uint64_t start, uint64_t count, std::size_t length) {
+  uint64_t end = 0;
+  if (!__builtin_add_overflow(start, count, &end)) return range_out_of_range_message(end, length);
+  __extension__ using Wide = unsigned __int128;
+  Wide wide = static_cast<Wide>(start) + count;
+  std::string digits;
+  while (wide != 0) {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(wide % 10)));
+    wide /= 10;
+  }
+  return "range end index " + digits + " out of range for slice of length " +
+         std::to_string(length);
+}
+
+// Grows `v` to hold `target` entries without reallocating, at least doubling
+// (up to `limit`) so that many small hints cost amortised linear time.
+template <class T>
+void reserve_hint(std::vector<T>& v, std::size_t target, std::size_t limit) {
+  if (target <= v.capacity()) return;
+  v.reserve(std::max(target, std::min(v.capacity() * 2, limit)));
+}
+
+// A node line as read, its amounts at raw_amounts[offset, offset + length).
+struct NodeLine {
+  int64_t node;
+  int64_t total;
+  uint64_t offset;
+  uint64_t length;
+};
+
+struct PairKey {
+  int64_t tail;
+  int64_t head;
+  uint64_t position;
+  bool operator<(const PairKey& o) const {
+    if (tail != o.tail) return tail < o.tail;
+    if (head != o.head) return head < o.head;
+    return position < o.position;
+  }
+};
+
+class MultiMinReader {
+ public:
+  explicit MultiMinReader(std::size_t file_size)
+      : size_known_(file_size != 0),
+        arc_limit_(file_size / kMinArcLineBytes + 1),
+        value_limit_(file_size / kMinValueBytes + 1) {}
+
+  // Handles one line; false with error() set on failure.
+  bool line(std::string_view text) {
+    const std::string_view trimmed = trim_white_space(text);
+    if (trimmed.empty() || trimmed[0] == 'c') return true;
+    // Node and arc lines of plain integers (all that a written file holds) are
+    // read in one scan; anything else, errors included, takes the general route.
+    if (trimmed.size() > 1 && (trimmed[0] == 'a' || trimmed[0] == 'n') &&
+        trimmed[1] == ' ') {
+      const std::size_t count = scanner_.scan(trimmed.substr(1));
+      if (count != kNotShortIntegers &&
+          (trimmed[0] == 'a' ? short_arc_line(count) : short_node_line(count))) {
+        return true;
+      }
+    }
+    split_fields(trimmed, tokens_);
+    const std::string_view kind = tokens_[0];
+    if (kind.size() != 1) return true;
+    switch (kind[0]) {
+      case 'p':
+        return problem_line();
+      case 'n':
+        return node_line();
+      case 'a':
+        return arc_line();
+      default:
+        return true;
+    }
+  }
+
+  Error take_error() { return std::move(error_); }
+
+  // Completes the record after the last line; false with error() set when an
+  // arc's lists are shorter than the final K.
+  bool finish() {
+    first_appearance_.flush();
+    if (!check_list_lengths()) return false;
+    order_pairs();
+    collect_node_lines();
+    return true;
+  }
+
+  ParsedMulticommodityInstance& record() { return record_; }
+
+ private:
+  bool missing(std::size_t index) {
+    error_ = internal(index_out_of_range_message(index, tokens_.size()));
+    return false;
+  }
+  bool bad_integer(IntStatus status) {
+    error_ = reported(std::string(int_status_message(status)));
+    return false;
+  }
+
+  // "Take token i": the token must exist, then parse as the field's type.
+  bool take_i64(std::size_t i, int64_t& out) {
+    if (i >= tokens_.size()) return missing(i);
+    const IntStatus status = parse_i64_to(tokens_[i], out);
+    return status == IntStatus::kOk || bad_integer(status);
+  }
+  bool take_u64(std::size_t i, uint64_t& out) {
+    if (i >= tokens_.size()) return missing(i);
+    const IntStatus status = parse_u64_to(tokens_[i], out);
+    return status == IntStatus::kOk || bad_integer(status);
+  }
+  bool take_f64(std::size_t i, double& out) {
+    if (i >= tokens_.size()) return missing(i);
+    if (parse_f64_to(tokens_[i], out)) return true;
+    error_ = reported(std::string(kInvalidFloatMessage));
+    return false;
+  }
+  // Tokens [start, start + count) as signed, appended to `out`; the whole range
+  // must exist before any of it is parsed. `start` never exceeds the token count.
+  bool take_range(std::size_t start, uint64_t count, std::vector<int64_t>& out) {
+    const std::size_t length = tokens_.size();
+    if (count > length - start) {
+      error_ = internal(range_end_message(start, count, length));
+      return false;
+    }
+    const std::size_t base = out.size();
+    out.resize(base + count);
+    int64_t* dest = out.data() + base;
+    for (std::size_t i = 0; i < count; ++i) {
+      const IntStatus status = parse_i64_to(tokens_[start + i], dest[i]);
+      if (status != IntStatus::kOk) return bad_integer(status);
+    }
+    return true;
+  }
+
+  bool problem_line() {
+    int64_t num_nodes = 0, num_arcs = 0, rc = 0, rw = 0, method = 0, cz = 0;
+    uint64_t k = 0, seed = 0;
+    double cap_zero_param = 0.0;
+    // Token order: 2, 3, 4, the presence of 10, then 10, 5, 6, 7, 8, 9.
+    if (!take_i64(2, num_nodes) || !take_i64(3, num_arcs) || !take_u64(4, k)) return false;
+    if (tokens_.size() < 11) return missing(10);
+    if (!take_u64(10, seed) || !take_i64(5, rc) || !take_i64(6, rw) || !take_i64(7, method) ||
+        !take_i64(8, cz) || !take_f64(9, cap_zero_param)) {
+      return false;
+    }
+    record_.num_nodes = num_nodes;
+    record_.num_arcs = num_arcs;
+    record_.num_commodities = k;
+    record_.randomized_capacities = rc != 0;
+    record_.randomized_weights = rw != 0;
+    record_.method = method;
+    record_.cap_zero = cz != 0;
+    record_.cap_zero_param = cap_zero_param;
+    record_.seed = seed;
+    capacities_expanded_ = rc != 0 || cz != 0;
+    costs_expanded_ = rw != 0;
+    layout_changed_ = true;
+    reserve_for(num_arcs);
+    return true;
+  }
+
+  // The declared arc count only pre-sizes the columns, clamped by what the file
+  // can hold, so a wrong or hostile declaration changes nothing that is read.
+  void reserve_for(int64_t declared_arcs) {
+    if (declared_arcs <= 0 || !size_known_) return;
+    const std::size_t have = record_.tails.size();
+    const std::size_t arcs =
+        std::min(have + std::min(static_cast<uint64_t>(declared_arcs), uint64_t{arc_limit_}),
+                 arc_limit_);
+    if (arcs <= have) return;
+    reserve_hint(record_.tails, arcs, arc_limit_);
+    reserve_hint(record_.heads, arcs, arc_limit_);
+    reserve_hint(record_.ups, arcs, arc_limit_);
+    const uint64_t k = record_.num_commodities;
+    auto values_for = [&](const std::vector<int64_t>& values, bool expanded) {
+      const uint64_t stride = expanded ? k : 1;
+      uint64_t more = 0;
+      if (__builtin_mul_overflow(uint64_t{arcs - have}, stride, &more)) more = value_limit_;
+      return std::min(values.size() + std::min(more, uint64_t{value_limit_}), value_limit_);
+    };
+    reserve_hint(record_.capacity_values,
+                 values_for(record_.capacity_values, capacities_expanded_), value_limit_);
+    reserve_hint(record_.cost_values, values_for(record_.cost_values, costs_expanded_),
+                 value_limit_);
+  }
+
+  bool node_line() {
+    int64_t node = 0, total = 0;
+    if (!take_i64(1, node) || !take_i64(2, total)) return false;
+    const std::size_t count = tokens_.size() - 3;
+    const uint64_t offset = raw_amounts_.size();
+    if (!take_range(3, count, raw_amounts_)) return false;
+    node_lines_.push_back(NodeLine{node, total, offset, count});
+    first_appearance_.add(node);
+    return true;
+  }
+
+  // A node line of `count` plain integers (tokens 1..count) in the scanner.
+  // Returns false, changing nothing, when a token is missing.
+  bool short_node_line(std::size_t count) {
+    if (count < 2) return false;
+    const int64_t* v = scanner_.values();
+    const uint64_t offset = raw_amounts_.size();
+    raw_amounts_.insert(raw_amounts_.end(), v + 2, v + count);
+    node_lines_.push_back(NodeLine{v[0], v[1], offset, count - 2});
+    first_appearance_.add(v[0]);
+    return true;
+  }
+
+  // An arc line of `count` plain integers (tokens 1..count, token i at
+  // values()[i - 1] of the scanner). Returns false, changing nothing, when a
+  // token is missing.
+  bool short_arc_line(std::size_t count) {
+    const uint64_t k = record_.num_commodities;
+    if (count < 4) return false;
+    const std::size_t after_up = count - 4;  // tokens from 5 on
+    const uint64_t capacity_count = capacities_expanded_ ? k : 1;
+    if (capacity_count > after_up) return false;
+    const uint64_t cost_count = costs_expanded_ ? k : 1;
+    if (cost_count > after_up - capacity_count) return false;
+    if (layout_changed_) start_segment();
+    const int64_t* v = scanner_.values();
+    const int64_t* capacities = v + 4;
+    const int64_t* costs = capacities + capacity_count;
+    record_.capacity_values.insert(record_.capacity_values.end(), capacities, costs);
+    record_.cost_values.insert(record_.cost_values.end(), costs, costs + cost_count);
+    add_arc(v[0], v[1], v[3]);
+    return true;
+  }
+
+  void add_arc(int64_t tail, int64_t head, int64_t up) {
+    record_.tails.push_back(tail);
+    record_.heads.push_back(head);
+    record_.ups.push_back(up);
+    // Consecutive arcs often share their tail; a repeat needs no look-up.
+    if (tail != last_tail_ || !has_last_tail_) {
+      first_appearance_.add(tail);
+      last_tail_ = tail;
+      has_last_tail_ = true;
+    }
+    first_appearance_.add(head);
+  }
+
+  bool arc_line() {
+    int64_t tail = 0, head = 0, up = 0;
+    if (!take_i64(1, tail) || !take_i64(2, head) || !take_i64(4, up)) return false;
+    if (layout_changed_) start_segment();
+    const uint64_t k = record_.num_commodities;
+    std::size_t next = 6;
+    if (capacities_expanded_) {
+      if (!take_range(5, k, record_.capacity_values)) return false;
+      next = 5 + static_cast<std::size_t>(k);  // the range check bounds k by the token count
+    } else {
+      int64_t value = 0;
+      if (!take_i64(5, value)) return false;
+      record_.capacity_values.push_back(value);
+    }
+    if (costs_expanded_) {
+      if (!take_range(next, k, record_.cost_values)) return false;
+    } else {
+      int64_t value = 0;
+      if (!take_i64(next, value)) return false;
+      record_.cost_values.push_back(value);
+    }
+    add_arc(tail, head, up);
+    return true;
+  }
+
+  // Arcs after a problem line start a new segment unless K and both list forms
+  // are those of the segment before.
+  void start_segment() {
+    layout_changed_ = false;
+    auto& segments = record_.segments;
+    const uint64_t k = record_.num_commodities;
+    if (!segments.empty() && segments.back().num_commodities == k &&
+        segments.back().capacities_expanded == capacities_expanded_ &&
+        segments.back().costs_expanded == costs_expanded_) {
+      return;
+    }
+    segments.push_back(ArcSegment{record_.tails.size(), k, capacities_expanded_, costs_expanded_,
+                                  record_.capacity_values.size(), record_.cost_values.size()});
+  }
+
+  // commodity_bundle_capacities needs entry k of every arc's capacity list for
+  // each k < K. Commodity-major, the first failure is at the smallest list
+  // length below K, on the first arc with that length: found per segment.
+  bool check_list_lengths() {
+    const uint64_t k = record_.num_commodities;
+    const ArcSegment* shortest = nullptr;
+    for (const ArcSegment& s : record_.segments) {
+      if (s.num_commodities >= k) continue;
+      if (shortest == nullptr || s.num_commodities < shortest->num_commodities) shortest = &s;
+    }
+    if (shortest == nullptr) return true;
+    const uint64_t length = shortest->num_commodities;
+    error_ = internal(index_out_of_range_message(length, length));
+    return false;
+  }
+
+  // pair_order sorted by (tail, head, position), then parallel indices and
+  // `parallel` read off its runs of equal pairs.
+  void order_pairs() {
+    const std::size_t n = record_.tails.size();
+    const auto& tails = record_.tails;
+    const auto& heads = record_.heads;
+    auto& order = record_.pair_order;
+    order.resize(n);
+    if (std::is_sorted(tails.begin(), tails.end())) {
+      // Arcs grouped by tail, as most files list them: only each tail's run
+      // needs ordering by head, and it is short and contiguous in memory.
+      for (std::size_t i = 0; i < n; ++i) order[i] = i;
+      for (std::size_t begin = 0, end = 0; begin < n; begin = end) {
+        end = begin + 1;
+        while (end < n && tails[end] == tails[begin]) ++end;
+        if (std::is_sorted(heads.begin() + static_cast<std::ptrdiff_t>(begin),
+                           heads.begin() + static_cast<std::ptrdiff_t>(end))) {
+          continue;
+        }
+        std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
+                  order.begin() + static_cast<std::ptrdiff_t>(end), [&](uint64_t x, uint64_t y) {
+                    return heads[x] != heads[y] ? heads[x] < heads[y] : x < y;
+                  });
+      }
+    } else {
+      // One sort of self-contained keys, which keeps the comparisons in cache.
+      std::vector<PairKey> keys(n);
+      for (std::size_t i = 0; i < n; ++i) keys[i] = PairKey{tails[i], heads[i], i};
+      std::sort(keys.begin(), keys.end());
+      for (std::size_t j = 0; j < n; ++j) order[j] = keys[j].position;
+    }
+    record_.parallel_index.resize(n);
+    int64_t p = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+      const uint64_t a = order[j];
+      const bool same_pair =
+          j != 0 && tails[a] == tails[order[j - 1]] && heads[a] == heads[order[j - 1]];
+      p = same_pair ? p + 1 : 0;
+      if (same_pair) record_.parallel = true;
+      record_.parallel_index[a] = p;
+    }
+  }
+
+  // Supplies and amount lists in ascending node order, the last line per node winning.
+  void collect_node_lines() {
+    std::stable_sort(node_lines_.begin(), node_lines_.end(),
+                     [](const NodeLine& a, const NodeLine& b) { return a.node < b.node; });
+    auto& entries = record_.supplies.entries;
+    std::size_t total_values = 0;
+    for (std::size_t i = 0; i < node_lines_.size(); ++i) {
+      if (i + 1 < node_lines_.size() && node_lines_[i + 1].node == node_lines_[i].node) continue;
+      total_values += node_lines_[i].length;
+    }
+    record_.amount_values.reserve(total_values);
+    for (std::size_t i = 0; i < node_lines_.size(); ++i) {
+      const NodeLine& line = node_lines_[i];
+      if (i + 1 < node_lines_.size() && node_lines_[i + 1].node == line.node) continue;
+      entries.emplace_back(line.node, line.total);
+      const auto first = raw_amounts_.begin() + static_cast<std::ptrdiff_t>(line.offset);
+      record_.amount_values.insert(record_.amount_values.end(), first,
+                                   first + static_cast<std::ptrdiff_t>(line.length));
+      record_.amount_offsets.push_back(record_.amount_values.size());
+    }
+  }
+
+  const bool size_known_;  // false for pipes and other streams: no reservations
+  const std::size_t arc_limit_;
+  const std::size_t value_limit_;
+  ParsedMulticommodityInstance record_;
+  Error error_{ErrorKind::kInternal, {}};
+  std::vector<std::string_view> tokens_;
+  bool capacities_expanded_ = false;
+  bool costs_expanded_ = false;
+  bool layout_changed_ = true;
+  ShortIntegerScanner scanner_;
+  FirstAppearance first_appearance_{record_.nodes};
+  int64_t last_tail_ = 0;
+  bool has_last_tail_ = false;
+  std::vector<NodeLine> node_lines_;
+  std::vector<int64_t> raw_amounts_;
+};
+
+}  // namespace
+
+Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
+  auto opened = LineReader::open(path);
+  if (!opened.ok()) return opened.take_error();
+  LineReader& lines = opened.value();
+  MultiMinReader reader(lines.file_size());
+  std::string_view text;
+  for (;;) {
+    auto more = lines.next(text);
+    if (!more.ok()) return more.take_error();
+    if (!more.value()) break;
+    if (!reader.line(text)) return reader.take_error();
+  }
+  if (!reader.finish()) return reader.take_error();
+  return std::move(reader.record());
+}
+
+}  // namespace korvane
