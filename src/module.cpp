@@ -4,6 +4,7 @@
 #include "functions.h"
 #include "models/edge.h"
 #include "models/multi_commodity_data.h"
+#include "models/parsed_instance.h"
 #include "models/network_instance.h"
 #include "py_errors.h"
 #include "record_type.h"
@@ -35,12 +36,15 @@ const Registration kRegistrations[] = {
     {&split_supplies_beta_binomial_def, nullptr},
     {&compute_commodity_demand_heterogeneity_def, nullptr},
     {&generate_multi_commodity_data_def, nullptr},
+    {&save_multi_commodity_instance_def, nullptr},
+    {&load_multi_commodity_instance_def, nullptr},
     {&get_adjacency_mapping_def, nullptr},
     {&get_incidence_mapping_def, nullptr},
     {nullptr, record_type<Edge>},
     {nullptr, record_type<NetworkInstance>},
     {nullptr, record_type<MultiCommoditySupplies>},
     {nullptr, record_type<MultiCommodityData>},
+    {nullptr, record_type<ParsedMulticommodityInstance>},
 };
 
 bool append_to_all(PyObject* module, PyObject* name) {
