@@ -27,16 +27,16 @@ bool raise_type_error(const std::string& message) {
 
 }  // namespace
 
-bool bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+bool bind(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
           Slots& slots) {
   const std::size_t given = static_cast<std::size_t>(nargsf) & ~PY_VECTORCALL_ARGUMENTS_OFFSET;
-  const std::string fn = std::string(spec.name) + "()";
-  if (given > spec.num_params) {
+  const std::string fn = std::string(signature.name) + "()";
+  if (given > signature.num_params) {
     std::string message = fn + " takes ";
-    if (spec.num_required == spec.num_params) {
-      message += std::to_string(spec.num_params);
+    if (signature.num_required == signature.num_params) {
+      message += std::to_string(signature.num_params);
     } else {
-      message += "from " + std::to_string(spec.num_required) + " to " + std::to_string(spec.num_params);
+      message += "from " + std::to_string(signature.num_required) + " to " + std::to_string(signature.num_params);
     }
     message += " positional arguments but " + std::to_string(given) +
                (given == 1 ? " was given" : " were given");
@@ -50,28 +50,28 @@ bool bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargsf, Py
     Py_ssize_t kw_len = 0;
     const char* kw_text = PyUnicode_AsUTF8AndSize(kw, &kw_len);
     if (kw_text == nullptr) return false;
-    std::size_t slot = spec.num_params;
-    for (std::size_t i = 0; i < spec.num_params; ++i) {
-      if (std::strlen(spec.params[i]) == static_cast<std::size_t>(kw_len) &&
-          std::memcmp(spec.params[i], kw_text, static_cast<std::size_t>(kw_len)) == 0) {
+    std::size_t slot = signature.num_params;
+    for (std::size_t i = 0; i < signature.num_params; ++i) {
+      if (std::strlen(signature.params[i]) == static_cast<std::size_t>(kw_len) &&
+          std::memcmp(signature.params[i], kw_text, static_cast<std::size_t>(kw_len)) == 0) {
         slot = i;
         break;
       }
     }
-    if (slot == spec.num_params) {
+    if (slot == signature.num_params) {
       return raise_type_error(fn + " got an unexpected keyword argument '" +
                               std::string(kw_text, static_cast<std::size_t>(kw_len)) + "'");
     }
     if (slots[slot] != nullptr) {
-      return raise_type_error(fn + " got multiple values for argument '" + spec.params[slot] + "'");
+      return raise_type_error(fn + " got multiple values for argument '" + signature.params[slot] + "'");
     }
     slots[slot] = args[given + static_cast<std::size_t>(k)];
   }
 
   const char* missing[kMaxParams];
   std::size_t num_missing = 0;
-  for (std::size_t i = 0; i < spec.num_required; ++i) {
-    if (slots[i] == nullptr) missing[num_missing++] = spec.params[i];
+  for (std::size_t i = 0; i < signature.num_required; ++i) {
+    if (slots[i] == nullptr) missing[num_missing++] = signature.params[i];
   }
   if (num_missing > 0) {
     return raise_type_error(fn + " missing " + std::to_string(num_missing) + " required positional " +

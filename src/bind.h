@@ -25,7 +25,7 @@ struct FunctionSpec {
 using Slots = std::array<PyObject*, kMaxParams>;
 
 // Binds arguments to slots (borrowed; nullptr = not passed). False with TypeError set.
-bool bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+bool bind(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
           Slots& slots);
 
 // Re-raises a TypeError (exactly that class) as "argument 'P': <message>",
@@ -35,14 +35,14 @@ void prefix_argument_error(const char* param);
 // Converts each passed slot into the matching tuple element; an unpassed slot
 // keeps the element's initial (default) value and is not converted.
 template <class... P>
-bool convert_args(const FunctionSpec& spec, const Slots& slots, std::tuple<P...>& values) {
+bool convert_args(const FunctionSpec& signature, const Slots& slots, std::tuple<P...>& values) {
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
     bool ok = true;
     auto one = [&](auto& out, std::size_t i) {
       if (!ok || slots[i] == nullptr) return;
       using T = std::remove_reference_t<decltype(out)>;
       if (!Converter<T>::from_py(slots[i], out)) {
-        prefix_argument_error(spec.params[i]);
+        prefix_argument_error(signature.params[i]);
         ok = false;
       }
     };
@@ -55,13 +55,13 @@ bool convert_args(const FunctionSpec& spec, const Slots& slots, std::tuple<P...>
 // `body` with the converted values. `defaults` holds every parameter's native
 // default (ignored for required ones).
 template <class Body, class... P>
-PyObject* call(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargsf,
+PyObject* call(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargsf,
                PyObject* kwnames, std::tuple<P...> defaults, Body&& body) noexcept {
   static_assert(sizeof...(P) <= kMaxParams);
   return guard([&]() -> PyObject* {
     Slots slots{};
-    if (!bind(spec, args, nargsf, kwnames, slots)) return nullptr;
-    if (!convert_args(spec, slots, defaults)) return nullptr;
+    if (!bind(signature, args, nargsf, kwnames, slots)) return nullptr;
+    if (!convert_args(signature, slots, defaults)) return nullptr;
     return std::apply(body, defaults);
   });
 }

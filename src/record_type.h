@@ -22,14 +22,14 @@ PyTypeObject* make_record_type(PyGetSetDef* getset, PyMethodDef* methods) {
       {Py_tp_doc, const_cast<char*>("")},
       {0, nullptr},
   };
-  PyType_Spec spec = {
+  PyType_Spec type_spec = {
       qualified.c_str(),
       static_cast<int>(sizeof(RecordObject<T>)),
       0,
       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
       slots,
   };
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 
 // A getter built from `Fn(const T&) -> PyObject*`: converts the field afresh on
