@@ -3,14 +3,12 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "models/multi_commodity_data.h"
@@ -37,34 +35,32 @@ struct TestArc {
   int64_t tail, head, low, up;
 };
 
-// An instance with the given arcs (cost 1 each), parallel indices counted per
-// pair in arc order and pair_order sorted by (tail, head, position).
+// An instance with these arcs: parallel indices counted per pair in arc order,
+// pair_order sorted by (tail, head, position), as the min reader builds them.
 inline NetworkInstance make_instance(int64_t num_nodes, int64_t num_arcs,
                                      const std::vector<TestArc>& arcs) {
-  NetworkInstance instance;
-  instance.num_nodes = num_nodes;
-  instance.num_arcs = num_arcs;
+  NetworkInstance in;
+  in.num_nodes = num_nodes;
+  in.num_arcs = num_arcs;
   std::map<std::pair<int64_t, int64_t>, int64_t> seen;
-  for (const TestArc& a : arcs) {
-    instance.tails.push_back(a.tail);
-    instance.heads.push_back(a.head);
-    instance.lows.push_back(a.low);
-    instance.ups.push_back(a.up);
-    instance.costs.push_back(1);
-    instance.parallel_index.push_back(seen[{a.tail, a.head}]++);
+  for (uint64_t i = 0; i < arcs.size(); ++i) {
+    const TestArc& a = arcs[i];
+    in.tails.push_back(a.tail);
+    in.heads.push_back(a.head);
+    in.lows.push_back(a.low);
+    in.ups.push_back(a.up);
+    in.costs.push_back(1);
+    in.parallel_index.push_back(seen[{a.tail, a.head}]++);
+    in.pair_order.push_back(i);
   }
-  for (uint64_t i = 0; i < arcs.size(); ++i) instance.pair_order.push_back(i);
-  std::stable_sort(instance.pair_order.begin(), instance.pair_order.end(),
-                   [&](uint64_t x, uint64_t y) {
-                     return std::tie(arcs[x].tail, arcs[x].head) <
-                            std::tie(arcs[y].tail, arcs[y].head);
-                   });
-  for (const auto& [pair, count] : seen) instance.num_parallel_arc_pairs += count > 1 ? 1 : 0;
-  return instance;
+  std::sort(in.pair_order.begin(), in.pair_order.end(), [&](uint64_t x, uint64_t y) {
+    return std::tie(arcs[x].tail, arcs[x].head, x) < std::tie(arcs[y].tail, arcs[y].head, y);
+  });
+  for (const auto& [pair, count] : seen) in.num_parallel_arc_pairs += count > 1 ? 1 : 0;
+  return in;
 }
 
-// Data for `instance` with K commodities and arc-major tables; the per-arc
-// columns are copied from the instance as the generator does.
+// Data for `instance` with K commodities and arc-major tables (entry a*K + k).
 inline MultiCommodityData make_data(const NetworkInstance& instance, uint64_t k,
                                     std::vector<int64_t> capacities, std::vector<int64_t> costs) {
   MultiCommodityData data;
@@ -80,8 +76,8 @@ inline MultiCommodityData make_data(const NetworkInstance& instance, uint64_t k,
   return data;
 }
 
-// The file of the format's worked example: K = 2, beta-binomial partitioning,
-// randomised capacities, unrandomised costs, seed 42.
+// The format's worked example: K = 2, beta-binomial partitioning, randomised
+// capacities, unrandomised costs, seed 42.
 struct WorkedExample {
   NetworkInstance instance = make_instance(3, 2, {{1, 2, 0, 15}, {2, 3, 0, 20}});
   MultiCommodityData data = [this] {
