@@ -1,4 +1,5 @@
-// Pair keys and an LSD radix sort with 11-bit digits.
+// Ordering arcs by (tail, head, position): per-tail sorts when the arcs come
+// grouped by tail, otherwise pair keys and an LSD radix sort with 11-bit digits.
 #include "utils/arc_order.h"
 
 #include <algorithm>
@@ -30,18 +31,31 @@ void radix_sort(std::vector<Item>& items, int bits) {
   }
 }
 
-}  // namespace
+// Arcs grouped by tail, as many files list them: each tail's run only needs
+// ordering by (head, position), and it is short and contiguous.
+void order_grouped_by_tail(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                           std::vector<uint64_t>& order) {
+  const std::size_t n = tails.size();
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  for (std::size_t begin = 0, end = 0; begin < n; begin = end) {
+    end = begin + 1;
+    while (end < n && tails[end] == tails[begin]) ++end;
+    const auto first = heads.begin() + static_cast<std::ptrdiff_t>(begin);
+    const auto last = heads.begin() + static_cast<std::ptrdiff_t>(end);
+    if (std::is_sorted(first, last)) continue;
+    std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
+              order.begin() + static_cast<std::ptrdiff_t>(end), [&](uint64_t x, uint64_t y) {
+                return heads[x] != heads[y] ? heads[x] < heads[y] : x < y;
+              });
+  }
+}
 
-ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                    std::span<const int64_t> node_ids) {
+// Any other arc order: order-preserving node keys below 2^32 (the offset from
+// the smallest id when the ids are dense enough, otherwise the rank among the
+// sorted ids), packed as (tail key, head key), radix-sorted with positions.
+void order_by_pair_keys(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                        std::span<const int64_t> node_ids, std::vector<uint64_t>& order) {
   const std::size_t e = tails.size();
-  ArcOrder out;
-  out.parallel_index.assign(e, 0);
-  out.pair_order.resize(e);
-  if (e == 0) return out;
-
-  // Order-preserving node keys below 2^32: the offset from the smallest id when
-  // the ids are dense enough, otherwise the rank among the sorted ids.
   const auto [lo, hi] = std::minmax_element(node_ids.begin(), node_ids.end());
   const uint64_t min_id = static_cast<uint64_t>(*lo);
   const uint64_t span = static_cast<uint64_t>(*hi) - min_id;  // exact in modular arithmetic
@@ -65,14 +79,33 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
     items[a] = Item{(key(tails[a]) << key_bits) | key(heads[a]), a};
   }
   radix_sort(items, 2 * key_bits);
+  for (std::size_t i = 0; i < e; ++i) order[i] = items[i].position;
+}
 
-  // Runs of equal keys are the pairs; the k-th arc of a run has parallel index k.
+}  // namespace
+
+ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                    std::span<const int64_t> node_ids) {
+  const std::size_t e = tails.size();
+  ArcOrder out;
+  out.parallel_index.assign(e, 0);
+  out.pair_order.resize(e);
+  if (e == 0) return out;
+
+  if (std::is_sorted(tails.begin(), tails.end())) {
+    order_grouped_by_tail(tails, heads, out.pair_order);
+  } else {
+    order_by_pair_keys(tails, heads, node_ids, out.pair_order);
+  }
+
+  // Runs of equal pairs: the k-th arc of a run has parallel index k.
   std::size_t run = 0;
   for (std::size_t i = 0; i < e; ++i) {
-    run = (i > 0 && items[i].key == items[i - 1].key) ? run + 1 : 0;
+    const uint64_t a = out.pair_order[i];
+    const uint64_t b = i > 0 ? out.pair_order[i - 1] : a;
+    run = (i > 0 && tails[a] == tails[b] && heads[a] == heads[b]) ? run + 1 : 0;
     if (run == 1) ++out.num_parallel_pairs;
-    out.pair_order[i] = items[i].position;
-    out.parallel_index[items[i].position] = static_cast<int64_t>(run);
+    out.parallel_index[a] = static_cast<int64_t>(run);
   }
   return out;
 }

@@ -1,6 +1,5 @@
 // Parallel indices and the arc_indices arrangement, computed once after all
-// arcs are read: every arc gets an order-preserving key for its (tail, head)
-// pair, and one stable radix sort of (key, position) yields both. The result is
+// arcs are read, from the arcs ordered by (tail, head, position). The result is
 // what an ordered map from pairs to counters and position lists would give.
 #pragma once
 

@@ -1,5 +1,5 @@
 // Multi-commodity file reader: one pass over the lines, tokens parsed in place
-// into flat columns, parallel indices and pair order from a sort at the end.
+// into flat columns; parallel indices and pair order computed once at the end.
 #include "utils/mc_reader.h"
 
 #include <algorithm>
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "file_io.h"
+#include "utils/arc_order.h"
+#include "utils/node_index.h"
 #include "utils/tokens.h"
 
 namespace korvane {
@@ -20,103 +22,6 @@ namespace {
 // reserves less than they need), and each value a digit and a separator.
 constexpr std::size_t kMinArcLineBytes = 13;
 constexpr std::size_t kMinValueBytes = 2;
-
-uint64_t mix64(uint64_t x) {
-  // splitmix64 finaliser: spreads dense node ids over the whole table.
-  x += 0x9E3779B97F4A7C15ULL;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-  return x ^ (x >> 31);
-}
-
-// Open-addressing set of node ids (linear probing, load at most 1/2). The slot
-// value kFree marks an empty slot; the id equal to it is tracked by a flag.
-class NodeSet {
- public:
-  // true when `id` was not in the set before.
-  bool insert(int64_t id) {
-    if (id == kFree) {
-      const bool added = !has_free_id_;
-      has_free_id_ = true;
-      return added;
-    }
-    if ((size_ + 1) * 2 > slots_.size()) grow();
-    std::size_t i = slot_of(id);
-    while (slots_[i] != kFree) {
-      if (slots_[i] == id) return false;
-      i = (i + 1) & mask_;
-    }
-    slots_[i] = id;
-    ++size_;
-    return true;
-  }
-
-  // Starts loading the slot where `id` would be probed first.
-  void prefetch(int64_t id) const {
-    if (!slots_.empty()) __builtin_prefetch(slots_.data() + slot_of(id));
-  }
-
- private:
-  static constexpr int64_t kFree = std::numeric_limits<int64_t>::min();
-
-  std::size_t slot_of(int64_t id) const {
-    return static_cast<std::size_t>(mix64(static_cast<uint64_t>(id))) & mask_;
-  }
-  void grow() {
-    std::vector<int64_t> old(slots_.empty() ? 64 : slots_.size() * 2, kFree);
-    old.swap(slots_);
-    mask_ = slots_.size() - 1;
-    for (const int64_t id : old) {
-      if (id == kFree) continue;
-      std::size_t i = slot_of(id);
-      while (slots_[i] != kFree) i = (i + 1) & mask_;
-      slots_[i] = id;
-    }
-  }
-
-  std::vector<int64_t> slots_;
-  std::size_t mask_ = 0;
-  std::size_t size_ = 0;
-  bool has_free_id_ = false;
-};
-
-// Appends ids met for the first time to `nodes`, in the order they are added.
-// Ids wait in a short queue whose set slots are prefetched on arrival, so the
-// cache miss of a probe overlaps the parsing of the next few lines; the order
-// of `nodes` is the order of add() all the same.
-class FirstAppearance {
- public:
-  explicit FirstAppearance(std::vector<int64_t>& nodes) : nodes_(nodes) {}
-
-  void add(int64_t id) {
-    if (count_ == kLag) {
-      place(queue_[next_]);
-    } else {
-      ++count_;
-    }
-    set_.prefetch(id);
-    queue_[next_] = id;
-    next_ = (next_ + 1) % kLag;
-  }
-  // Places every waiting id, oldest first.
-  void flush() {
-    const std::size_t oldest = (next_ + kLag - count_) % kLag;
-    for (std::size_t i = 0; i < count_; ++i) place(queue_[(oldest + i) % kLag]);
-    count_ = 0;
-  }
-
- private:
-  static constexpr std::size_t kLag = 8;
-  void place(int64_t id) {
-    if (set_.insert(id)) nodes_.push_back(id);
-  }
-
-  std::vector<int64_t>& nodes_;
-  NodeSet set_;
-  int64_t queue_[kLag] = {};
-  std::size_t next_ = 0;   // slot of the next add; the oldest waiting id when full
-  std::size_t count_ = 0;  // ids waiting
-};
 
 // Decimal text of a range end that may need 65 bits (start + count with both
 // 64-bit), so the message states the true end even when it exceeds 2^64 - 1.
@@ -148,17 +53,6 @@ struct NodeLine {
   int64_t total;
   uint64_t offset;
   uint64_t length;
-};
-
-struct PairKey {
-  int64_t tail;
-  int64_t head;
-  uint64_t position;
-  bool operator<(const PairKey& o) const {
-    if (tail != o.tail) return tail < o.tail;
-    if (head != o.head) return head < o.head;
-    return position < o.position;
-  }
 };
 
 class MultiMinReader {
@@ -202,7 +96,6 @@ class MultiMinReader {
   // Completes the record after the last line; false with error() set when an
   // arc's lists are shorter than the final K.
   bool finish() {
-    first_appearance_.flush();
     if (!check_list_lengths()) return false;
     order_pairs();
     collect_node_lines();
@@ -315,7 +208,7 @@ class MultiMinReader {
     const uint64_t offset = raw_amounts_.size();
     if (!take_range(3, count, raw_amounts_)) return false;
     node_lines_.push_back(NodeLine{node, total, offset, count});
-    first_appearance_.add(node);
+    nodes_.place(node, record_.nodes);
     return true;
   }
 
@@ -327,7 +220,7 @@ class MultiMinReader {
     const uint64_t offset = raw_amounts_.size();
     raw_amounts_.insert(raw_amounts_.end(), v + 2, v + count);
     node_lines_.push_back(NodeLine{v[0], v[1], offset, count - 2});
-    first_appearance_.add(v[0]);
+    nodes_.place(v[0], record_.nodes);
     return true;
   }
 
@@ -356,13 +249,8 @@ class MultiMinReader {
     record_.tails.push_back(tail);
     record_.heads.push_back(head);
     record_.ups.push_back(up);
-    // Consecutive arcs often share their tail; a repeat needs no look-up.
-    if (tail != last_tail_ || !has_last_tail_) {
-      first_appearance_.add(tail);
-      last_tail_ = tail;
-      has_last_tail_ = true;
-    }
-    first_appearance_.add(head);
+    nodes_.place(tail, record_.nodes);
+    nodes_.place(head, record_.nodes);
   }
 
   bool arc_line() {
@@ -421,47 +309,11 @@ class MultiMinReader {
     return false;
   }
 
-  // pair_order sorted by (tail, head, position), then parallel indices and
-  // `parallel` read off its runs of equal pairs.
   void order_pairs() {
-    const std::size_t n = record_.tails.size();
-    const auto& tails = record_.tails;
-    const auto& heads = record_.heads;
-    auto& order = record_.pair_order;
-    order.resize(n);
-    if (std::is_sorted(tails.begin(), tails.end())) {
-      // Arcs grouped by tail, as most files list them: only each tail's run
-      // needs ordering by head, and it is short and contiguous in memory.
-      for (std::size_t i = 0; i < n; ++i) order[i] = i;
-      for (std::size_t begin = 0, end = 0; begin < n; begin = end) {
-        end = begin + 1;
-        while (end < n && tails[end] == tails[begin]) ++end;
-        if (std::is_sorted(heads.begin() + static_cast<std::ptrdiff_t>(begin),
-                           heads.begin() + static_cast<std::ptrdiff_t>(end))) {
-          continue;
-        }
-        std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
-                  order.begin() + static_cast<std::ptrdiff_t>(end), [&](uint64_t x, uint64_t y) {
-                    return heads[x] != heads[y] ? heads[x] < heads[y] : x < y;
-                  });
-      }
-    } else {
-      // One sort of self-contained keys, which keeps the comparisons in cache.
-      std::vector<PairKey> keys(n);
-      for (std::size_t i = 0; i < n; ++i) keys[i] = PairKey{tails[i], heads[i], i};
-      std::sort(keys.begin(), keys.end());
-      for (std::size_t j = 0; j < n; ++j) order[j] = keys[j].position;
-    }
-    record_.parallel_index.resize(n);
-    int64_t p = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-      const uint64_t a = order[j];
-      const bool same_pair =
-          j != 0 && tails[a] == tails[order[j - 1]] && heads[a] == heads[order[j - 1]];
-      p = same_pair ? p + 1 : 0;
-      if (same_pair) record_.parallel = true;
-      record_.parallel_index[a] = p;
-    }
+    ArcOrder order = order_arcs(record_.tails, record_.heads, record_.nodes);
+    record_.parallel_index = std::move(order.parallel_index);
+    record_.pair_order = std::move(order.pair_order);
+    record_.parallel = order.num_parallel_pairs != 0;
   }
 
   // Supplies and amount lists in ascending node order, the last line per node winning.
@@ -496,9 +348,7 @@ class MultiMinReader {
   bool costs_expanded_ = false;
   bool layout_changed_ = true;
   ShortIntegerScanner scanner_;
-  FirstAppearance first_appearance_{record_.nodes};
-  int64_t last_tail_ = 0;
-  bool has_last_tail_ = false;
+  NodeIndex nodes_;
   std::vector<NodeLine> node_lines_;
   std::vector<int64_t> raw_amounts_;
 };

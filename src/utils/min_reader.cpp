@@ -26,6 +26,15 @@ class MinReader {
   Result<void> line(std::string_view text) {
     const std::string_view trimmed = trim_white_space(text);
     if (trimmed.empty() || trimmed.front() == 'c') return {};
+    // Arc lines of plain integers (nearly every line of a large file) are read
+    // in one scan; anything else, errors included, takes the general route.
+    if (trimmed.size() > 1 && trimmed[0] == 'a' && trimmed[1] == ' ') {
+      const std::size_t count = scanner_.scan(trimmed.substr(1));
+      if (count != kNotShortIntegers && count >= 5) {
+        add_arc(scanner_.values());
+        return {};
+      }
+    }
     split_fields(trimmed, fields_);
     if (fields_[0].size() != 1) return {};
     switch (fields_[0][0]) {
@@ -90,6 +99,12 @@ class MinReader {
   Result<void> arc_line() {
     int64_t v[5];
     for (std::size_t i = 0; i < 5; ++i) KORVANE_TRY(field(i + 1, v[i]));
+    add_arc(v);
+    return {};
+  }
+
+  // Appends the arc (tail, head, low, up, cost) = v[0..5).
+  void add_arc(const int64_t* v) {
     inst_.tails.push_back(v[0]);
     inst_.heads.push_back(v[1]);
     inst_.lows.push_back(v[2]);
@@ -97,7 +112,6 @@ class MinReader {
     inst_.costs.push_back(v[4]);
     nodes_.place(v[0], inst_.nodes);
     nodes_.place(v[1], inst_.nodes);
-    return {};
   }
 
   void reserve(std::size_t n) {
@@ -110,6 +124,7 @@ class MinReader {
   NetworkInstance inst_;
   NodeIndex nodes_;
   std::vector<std::string_view> fields_;
+  ShortIntegerScanner scanner_;
 };
 
 }  // namespace
