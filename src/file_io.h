@@ -52,6 +52,19 @@ class LineReader {
   std::string carry_;  // a line that spans buffer refills
 };
 
+// Hands each line of `lines` to `on_line` (returning Result<void>) until end of
+// file, stopping at the first read or callback error.
+template <class OnLine>
+Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
+  std::string_view text;
+  for (;;) {
+    auto more = lines.next(text);
+    if (!more.ok()) return more.take_error();
+    if (!more.value()) return {};
+    KORVANE_TRY(on_line(text));
+  }
+}
+
 // Writes a file through an 8192-byte buffer. The file is created with mode 0666
 // (less the umask) or truncated. The destructor flushes what is buffered (best
 // effort) and closes the file, so lines written before a failure reach the file.

@@ -358,15 +358,11 @@ class MultiMinReader {
 Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
   auto opened = LineReader::open(path);
   if (!opened.ok()) return opened.take_error();
-  LineReader& lines = opened.value();
-  MultiMinReader reader(lines.file_size());
-  std::string_view text;
-  for (;;) {
-    auto more = lines.next(text);
-    if (!more.ok()) return more.take_error();
-    if (!more.value()) break;
+  MultiMinReader reader(opened.value().file_size());
+  KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) -> Result<void> {
     if (!reader.line(text)) return reader.take_error();
-  }
+    return {};
+  }));
   if (!reader.finish()) return reader.take_error();
   return std::move(reader.record());
 }

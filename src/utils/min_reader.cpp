@@ -132,15 +132,8 @@ class MinReader {
 Result<NetworkInstance> parse_min(std::string_view path) {
   auto opened = LineReader::open(path);
   if (!opened.ok()) return opened.take_error();
-  LineReader& lines = opened.value();
-  MinReader reader(lines.file_size());
-  std::string_view text;
-  for (;;) {
-    auto more = lines.next(text);
-    if (!more.ok()) return more.take_error();
-    if (!more.value()) break;
-    KORVANE_TRY(reader.line(text));
-  }
+  MinReader reader(opened.value().file_size());
+  KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) { return reader.line(text); }));
   return std::move(reader).finish();
 }
 

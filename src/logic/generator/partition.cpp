@@ -24,9 +24,29 @@ uint64_t count_non_zero(const Supplies& supplies) {
   return count;
 }
 
-void negate_if_demand(std::vector<int64_t>& parts, int64_t amount) {
-  if (amount >= 0) return;
-  for (int64_t& part : parts) part = -part;
+// Builds a partition node by node in ascending id order: for every node (those
+// with a zero amount only when `keep_zero`), `fill(magnitude, parts)` writes K
+// non-negative parts adding up to |amount|; demands are then negated.
+template <class Fill>
+Result<Partition> split_each(const Supplies& supplies, uint64_t num_commodities, bool keep_zero,
+                             Fill&& fill) {
+  const uint64_t listed = keep_zero ? supplies.size() : count_non_zero(supplies);
+  check_table_size(listed, num_commodities);
+  Partition partition;
+  partition.entries.reserve(listed);
+  for (const auto& [node, amount] : supplies) {
+    if (amount == 0 && !keep_zero) continue;
+    if (num_commodities == 0) return internal(no_commodities_message());
+    const Result<uint64_t> total = magnitude(amount);
+    if (!total.ok()) return total.error();
+    std::vector<int64_t> parts(num_commodities, 0);
+    KORVANE_TRY(fill(total.value(), parts));
+    if (amount < 0) {
+      for (int64_t& part : parts) part = -part;
+    }
+    partition.entries.emplace_back(node, std::move(parts));
+  }
+  return partition;
 }
 
 }  // namespace
@@ -35,16 +55,9 @@ namespace detail {
 
 Result<Partition> draw_spread(const Supplies& supplies, uint64_t num_commodities,
                               RandomSource& generator) {
-  check_table_size(count_non_zero(supplies), num_commodities);
-  Partition partition;
-  partition.entries.reserve(count_non_zero(supplies));
-  for (const auto& [node, amount] : supplies) {
-    if (amount == 0) continue;
-    if (num_commodities == 0) return internal(no_commodities_message());
-    const Result<uint64_t> magnitude_of_amount = magnitude(amount);
-    if (!magnitude_of_amount.ok()) return magnitude_of_amount.error();
-    const auto total = static_cast<int64_t>(magnitude_of_amount.value());
-    std::vector<int64_t> parts(num_commodities);
+  return split_each(supplies, num_commodities, false,
+                    [&](uint64_t magnitude, std::vector<int64_t>& parts) -> Result<void> {
+    const auto total = static_cast<int64_t>(magnitude);
     // K - 1 cut points, drawn one after another into parts[0..K-2].
     const uint64_t num_cuts = num_commodities - 1;
     for (uint64_t i = 0; i < num_cuts; ++i) {
@@ -57,49 +70,32 @@ Result<Partition> draw_spread(const Supplies& supplies, uint64_t num_commodities
     // point is read before it is overwritten.
     parts[num_cuts] = total - (num_cuts == 0 ? 0 : parts[num_cuts - 1]);
     for (uint64_t i = num_cuts; i-- > 1;) parts[i] -= parts[i - 1];
-    negate_if_demand(parts, amount);
-    partition.entries.emplace_back(node, std::move(parts));
-  }
-  return partition;
+    return {};
+  });
 }
 
 Result<Partition> draw_uniform(const Supplies& supplies, uint64_t num_commodities) {
-  check_table_size(supplies.size(), num_commodities);
-  Partition partition;
-  partition.entries.reserve(supplies.size());
   // The remainder cursor runs on from node to node; it is never reset.
   uint64_t cursor = 0;
-  for (const auto& [node, amount] : supplies) {
-    if (num_commodities == 0) return internal(no_commodities_message());
-    const Result<uint64_t> total = magnitude(amount);
-    if (!total.ok()) return total.error();
-    // Both quotient and remainder in unsigned magnitudes: K need not fit int64,
-    // and a quotient times K never exceeds |amount|.
-    const uint64_t base = total.value() / num_commodities;
-    uint64_t remainder = total.value() - base * num_commodities;
-    const int64_t sign = amount < 0 ? -1 : 1;
-    std::vector<int64_t> parts(num_commodities, sign * static_cast<int64_t>(base));
-    for (; remainder > 0; --remainder) {
-      parts[cursor] += sign;
+  return split_each(supplies, num_commodities, true,
+                    [&](uint64_t magnitude, std::vector<int64_t>& parts) -> Result<void> {
+    // Quotient and remainder in unsigned magnitudes: K need not fit int64, and
+    // a quotient times K never exceeds |amount|.
+    const uint64_t base = magnitude / num_commodities;
+    std::fill(parts.begin(), parts.end(), static_cast<int64_t>(base));
+    for (uint64_t remainder = magnitude - base * num_commodities; remainder > 0; --remainder) {
+      parts[cursor] += 1;
       cursor = (cursor + 1) % num_commodities;
     }
-    partition.entries.emplace_back(node, std::move(parts));
-  }
-  return partition;
+    return {};
+  });
 }
 
 Result<Partition> draw_beta_binomial(const Supplies& supplies, uint64_t num_commodities,
                                      double concentration_param, RandomSource& generator) {
-  check_table_size(count_non_zero(supplies), num_commodities);
-  Partition partition;
-  partition.entries.reserve(count_non_zero(supplies));
-  for (const auto& [node, amount] : supplies) {
-    if (amount == 0) continue;
-    if (num_commodities == 0) return internal(no_commodities_message());
-    const Result<uint64_t> total = magnitude(amount);
-    if (!total.ok()) return total.error();
-    uint64_t remaining = total.value();
-    std::vector<int64_t> parts(num_commodities, 0);
+  return split_each(supplies, num_commodities, false,
+                    [&](uint64_t magnitude, std::vector<int64_t>& parts) -> Result<void> {
+    uint64_t remaining = magnitude;
     // Commodities in increasing k: one Beta share, then one Binomial draw, each,
     // while something remains.
     for (uint64_t k = 0; k + 1 < num_commodities && remaining != 0; ++k) {
@@ -113,10 +109,8 @@ Result<Partition> draw_beta_binomial(const Supplies& supplies, uint64_t num_comm
       remaining -= taken.value();
     }
     parts[num_commodities - 1] = static_cast<int64_t>(remaining);
-    negate_if_demand(parts, amount);
-    partition.entries.emplace_back(node, std::move(parts));
-  }
-  return partition;
+    return {};
+  });
 }
 
 }  // namespace detail
