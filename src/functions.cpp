@@ -25,6 +25,12 @@ PyObject* finish(Result<T>&& result, PyObject* reported, Convert&& convert) {
   return convert(std::move(result).value());
 }
 
+// Wraps a routine's record in a new Python object, or raises its error.
+template <class T>
+PyObject* finish_record(Result<T>&& result, PyObject* reported) {
+  return finish(std::move(result), reported, [](T&& record) { return wrap_record(std::move(record)); });
+}
+
 template <class Item>
 PyObject* mapping_to_py(const NodeMapping<Item>& mapping) {
   using Map = FlatMap<int64_t, std::vector<Item>>;
@@ -45,8 +51,7 @@ PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) noexcept {
   return call(kLoadMinInstance, args, nargsf, kwnames, std::tuple<std::string>{},
               [](const std::string& path) {
-                return finish(parse_min(path), PyExc_OSError,
-                              [](NetworkInstance&& inst) { return wrap_record(std::move(inst)); });
+                return finish_record(parse_min(path), PyExc_OSError);
               });
 }
 
@@ -182,8 +187,8 @@ PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_
                 const GenerationParams params{k,      method,         randomize_caps, cap_a,
                                               cap_b,  randomize_costs, cost_a,        cost_b,
                                               concentration, cap_zero, cap_zero_param, seed};
-                return finish(generate_multi_commodity_data(*instance, params), PyExc_RuntimeError,
-                              [](MultiCommodityData&& d) { return wrap_record(std::move(d)); });
+                return finish_record(generate_multi_commodity_data(*instance, params),
+                                     PyExc_RuntimeError);
               });
 }
 
@@ -226,10 +231,7 @@ PyObject* load_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
                                         PyObject* kwnames) noexcept {
   return call(kLoadMulti, args, nargsf, kwnames, std::tuple<std::string>{},
               [](const std::string& path) {
-                return finish(parse_multi_min(path), PyExc_RuntimeError,
-                              [](ParsedMulticommodityInstance&& p) {
-                                return wrap_record(std::move(p));
-                              });
+                return finish_record(parse_multi_min(path), PyExc_RuntimeError);
               });
 }
 
@@ -268,38 +270,23 @@ PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
               });
 }
 
-// A fast-call-with-keywords function as stored in a PyMethodDef.
-PyCFunction fastcall(PyCFunctionFastWithKeywords fn) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+// The method table entry of a fast-call-with-keywords function.
+PyMethodDef method_def(const FunctionSpec& signature, PyCFunctionFastWithKeywords fn) {
+  return {signature.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
+          METH_FASTCALL | METH_KEYWORDS, signature.doc};
 }
 
 }  // namespace
 
-PyMethodDef load_min_instance_def = {kLoadMinInstance.name, fastcall(load_min_instance),
-                                     METH_FASTCALL | METH_KEYWORDS, kLoadMinInstance.doc};
-PyMethodDef split_supplies_uniform_def = {kSplitUniform.name, fastcall(split_supplies_uniform),
-                                          METH_FASTCALL | METH_KEYWORDS, kSplitUniform.doc};
-PyMethodDef split_supplies_spread_def = {kSplitSpread.name, fastcall(split_supplies_spread),
-                                         METH_FASTCALL | METH_KEYWORDS, kSplitSpread.doc};
-PyMethodDef split_supplies_beta_binomial_def = {
-    kSplitBetaBinomial.name, fastcall(split_supplies_beta_binomial),
-    METH_FASTCALL | METH_KEYWORDS, kSplitBetaBinomial.doc};
-PyMethodDef compute_commodity_demand_heterogeneity_def = {
-    kHeterogeneity.name, fastcall(compute_heterogeneity), METH_FASTCALL | METH_KEYWORDS,
-    kHeterogeneity.doc};
-PyMethodDef generate_multi_commodity_data_def = {
-    kGenerate.name, fastcall(generate_multi_commodity_data_fn), METH_FASTCALL | METH_KEYWORDS,
-    kGenerate.doc};
-PyMethodDef save_multi_commodity_instance_def = {
-    kSave.name, fastcall(save_multi_commodity_instance), METH_FASTCALL | METH_KEYWORDS, kSave.doc};
-PyMethodDef load_multi_commodity_instance_def = {
-    kLoadMulti.name, fastcall(load_multi_commodity_instance), METH_FASTCALL | METH_KEYWORDS,
-    kLoadMulti.doc};
-PyMethodDef get_adjacency_mapping_def = {kGetAdjacencyMapping.name,
-                                         fastcall(get_adjacency_mapping_fn),
-                                         METH_FASTCALL | METH_KEYWORDS, kGetAdjacencyMapping.doc};
-PyMethodDef get_incidence_mapping_def = {kGetIncidenceMapping.name,
-                                         fastcall(get_incidence_mapping_fn),
-                                         METH_FASTCALL | METH_KEYWORDS, kGetIncidenceMapping.doc};
+PyMethodDef load_min_instance_def = method_def(kLoadMinInstance, load_min_instance);
+PyMethodDef split_supplies_uniform_def = method_def(kSplitUniform, split_supplies_uniform);
+PyMethodDef split_supplies_spread_def = method_def(kSplitSpread, split_supplies_spread);
+PyMethodDef split_supplies_beta_binomial_def = method_def(kSplitBetaBinomial, split_supplies_beta_binomial);
+PyMethodDef compute_commodity_demand_heterogeneity_def = method_def(kHeterogeneity, compute_heterogeneity);
+PyMethodDef generate_multi_commodity_data_def = method_def(kGenerate, generate_multi_commodity_data_fn);
+PyMethodDef save_multi_commodity_instance_def = method_def(kSave, save_multi_commodity_instance);
+PyMethodDef load_multi_commodity_instance_def = method_def(kLoadMulti, load_multi_commodity_instance);
+PyMethodDef get_adjacency_mapping_def = method_def(kGetAdjacencyMapping, get_adjacency_mapping_fn);
+PyMethodDef get_incidence_mapping_def = method_def(kGetIncidenceMapping, get_incidence_mapping_fn);
 
 }  // namespace korvane::py
