@@ -8,7 +8,7 @@
 #include <limits>
 #include <utility>
 
-#include "random/special_math.h"
+#include "random/fdlibm.h"
 #include "utils/numeric.h"
 
 namespace korvane {

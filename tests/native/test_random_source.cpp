@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "random/random_source.h"
-#include "random/special_math.h"
+#include "random/fdlibm.h"
 
 namespace korvane {
 namespace {

@@ -1,6 +1,6 @@
 // fdlibm-style ln and exp: bit-exact reproductions of the classic algorithms on top
 // of plain IEEE double arithmetic, independent of the platform's libm.
-#include "random/special_math.h"
+#include "random/fdlibm.h"
 
 #include <bit>
 #include <cstdint>
