@@ -270,8 +270,11 @@ PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
               });
 }
 
+// A fast-call-with-keywords function (the C API names this type only from 3.13).
+using FastCallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
 // The method table entry of a fast-call-with-keywords function.
-PyMethodDef method_def(const FunctionSpec& signature, PyCFunctionFastWithKeywords fn) {
+PyMethodDef method_def(const FunctionSpec& signature, FastCallWithKeywords fn) {
   return {signature.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
           METH_FASTCALL | METH_KEYWORDS, signature.doc};
 }
