@@ -1,5 +1,6 @@
-// Line splitting, byte-order mark and UTF-8 checks of the file access layer; its OS
-// error texts and buffered writing are asserted through the Python module.
+// Line splitting and the byte-order mark of the file access layer, below the readers that
+// hide them; long lines, UTF-8 checks, OS error texts and buffered writing are asserted
+// through the Python module.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -49,17 +50,6 @@ TEST(LineReader, SplitsAtLineFeedsAndDropsOneCarriageReturn) {
   EXPECT_EQ(read_lines(write_file("lonecr", "x\n\r")).value(), (Lines{"x", ""}));
 }
 
-TEST(LineReader, LinesSpanningBufferRefills) {
-  std::string big(kIoBufferSize * 3 + 17, 'z');
-  std::string content = "head\n" + big + "\n" + std::string(kIoBufferSize - 6, 'y') + "\ntail";
-  auto lines = read_lines(write_file("span", content));
-  ASSERT_TRUE(lines.ok());
-  ASSERT_EQ(lines.value().size(), 4u);
-  EXPECT_EQ(lines.value()[1], big);
-  EXPECT_EQ(lines.value()[2].size(), kIoBufferSize - 6);
-  EXPECT_EQ(lines.value()[3], "tail");
-}
-
 TEST(LineReader, ByteOrderMarkSkippedAtStartOnlyAndInvalidUtf8StopsTheRead) {
   auto lines = read_lines(write_file("bom", "\xEF\xBB\xBFp min 1 2\n\xEF\xBB\xBFx\n"));
   EXPECT_EQ(lines.value(), (std::vector<std::string>{"p min 1 2", "\xEF\xBB\xBFx"}));
@@ -69,15 +59,6 @@ TEST(LineReader, ByteOrderMarkSkippedAtStartOnlyAndInvalidUtf8StopsTheRead) {
   auto bad = reader.value().next(line);
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().message, "stream did not contain valid UTF-8");
-}
-
-TEST(Utf8, RejectsOverlongsSurrogatesAndTruncation) {
-  EXPECT_TRUE(is_valid_utf8("plain \xC2\xA0 \xE2\x80\x83 \xF0\x9F\x98\x80"));
-  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));          // overlong '/'
-  EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));      // surrogate
-  EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-  EXPECT_FALSE(is_valid_utf8("abcdefgh\xE2\x80"));  // truncated after the fast path
-  EXPECT_TRUE(is_valid_utf8(std::string_view("a\0b", 3)));
 }
 
 }  // namespace
