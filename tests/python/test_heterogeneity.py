@@ -8,51 +8,36 @@ import korvane
 
 H = korvane.compute_commodity_demand_heterogeneity
 
-WORKED = [
-    ("one-even-one-skewed", {1: [3, 1], 2: [-2, -2]}, {1: 4, 2: -4}, 0.25),
-    ("parts-exceed-amount", {1: [5, 0]}, {1: 4}, 1.25),
-    ("k-from-inactive-node", {0: [1, 1], 1: [], 2: [2, 0]}, {1: 3, 2: 2, 3: 5}, 0.5),
-    ("empty-partition", {}, {1: 4}, 0.0),
-    ("empty-amounts", {1: [4, 0]}, {}, 0.0),
-    ("all-lists-empty", {1: [], 2: []}, {1: 4, 2: -4}, 0.0),
-    ("single-commodity", {1: [4], 2: [-1, -3]}, {1: 4, 2: -4}, 0.0),
-    ("zero-amounts-do-not-count", {1: [4, 0], 2: [0, 0], 3: [1, 1]}, {1: 4, 2: 0, 3: 2}, 0.5),
-    ("missing-on-either-side", {1: [4, 0], 5: [9, 0]}, {1: 4, 2: -6}, 1.0),
-    ("no-active-node", {1: [4, 0]}, {1: 0, 2: 3}, 0.0),
-    ("demands-by-magnitude", {1: [-6, 0, 0]}, {1: -6}, 1.0),
-    ("longer-list-summed-whole", {1: [2, 2], 2: [2, 0, 2]}, {1: 4, 2: 4}, 0.25),
-]
 
-
-@pytest.mark.parametrize(("partition", "original", "expected"),
-                         [row[1:] for row in WORKED], ids=[row[0] for row in WORKED])
+@pytest.mark.parametrize(("partition", "original", "expected"), [
+    ({1: [3, 1], 2: [-2, -2]}, {1: 4, 2: -4}, 0.25),
+    ({1: [5, 0]}, {1: 4}, 1.25),  # parts that exceed the amount are not clamped
+    ({0: [1, 1], 1: [], 2: [2, 0]}, {1: 3, 2: 2, 3: 5}, 0.5),  # K from an inactive node; an empty list counts
+    ({}, {1: 4}, 0.0), ({1: [4, 0]}, {}, 0.0), ({1: [], 2: []}, {1: 4, 2: -4}, 0.0),
+    ({1: [4], 2: [-1, -3]}, {1: 4, 2: -4}, 0.0),  # K = 1 from the first non-empty list
+    ({1: [4, 0], 2: [0, 0], 3: [1, 1]}, {1: 4, 2: 0, 3: 2}, 0.5),  # zero amounts do not count
+    ({1: [4, 0], 5: [9, 0]}, {1: 4, 2: -6}, 1.0),  # nodes missing on either side do not count
+    ({1: [4, 0]}, {1: 0, 2: 3}, 0.0),
+    ({1: [-6, 0, 0]}, {1: -6}, 1.0),
+    ({1: [-2**62, -2**62]}, {1: -2**63}, 0.0),  # the most negative amount has its magnitude
+    ({1: [2, 2], 2: [2, 0, 2]}, {1: 4, 2: 4}, 0.25),  # a longer list is summed whole
+])
 def test_worked_values(partition, original, expected):
     result = H(partition, original)
-    assert type(result) is float
-    assert result == expected
+    assert type(result) is float and result == expected
 
 
 @pytest.mark.parametrize(("k", "expected"), [
-    (2, 1.0), (3, 1.0), (4, 1.0), (5, 0.9999999999999999), (6, 1.0000000000000002), (8, 1.0),
-])
+    (2, 1.0), (3, 1.0), (4, 1.0), (5, 0.9999999999999999), (6, 1.0000000000000002), (8, 1.0)])
 def test_whole_amount_on_commodity_zero(k, expected):
-    partition = {1: [12] + [0] * (k - 1), 2: [-7] + [0] * (k - 1), 3: [0] * k}
-    assert H(partition, {1: 12, 2: -7, 3: 0}) == expected
+    assert H({1: [12] + [0] * (k - 1), 2: [-7] + [0] * (k - 1), 3: [0] * k}, {1: 12, 2: -7, 3: 0}) == expected
 
 
 @settings(derandomize=True, max_examples=100, deadline=None)
-@given(st.integers(2, 9), st.dictionaries(st.integers(-20, 20), st.integers(-50, 50).filter(bool),
-                                           min_size=1, max_size=6))
-def test_even_split_is_exactly_zero(k, shares):
-    partition = {node: [share] * k for node, share in shares.items()}
-    original = {node: share * k for node, share in shares.items()}
-    assert H(partition, original) == 0.0
-
-
-@settings(derandomize=True, max_examples=100, deadline=None)
-@given(st.dictionaries(st.integers(-20, 20), st.integers(-80, 80), max_size=6), st.integers(1, 6),
-       st.integers(0, 2**32))
-def test_partitions_of_the_module_score_within_unit_interval(data, k, seed):
+@given(st.integers(2, 9), st.dictionaries(st.integers(-20, 20), st.integers(-50, 50).filter(bool), min_size=1),
+       st.dictionaries(st.integers(-20, 20), st.integers(-80, 80), max_size=6), st.integers(0, 2**32))
+def test_even_splits_score_zero_and_partitions_stay_in_the_unit_interval(k, shares, data, seed):
+    assert H({node: [share] * k for node, share in shares.items()}, {n: s * k for n, s in shares.items()}) == 0.0
     for partition in (korvane.split_supplies_spread(data, k, seed),
                       korvane.split_supplies_beta_binomial(data, k, 0.5, seed)):
         assert -1e-12 <= H(partition, data) <= 1.0 + 1e-12
@@ -61,30 +46,19 @@ def test_partitions_of_the_module_score_within_unit_interval(data, k, seed):
 @pytest.mark.parametrize(("args", "cls", "message"), [
     (({1: 5}, {1: 5}), TypeError, "argument 'partition': 'int' object is not an instance of 'Sequence'"),
     (({1: [5]}, [1]), TypeError, "argument 'original': 'list' object is not an instance of 'dict'"),
-    (({1: [5]}, {1: 2**63}), OverflowError, "int too big to convert"),
-    (({1: [5]},), TypeError,
-     "compute_commodity_demand_heterogeneity() missing 1 required positional argument: 'original'"),
 ])
 def test_argument_failures(args, cls, message):
     with pytest.raises(cls) as exc:
         H(*args)
-    assert type(exc.value) is cls
-    assert str(exc.value) == message
+    assert (type(exc.value), str(exc.value)) == (cls, message)
 
 
 def test_docstring_and_signature():
     assert H.__text_signature__ == "(partition, original)"
     assert H.__doc__ == (
-        "Computes the commodity-demand heterogeneity H(B) of a given partition.\n"
-        "\n"
+        "Computes the commodity-demand heterogeneity H(B) of a given partition.\n\n"
         "The metric is defined as the average total variation distance between the commodity-share "
-        "vector of each active node and the uniform distribution.\n"
-        "Its value lies in [0, 1].\n"
-        "\n"
-        "Args: \n"
-        "    partition (Dict[int, List[int]]): Mapping from node ID to commodity demands.\n"
-        "    original (Dict[int, int]): Original single-commodity demands.\n"
-        "\n"
-        "Returns:\n"
-        "    float: Commodity-demand heterogeneity in [0,1]."
-    )
+        "vector of each active node and the uniform distribution.\nIts value lies in [0, 1].\n\n"
+        "Args: \n    partition (Dict[int, List[int]]): Mapping from node ID to commodity demands.\n"
+        "    original (Dict[int, int]): Original single-commodity demands.\n\n"
+        "Returns:\n    float: Commodity-demand heterogeneity in [0,1].")
