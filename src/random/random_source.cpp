@@ -173,13 +173,7 @@ uint32_t ChaChaSource<Rounds>::next_u32() {
 }
 
 template <int Rounds>
-uint64_t ChaChaSource<Rounds>::next_u64() {
-  // The first word taken is always the low half, even across a refill.
-  if (index_ < kBufferWords - 1) {
-    const auto i = static_cast<std::size_t>(index_);
-    index_ += 2;
-    return uint64_t{buffer_[i]} | (uint64_t{buffer_[i + 1]} << 32);
-  }
+uint64_t ChaChaSource<Rounds>::next_u64_refilling() {
   if (index_ == kBufferWords - 1) {
     const uint64_t low = buffer_[kBufferWords - 1];
     refill();
@@ -252,11 +246,6 @@ Result<double> ChaChaSource<Rounds>::uniform_real(double lo, double hi) {
   }
   // Multiply first, then add; rounding can give exactly hi.
   return unit_real52() * scale + lo;
-}
-
-template <int Rounds>
-double ChaChaSource<Rounds>::unit_real52() {
-  return unit_from_mantissa(next_u64()) - 1.0;
 }
 
 template <int Rounds>

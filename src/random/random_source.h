@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "utils/result.h"
@@ -28,7 +30,15 @@ class ChaChaSource {
   std::array<uint32_t, 16> block(uint64_t counter) const;
 
   uint32_t next_u32();
-  uint64_t next_u64();
+  // The first word taken is always the low half, even across a refill.
+  uint64_t next_u64() {
+    if (index_ < kBufferWords - 1) {
+      const auto i = static_cast<std::size_t>(index_);
+      index_ += 2;
+      return uint64_t{buffer_[i]} | (uint64_t{buffer_[i + 1]} << 32);
+    }
+    return next_u64_refilling();
+  }
 
   // Uniform in [0, n): widening multiply with at most one extra draw. n = 0 fails
   // (internal error "cannot sample empty range").
@@ -43,7 +53,10 @@ class ChaChaSource {
   Result<uint64_t> sample_binomial(uint64_t n, double p);
 
   // Conversions of one next_u64() to a double.
-  double unit_real52();       // [0, 1), step 2^-52
+  // [0, 1), step 2^-52: 1.0 with the top 52 bits of a word as mantissa, minus 1.
+  double unit_real52() {
+    return std::bit_cast<double>(0x3FF0000000000000ULL | (next_u64() >> 12)) - 1.0;
+  }
   double open_unit_real52();  // (0, 1), odd multiples of 2^-53
   double unit_real53();       // [0, 1), step 2^-53
 
@@ -54,6 +67,7 @@ class ChaChaSource {
 
  private:
   void refill();
+  uint64_t next_u64_refilling();  // next_u64 when fewer than two words are left
   // Uniform in [0, n) for n >= 1 from 64-bit words: two words, four with the extra draw.
   uint64_t index_below_64(uint64_t n);
   // Binomial draws by inversion (mean below 10) and by BTPE, for p <= 0.5 and q = 1 - p;
