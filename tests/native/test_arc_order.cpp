@@ -1,0 +1,82 @@
+// The fast node set and arc ordering against plain ordered-container models,
+// over id patterns that take every path: dense ids (bitmap), sparse and negative
+// ids (hash set, rank keys), ids that make the bitmap grow over hashed ones, and
+// arcs grouped by tail.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "utils/arc_order.h"
+#include "utils/node_index.h"
+
+namespace korvane {
+namespace {
+
+int64_t draw_id(std::mt19937_64& rng, int pattern) {
+  switch (pattern) {
+    case 0:  // dense
+      return static_cast<int64_t>(rng() % 50);
+    case 1:  // sparse, both signs, extremes included
+      return static_cast<int64_t>(rng() % 4 == 0 ? (rng() % 2 ? INT64_MIN : INT64_MAX) : rng());
+    default:  // a growing dense range mixed with large ids
+      return static_cast<int64_t>(rng() % 3 == 0 ? rng() % (uint64_t{1} << 40) : rng() % 3000000);
+  }
+}
+
+TEST(ArcOrder, MatchesOrderedMapModel) {
+  std::mt19937_64 rng(12345);
+  for (int round = 0; round < 60; ++round) {
+    const int pattern = round % 3;
+    const bool grouped = round % 4 < 2;
+    std::vector<int64_t> tails, heads, nodes;
+    // Some rounds are large enough for the bitmap to outgrow ids first hashed.
+    const int num_arcs = static_cast<int>(round % 10 == 2 ? 40000 : rng() % 400);
+    for (int a = 0; a < num_arcs; ++a) {
+      tails.push_back(draw_id(rng, pattern));
+      heads.push_back(rng() % 3 == 0 && !tails.empty() ? tails[rng() % tails.size()]
+                                                       : draw_id(rng, pattern));
+    }
+    if (grouped) {
+      std::vector<std::pair<int64_t, int64_t>> arcs;
+      for (std::size_t a = 0; a < tails.size(); ++a) arcs.emplace_back(tails[a], heads[a]);
+      std::stable_sort(arcs.begin(), arcs.end(),
+                       [](auto& x, auto& y) { return x.first < y.first; });
+      for (std::size_t a = 0; a < arcs.size(); ++a) std::tie(tails[a], heads[a]) = arcs[a];
+    }
+    NodeIndex index;
+    std::vector<int64_t> expected_nodes;
+    std::set<int64_t> placed;
+    for (std::size_t a = 0; a < tails.size(); ++a) {
+      for (const int64_t id : {tails[a], heads[a]}) {
+        index.place(id, nodes);
+        if (placed.insert(id).second) expected_nodes.push_back(id);
+      }
+    }
+    ASSERT_EQ(nodes, expected_nodes) << "round " << round;
+
+    std::map<std::pair<int64_t, int64_t>, std::vector<uint64_t>> positions;
+    std::vector<int64_t> expected_index;
+    for (std::size_t a = 0; a < tails.size(); ++a) {
+      auto& list = positions[{tails[a], heads[a]}];
+      expected_index.push_back(static_cast<int64_t>(list.size()));
+      list.push_back(a);
+    }
+    std::vector<uint64_t> expected_order;
+    uint64_t expected_pairs = 0;
+    for (const auto& [pair, list] : positions) {
+      expected_order.insert(expected_order.end(), list.begin(), list.end());
+      expected_pairs += list.size() > 1 ? 1 : 0;
+    }
+    const ArcOrder order = order_arcs(tails, heads, nodes);
+    EXPECT_EQ(order.parallel_index, expected_index) << "round " << round;
+    EXPECT_EQ(order.pair_order, expected_order) << "round " << round;
+    EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace korvane
