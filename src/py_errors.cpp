@@ -14,8 +14,6 @@ constexpr const char* kInternalErrorDoc =
 
 }  // namespace
 
-PyObject* internal_error_class() { return g_internal_error; }
-
 PyObject* ensure_internal_error_class() {
   if (g_internal_error == nullptr) {
     g_internal_error = PyErr_NewExceptionWithDoc("korvane.InternalError", kInternalErrorDoc,

@@ -11,10 +11,8 @@
 
 namespace korvane::py {
 
-// The internal-error class (derived from BaseException), created by the module's
-// exec step; nullptr before that.
-PyObject* internal_error_class();
-// Creates the class once; returns a borrowed pointer or nullptr with an error set.
+// The internal-error class (derived from BaseException), created once by the
+// module's exec step: a borrowed pointer, or nullptr with an error set.
 PyObject* ensure_internal_error_class();
 
 // Raises the Python exception for a core error: `reported_class` for a reported
