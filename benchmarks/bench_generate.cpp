@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "logic/generator/generate.h"
-#include "random/random_source.h"
-#include "utils/min_reader.h"
+#include "core/generate/generate.h"
+#include "core/random/random_source.h"
+#include "core/io/min_reader.h"
 
 namespace {
 

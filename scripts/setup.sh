@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Shared set-up for the demo and the test commands: a Python 3.13 virtual
-# environment in .venv with the build and test dependencies, and GoogleTest.
+# environment in .venv with the build and test dependencies, and the Debian
+# packages the native build and its checks need.
 # Sourced by demo.sh and test.sh; sets PY to the environment's interpreter.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
-REQUIREMENTS=(scikit-build-core cmake ninja pytest hypothesis numpy)
+# Build tools, the test runner, type checkers, and the optional dependencies
+# whose features the tests exercise.
+REQUIREMENTS=(scikit-build-core cmake ninja pytest hypothesis mypy numpy)
+# GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
+# fuzzer runtimes, zlib for compressed input.
+DEBIAN_PACKAGES=(libgtest-dev clang libclang-rt-14-dev zlib1g-dev)
 
 find_python() {
   if command -v python3.13 >/dev/null 2>&1 && python3.13 -c 'import sys' >/dev/null 2>&1; then
@@ -48,17 +54,20 @@ ensure_venv() {
   export PATH="$VENV/bin:$PATH"
 }
 
-ensure_gtest() {
-  if [ -f /usr/include/gtest/gtest.h ] || [ -f /usr/local/include/gtest/gtest.h ]; then
-    return
-  fi
+ensure_debian_packages() {
+  local missing=() pkg
+  for pkg in "${DEBIAN_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-    echo "== installing GoogleTest (Debian package libgtest-dev)"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null 2>&1 ||
-      { apt-get update -qq >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev >/dev/null; }
+    echo "== installing Debian packages: ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null 2>&1 ||
+      { apt-get update -qq >/dev/null &&
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null; }
     return
   fi
-  echo "error: GoogleTest is missing. Install the Debian package libgtest-dev" >&2
-  echo "       (sudo apt-get install libgtest-dev) and run this command again." >&2
+  echo "error: missing Debian packages: ${missing[*]}" >&2
+  echo "       (sudo apt-get install ${missing[*]}) and run this command again." >&2
   exit 1
 }

@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
-# Builds korvane with its GoogleTest suite and runs every test: the native core
-# tests through CTest, then the Python tests with pytest against the build tree.
+# Builds korvane and runs every test, once with GCC and once with Clang
+# (warnings are errors in both): the native core tests through CTest, then the
+# Python tests with pytest against the build tree, then the type checks
+# (stubtest of the package's stubs, mypy --strict on the examples).
+# Arguments after the options go to pytest.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 ensure_venv
-ensure_gtest
+ensure_debian_packages
 
-BUILD="$ROOT/build"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=ON \
-  -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
-cmake --build "$BUILD" -j "$(nproc)"
+run_suite() {  # run_suite LABEL CXX BUILD_DIR [pytest args...]
+  local label=$1 cxx=$2 build=$3
+  shift 3
+  echo "== [$label] build"
+  cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
+    -DKORVANE_TESTS=ON -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
+  cmake --build "$build" -j "$(nproc)"
+  echo "== [$label] native tests"
+  ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+  echo "== [$label] Python tests"
+  # -P keeps the current folder off sys.path, so only the build tree provides korvane.
+  (cd "$ROOT" && PYTHONPATH="$build/python" "$PY" -P -m pytest -q "$@")
+}
 
-echo "== native tests"
-ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
+run_suite gcc g++ "$ROOT/build" "$@"
+run_suite clang clang++ "$ROOT/build-clang" "$@"
 
-echo "== Python tests"
-cd "$ROOT"
-# -P keeps the source folder korvane/ (which has no native module) off sys.path.
-PYTHONPATH="$BUILD/python" "$PY" -P -m pytest -q "$@"
+echo "== type checks"
+(cd "$ROOT" && PYTHONPATH="$ROOT/build/python" "$PY" -P -m mypy.stubtest korvane \
+  --allowlist "$ROOT/tests/stubtest-allowlist.txt")
+(cd "$ROOT" && MYPYPATH="$ROOT/build/python" "$PY" -m mypy --strict --no-incremental examples)

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "utils/arc_order.h"
-#include "utils/node_index.h"
+#include "core/graph/arc_order.h"
+#include "core/graph/node_index.h"
 
 namespace korvane {
 namespace {
@@ -21,7 +21,8 @@ int64_t draw_id(std::mt19937_64& rng, int pattern) {
     case 0:  // dense
       return static_cast<int64_t>(rng() % 50);
     case 1:  // sparse, both signs, extremes included
-      return static_cast<int64_t>(rng() % 4 == 0 ? (rng() % 2 ? INT64_MIN : INT64_MAX) : rng());
+      if (rng() % 4 == 0) return rng() % 2 ? INT64_MIN : INT64_MAX;
+      return static_cast<int64_t>(rng());
     default:  // a growing dense range mixed with large ids
       return static_cast<int64_t>(rng() % 3 == 0 ? rng() % (uint64_t{1} << 40) : rng() % 3000000);
   }
@@ -69,7 +70,7 @@ TEST(ArcOrder, MatchesOrderedMapModel) {
     uint64_t expected_pairs = 0;
     for (const auto& [pair, list] : positions) {
       expected_order.insert(expected_order.end(), list.begin(), list.end());
-      expected_pairs += list.size() > 1 ? 1 : 0;
+      expected_pairs += list.size() > 1 ? 1u : 0u;
     }
     const ArcOrder order = order_arcs(tails, heads, nodes);
     EXPECT_EQ(order.parallel_index, expected_index) << "round " << round;

@@ -3,7 +3,7 @@
 // inputs it refuses instead of wrapping, reading past a list or looping.
 #include <gtest/gtest.h>
 
-#include "logic/generator/balance.h"
+#include "core/generate/balance.h"
 
 namespace korvane {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "core/io/file_io.h"
 
 namespace korvane {
 namespace {

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "utils/mc_writer.h"
+#include "core/io/mc_writer.h"
 
 // Designated initializers name only the fields that matter here.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

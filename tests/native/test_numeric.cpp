@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "utils/numeric.h"
+#include "core/base/numeric.h"
 
 namespace korvane {
 namespace {

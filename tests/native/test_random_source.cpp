@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "random/fdlibm.h"
-#include "random/random_source.h"
+#include "core/random/fdlibm.h"
+#include "core/random/random_source.h"
 
 namespace korvane {
 namespace {
@@ -376,14 +376,17 @@ void expect_moments(Draw draw, double mean, double variance, const std::string& 
 TEST(Distribution, MomentsOfBetaAndBinomial) {
   RandomSource source = RandomSource::from_seed(100);
   // BB plain and switched, BC plain and switched, both shapes below 1.
-  for (const auto& [a, b] : {std::pair{2.0, 3.0}, {3.0, 2.0}, {0.5, 1.0}, {1.0, 0.5}, {0.4, 0.6}}) {
+  for (const auto& shape : {std::pair{2.0, 3.0}, {3.0, 2.0}, {0.5, 1.0}, {1.0, 0.5}, {0.4, 0.6}}) {
+    const double a = shape.first, b = shape.second;
     expect_moments([&] { return source.sample_beta(a, b).value(); }, a / (a + b),
                    a * b / ((a + b) * (a + b) * (a + b + 1)),
                    "Beta(" + std::to_string(a) + ", " + std::to_string(b) + ")");
   }
   // BTPE plain and mirrored, inversion plain and mirrored, the Poisson limit.
-  for (const auto& [n, p] : {std::pair<uint64_t, double>{1000, 0.3}, {1000, 0.7}, {20, 0.2},
+  for (const auto& trial : {std::pair<uint64_t, double>{1000, 0.3}, {1000, 0.7}, {20, 0.2},
                              {20, 0.8}, {100000000000000000, 1e-17}}) {
+    const uint64_t n = trial.first;
+    const double p = trial.second;
     expect_moments([&] { return double(source.sample_binomial(n, p).value()); }, double(n) * p,
                    double(n) * p * (1.0 - p),
                    "Binomial(" + std::to_string(n) + ", " + std::to_string(p) + ")");

@@ -1,4 +1,5 @@
 // White space, field splitting, integer and float token grammars, and number formatting.
+#include <initializer_list>
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "utils/tokens.h"
+#include "core/text/tokens.h"
 
 namespace korvane {
 namespace {
@@ -31,11 +32,11 @@ std::vector<std::string> split(std::string_view line) {
 uint64_t bits_of(double v) { return std::bit_cast<uint64_t>(v); }
 
 TEST(WhiteSpace, ClassificationAndEveryCodePointInSplitAndTrim) {
-  for (char32_t c : {0x09, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028, 0x2029,
+  for (char32_t c : std::initializer_list<char32_t>{0x09, 0x0D, 0x20, 0x85, 0xA0, 0x1680, 0x2000, 0x200A, 0x2028, 0x2029,
                      0x202F, 0x205F, 0x3000}) {
     EXPECT_TRUE(is_white_space(c)) << static_cast<uint32_t>(c);
   }
-  for (char32_t c : {0x00, 0x08, 0x0E, 0x1C, 0x1F, 0x21, 0x84, 0x86, 0xA1, 0x180E, 0x200B,
+  for (char32_t c : std::initializer_list<char32_t>{0x00, 0x08, 0x0E, 0x1C, 0x1F, 0x21, 0x84, 0x86, 0xA1, 0x180E, 0x200B,
                      0x2027, 0x202A, 0x205E, 0x2060, 0x3001, 0xFEFF, 0x10FFFF}) {
     EXPECT_FALSE(is_white_space(c)) << static_cast<uint32_t>(c);
   }

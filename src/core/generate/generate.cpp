@@ -1,0 +1,193 @@
+// generate_multi_commodity_data: partition, per-(arc, commodity) draws written
+// straight into the arc-major tables, capacity zeroing, record assembly.
+#include "core/generate/generate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/generate/partition.h"
+#include "core/random/random_source.h"
+#include "core/base/numeric.h"
+#include "core/base/table_size.h"
+
+namespace korvane {
+namespace {
+
+// ceil(v) as int64, saturating at both ends; NaN gives 0.
+int64_t ceil_saturated(double v) { return saturating_cast<int64_t>(std::ceil(v)); }
+
+Result<Partition> partition_supplies(const Supplies& supplies, const GenerationParams& params) {
+  switch (params.method) {
+    case 0:
+      return split_supply_and_demand_spread(supplies, params.num_commodities, params.seed);
+    case 1:
+      return split_supply_and_demand_uniform(supplies, params.num_commodities);
+    case 2:
+      return split_supply_and_demand_beta_binomial(supplies, params.num_commodities, params.seed,
+                                                   params.concentration_param);
+    default:
+      return internal(unknown_method_message(params.method));
+  }
+}
+
+// Per-arc draw set-up: bounds, the value used when no draw is made, and whether
+// a draw is made at all (flag set and hi > lo).
+struct DrawRange {
+  double lo = 0.0;
+  double hi = 0.0;
+  double scale = 0.0;
+  bool draw = false;
+  int64_t fixed = 0;
+  int64_t least = 0;   // smallest result: cost_min for costs, 1 for capacities
+  bool small = false;  // both bounds within +-2^62, so no draw needs saturation
+
+  DrawRange(bool randomize, double a, double b, int64_t value, int64_t minimum) : least(minimum) {
+    const double as_double = static_cast<double>(value);
+    lo = a * as_double;
+    hi = b * as_double;
+    draw = randomize && hi > lo;
+    scale = hi - lo;
+    small = lo >= -0x1p62 && hi <= 0x1p62;
+    fixed = randomize ? std::max(ceil_saturated(lo), minimum) : value;
+  }
+
+  // A draw over a range of non-finite width fails; uniform_real reports it, with
+  // its own message, before any word is consumed.
+  Result<void> check(RandomSource& generator) const {
+    if (!draw || std::isfinite(scale)) return {};
+    Result<double> refused = generator.uniform_real(lo, hi);
+    if (refused.ok()) return {};
+    return refused.take_error();
+  }
+
+  // The same double uniform_real(lo, hi) returns for this word, drawn inline
+  // because the range is known to be non-empty and finite.
+  int64_t sample(RandomSource& generator) const {
+    const double v = generator.unit_real52() * scale + lo;
+    if (!small) return std::max(ceil_saturated(v), least);
+    // |v| stays near or below 2^62: truncation is exact in range, and one step up
+    // when it fell below v gives the ceiling.
+    const auto truncated = static_cast<int64_t>(v);
+    return std::max(truncated + (static_cast<double>(truncated) < v ? 1 : 0), least);
+  }
+};
+
+// Fills the E x K cost and capacity tables in draw order: arcs ascending,
+// commodities ascending, cost draw before capacity draw. Each arc's row is
+// appended (reserved storage, so no reallocation) and then written in place.
+Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationParams& params,
+                             RandomSource& generator, std::vector<int64_t>& costs,
+                             std::vector<int64_t>& capacities) {
+  const uint64_t num_commodities = params.num_commodities;
+  const std::size_t num_edges = instance.num_edges();
+  for (std::size_t a = 0; a < num_edges; ++a) {
+    const int64_t cost = instance.costs[a];
+    const DrawRange cost_range(params.randomize_costs, params.cost_a, params.cost_b, cost,
+                               cost != 0 ? 1 : 0);
+    const DrawRange cap_range(params.randomize_caps, params.cap_a, params.cap_b, instance.ups[a],
+                              1);
+    KORVANE_TRY(cost_range.check(generator));
+    KORVANE_TRY(cap_range.check(generator));
+    const std::size_t row = a * num_commodities;
+    costs.resize(row + num_commodities, cost_range.fixed);
+    capacities.resize(row + num_commodities, cap_range.fixed);
+    int64_t* const cost_row = costs.data() + row;
+    int64_t* const cap_row = capacities.data() + row;
+    if (cost_range.draw && cap_range.draw) {
+      // Commodities ascending, cost draw before capacity draw.
+      for (uint64_t k = 0; k < num_commodities; ++k) {
+        cost_row[k] = cost_range.sample(generator);
+        cap_row[k] = cap_range.sample(generator);
+      }
+    } else if (cost_range.draw) {
+      // Commodities ascending; the capacities keep their fixed value.
+      for (uint64_t k = 0; k < num_commodities; ++k) cost_row[k] = cost_range.sample(generator);
+    } else if (cap_range.draw) {
+      // Commodities ascending; the costs keep their fixed value.
+      for (uint64_t k = 0; k < num_commodities; ++k) cap_row[k] = cap_range.sample(generator);
+    }
+  }
+  return {};
+}
+
+// Zeroes entry k of n arcs per commodity, evenly strided from arc k mod E, then
+// gives every arc left all-zero its own upper capacity back in commodity a mod K.
+// Runs only for p in (0, 1) or NaN (which zeroes nothing). Without arcs or
+// commodities there is nothing to zero or restore.
+void zero_capacities(std::vector<int64_t>& capacities, std::span<const int64_t> ups,
+                     uint64_t num_commodities, double p) {
+  if (p <= 0.0 || p >= 1.0) return;
+  const uint64_t num_edges = ups.size();
+  if (num_edges == 0 || num_commodities == 0) return;
+  // A NaN p selects no arc.
+  const double share = std::floor(p * static_cast<double>(num_edges));
+  const uint64_t n = p > 0.0 ? std::max<uint64_t>(saturating_cast<uint64_t>(share), 1) : 0;
+  if (n > 0) {
+    const uint64_t stride = num_edges / n + (num_edges % n != 0 ? 1 : 0);
+    // Commodity k zeroes arcs (k mod E + j * stride) mod E for j < n. Every write
+    // stores 0, so the order is free: j outermost sweeps the table once, front to
+    // back, instead of once per commodity. j * stride < n * stride < E + n <= 2E,
+    // so an arc number below 3E needs at most two subtractions of E.
+    for (uint64_t j = 0; j < n; ++j) {
+      const uint64_t base = j * stride;
+      uint64_t first = 0;  // k mod E, kept without dividing
+      for (uint64_t k = 0; k < num_commodities; ++k) {
+        uint64_t arc = base + first;
+        while (arc >= num_edges) arc -= num_edges;
+        capacities[arc * num_commodities + k] = 0;
+        if (++first == num_edges) first = 0;
+      }
+    }
+  }
+  for (uint64_t a = 0; a < num_edges; ++a) {
+    const int64_t* row = capacities.data() + a * num_commodities;
+    if (std::all_of(row, row + num_commodities, [](int64_t c) { return c == 0; })) {
+      capacities[a * num_commodities + a % num_commodities] = ups[a];
+    }
+  }
+}
+
+}  // namespace
+
+Result<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& instance,
+                                                         const GenerationParams& params) {
+  RandomSource generator = RandomSource::from_seed(params.seed);
+  Result<Partition> partition = partition_supplies(instance.supplies, params);
+  if (!partition.ok()) return partition.take_error();
+
+  const uint64_t num_commodities = params.num_commodities;
+  const std::size_t num_edges = instance.num_edges();
+  check_table_size(num_edges, num_commodities);
+  std::vector<int64_t> costs;
+  std::vector<int64_t> capacities;
+  costs.reserve(num_edges * num_commodities);
+  capacities.reserve(num_edges * num_commodities);
+  KORVANE_TRY(draw_arc_values(instance, params, generator, costs, capacities));
+  if (params.cap_zero) {
+    zero_capacities(capacities, instance.ups, num_commodities, params.cap_zero_param);
+  }
+
+  MultiCommodityData data;
+  data.supply_partition = std::move(partition).value();
+  data.method = params.method;
+  data.num_commodities = num_commodities;
+  data.randomized_capacities = params.randomize_caps;
+  data.randomized_weights = params.randomize_costs;
+  data.cap_zero = params.cap_zero;
+  data.cap_zero_param = params.cap_zero_param;
+  data.seed = params.seed;
+  data.parallel = instance.parallel();
+  data.tails = instance.tails;
+  data.heads = instance.heads;
+  data.indices = instance.parallel_index;
+  data.ups = instance.ups;
+  data.pair_order = instance.pair_order;
+  data.costs = std::move(costs);
+  data.capacities = std::move(capacities);
+  return data;
+}
+
+}  // namespace korvane

@@ -1,0 +1,108 @@
+// File access shared by the readers and the writer: a line source and a buffered
+// sink, both through 8192-byte buffers, with operating-system failures rendered
+// as "description (os error N)". Python-free.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/base/result.h"
+
+namespace korvane {
+
+inline constexpr std::size_t kIoBufferSize = 8192;
+
+// "No such file or directory (os error 2)" for errno 2.
+std::string os_error_message(int errnum);
+
+// Reads a file line by line. A line is the bytes before the next line feed (or
+// end of file), with one carriage return before the line feed removed; every
+// line must be valid UTF-8. A UTF-8 byte-order mark at the very start of the
+// file is skipped. Views returned by next() stay valid until the next call.
+class LineReader {
+ public:
+  // Fails with the OS error, or "file name contained an unexpected NUL byte".
+  static Result<LineReader> open(std::string_view path);
+
+  LineReader(LineReader&& other) noexcept;
+  LineReader& operator=(LineReader&& other) noexcept;
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+  ~LineReader();
+
+  // true with `line` set, false at end of file, or a read/UTF-8 error.
+  Result<bool> next(std::string_view& line);
+
+  // Size of the file in bytes when known (0 otherwise); a cap for reservations.
+  std::size_t file_size() const { return file_size_; }
+
+ private:
+  explicit LineReader(int fd, std::size_t file_size);
+  Result<bool> fill();
+  static Result<bool> finish_line(std::string_view& line);
+
+  int fd_ = -1;
+  std::size_t file_size_ = 0;
+  char buffer_[kIoBufferSize];
+  std::size_t begin_ = 0;  // first unread byte in buffer_
+  std::size_t end_ = 0;    // one past the last valid byte in buffer_
+  bool eof_ = false;
+  bool at_start_ = true;
+  std::string carry_;  // a line that spans buffer refills
+};
+
+// Hands each line of `lines` to `on_line` (returning Result<void>) until end of
+// file, stopping at the first read or callback error.
+template <class OnLine>
+Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
+  std::string_view text;
+  for (;;) {
+    auto more = lines.next(text);
+    if (!more.ok()) return more.take_error();
+    if (!more.value()) return {};
+    KORVANE_TRY(on_line(text));
+  }
+}
+
+// Writes a file through an 8192-byte buffer. The file is created with mode 0666
+// (less the umask) or truncated. The destructor flushes what is buffered (best
+// effort) and closes the file, so lines written before a failure reach the file.
+class BufferedWriter {
+ public:
+  static Result<BufferedWriter> create(std::string_view path);
+
+  BufferedWriter(BufferedWriter&& other) noexcept;
+  BufferedWriter& operator=(BufferedWriter&&) = delete;
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
+  ~BufferedWriter();
+
+  Result<void> write(std::string_view bytes);
+  Result<void> write_char(char c) {
+    if (used_ == kIoBufferSize) KORVANE_TRY(flush());
+    buffer_[used_++] = c;
+    return {};
+  }
+  // Room for at least `n` (<= kIoBufferSize) contiguous bytes at cursor().
+  Result<void> reserve(std::size_t n) {
+    if (kIoBufferSize - used_ < n) return flush();
+    return {};
+  }
+  char* cursor() { return buffer_ + used_; }
+  void advance(std::size_t n) { used_ += n; }
+
+  Result<void> flush();
+
+ private:
+  explicit BufferedWriter(int fd) : fd_(fd) {}
+
+  int fd_ = -1;
+  std::size_t used_ = 0;
+  char buffer_[kIoBufferSize];
+};
+
+// Whether bytes form valid UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
+bool is_valid_utf8(std::string_view bytes);
+
+}  // namespace korvane

@@ -1,0 +1,369 @@
+// Multi-commodity file reader: one pass over the lines, tokens parsed in place
+// into flat columns; parallel indices and pair order computed once at the end.
+#include "core/io/mc_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/io/file_io.h"
+#include "core/graph/arc_order.h"
+#include "core/graph/node_index.h"
+#include "core/text/tokens.h"
+
+namespace korvane {
+namespace {
+
+// What a declared arc count may reserve is bounded by what the file can hold:
+// an arc line with at least one value per list, "a 1 2 0 1 1 1", takes 13 bytes
+// (lines with two empty expanded lists are shorter, but then the bound only
+// reserves less than they need), and each value a digit and a separator.
+constexpr std::size_t kMinArcLineBytes = 13;
+constexpr std::size_t kMinValueBytes = 2;
+
+// Decimal text of a range end that may need 65 bits (start + count with both
+// 64-bit), so the message states the true end even when it exceeds 2^64 - 1.
+std::string range_end_message(uint64_t start, uint64_t count, std::size_t length) {
+  uint64_t end = 0;
+  if (!__builtin_add_overflow(start, count, &end)) return range_out_of_range_message(end, length);
+  __extension__ using Wide = unsigned __int128;
+  Wide wide = static_cast<Wide>(start) + count;
+  std::string digits;
+  while (wide != 0) {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(wide % 10)));
+    wide /= 10;
+  }
+  return "range end index " + digits + " out of range for slice of length " +
+         std::to_string(length);
+}
+
+// Grows `v` to hold `target` entries without reallocating, at least doubling
+// (up to `limit`) so that many small hints cost amortised linear time.
+template <class T>
+void reserve_hint(std::vector<T>& v, std::size_t target, std::size_t limit) {
+  if (target <= v.capacity()) return;
+  v.reserve(std::max(target, std::min(v.capacity() * 2, limit)));
+}
+
+// A node line as read, its amounts at raw_amounts[offset, offset + length).
+struct NodeLine {
+  int64_t node;
+  int64_t total;
+  uint64_t offset;
+  uint64_t length;
+};
+
+class MultiMinReader {
+ public:
+  explicit MultiMinReader(std::size_t file_size)
+      : size_known_(file_size != 0),
+        arc_limit_(file_size / kMinArcLineBytes + 1),
+        value_limit_(file_size / kMinValueBytes + 1) {}
+
+  // Handles one line; false with error() set on failure.
+  bool line(std::string_view text) {
+    const std::string_view trimmed = trim_white_space(text);
+    if (trimmed.empty() || trimmed[0] == 'c') return true;
+    // Node and arc lines of plain integers (all that a written file holds) are
+    // read in one scan; anything else, errors included, takes the general route.
+    if (trimmed.size() > 1 && (trimmed[0] == 'a' || trimmed[0] == 'n') &&
+        trimmed[1] == ' ') {
+      const std::size_t count = scanner_.scan(trimmed.substr(1));
+      if (count != kNotShortIntegers &&
+          (trimmed[0] == 'a' ? short_arc_line(count) : short_node_line(count))) {
+        return true;
+      }
+    }
+    split_fields(trimmed, tokens_);
+    const std::string_view kind = tokens_[0];
+    if (kind.size() != 1) return true;
+    switch (kind[0]) {
+      case 'p':
+        return problem_line();
+      case 'n':
+        return node_line();
+      case 'a':
+        return arc_line();
+      default:
+        return true;
+    }
+  }
+
+  Error take_error() { return std::move(error_); }
+
+  // Completes the record after the last line; false with error() set when an
+  // arc's lists are shorter than the final K.
+  bool finish() {
+    if (!check_list_lengths()) return false;
+    order_pairs();
+    collect_node_lines();
+    return true;
+  }
+
+  ParsedMulticommodityInstance& record() { return record_; }
+
+ private:
+  bool missing(std::size_t index) {
+    error_ = internal(index_out_of_range_message(index, tokens_.size()));
+    return false;
+  }
+  bool bad_integer(IntStatus status) {
+    error_ = reported(std::string(int_status_message(status)));
+    return false;
+  }
+
+  // "Take token i": the token must exist, then parse as the field's type.
+  bool take_i64(std::size_t i, int64_t& out) {
+    if (i >= tokens_.size()) return missing(i);
+    const IntStatus status = parse_i64_to(tokens_[i], out);
+    return status == IntStatus::kOk || bad_integer(status);
+  }
+  bool take_u64(std::size_t i, uint64_t& out) {
+    if (i >= tokens_.size()) return missing(i);
+    const IntStatus status = parse_u64_to(tokens_[i], out);
+    return status == IntStatus::kOk || bad_integer(status);
+  }
+  bool take_f64(std::size_t i, double& out) {
+    if (i >= tokens_.size()) return missing(i);
+    if (parse_f64_to(tokens_[i], out)) return true;
+    error_ = reported(std::string(kInvalidFloatMessage));
+    return false;
+  }
+  // Tokens [start, start + count) as signed, appended to `out`; the whole range
+  // must exist before any of it is parsed. `start` never exceeds the token count.
+  bool take_range(std::size_t start, uint64_t count, std::vector<int64_t>& out) {
+    const std::size_t length = tokens_.size();
+    if (count > length - start) {
+      error_ = internal(range_end_message(start, count, length));
+      return false;
+    }
+    const std::size_t base = out.size();
+    out.resize(base + count);
+    int64_t* dest = out.data() + base;
+    for (std::size_t i = 0; i < count; ++i) {
+      const IntStatus status = parse_i64_to(tokens_[start + i], dest[i]);
+      if (status != IntStatus::kOk) return bad_integer(status);
+    }
+    return true;
+  }
+
+  bool problem_line() {
+    int64_t num_nodes = 0, num_arcs = 0, rc = 0, rw = 0, method = 0, cz = 0;
+    uint64_t k = 0, seed = 0;
+    double cap_zero_param = 0.0;
+    // Token order: 2, 3, 4, the presence of 10, then 10, 5, 6, 7, 8, 9.
+    if (!take_i64(2, num_nodes) || !take_i64(3, num_arcs) || !take_u64(4, k)) return false;
+    if (tokens_.size() < 11) return missing(10);
+    if (!take_u64(10, seed) || !take_i64(5, rc) || !take_i64(6, rw) || !take_i64(7, method) ||
+        !take_i64(8, cz) || !take_f64(9, cap_zero_param)) {
+      return false;
+    }
+    record_.num_nodes = num_nodes;
+    record_.num_arcs = num_arcs;
+    record_.num_commodities = k;
+    record_.randomized_capacities = rc != 0;
+    record_.randomized_weights = rw != 0;
+    record_.method = method;
+    record_.cap_zero = cz != 0;
+    record_.cap_zero_param = cap_zero_param;
+    record_.seed = seed;
+    capacities_expanded_ = rc != 0 || cz != 0;
+    costs_expanded_ = rw != 0;
+    layout_changed_ = true;
+    reserve_for(num_arcs);
+    return true;
+  }
+
+  // The declared arc count only pre-sizes the columns, clamped by what the file
+  // can hold, so a wrong or hostile declaration changes nothing that is read.
+  void reserve_for(int64_t declared_arcs) {
+    if (declared_arcs <= 0 || !size_known_) return;
+    const std::size_t have = record_.tails.size();
+    const std::size_t arcs =
+        std::min(have + std::min(static_cast<uint64_t>(declared_arcs), uint64_t{arc_limit_}),
+                 arc_limit_);
+    if (arcs <= have) return;
+    reserve_hint(record_.tails, arcs, arc_limit_);
+    reserve_hint(record_.heads, arcs, arc_limit_);
+    reserve_hint(record_.ups, arcs, arc_limit_);
+    const uint64_t k = record_.num_commodities;
+    auto values_for = [&](const std::vector<int64_t>& values, bool expanded) {
+      const uint64_t stride = expanded ? k : 1;
+      uint64_t more = 0;
+      if (__builtin_mul_overflow(uint64_t{arcs - have}, stride, &more)) more = value_limit_;
+      return std::min(values.size() + std::min(more, uint64_t{value_limit_}), value_limit_);
+    };
+    reserve_hint(record_.capacity_values,
+                 values_for(record_.capacity_values, capacities_expanded_), value_limit_);
+    reserve_hint(record_.cost_values, values_for(record_.cost_values, costs_expanded_),
+                 value_limit_);
+  }
+
+  bool node_line() {
+    int64_t node = 0, total = 0;
+    if (!take_i64(1, node) || !take_i64(2, total)) return false;
+    const std::size_t count = tokens_.size() - 3;
+    const uint64_t offset = raw_amounts_.size();
+    if (!take_range(3, count, raw_amounts_)) return false;
+    node_lines_.push_back(NodeLine{node, total, offset, count});
+    nodes_.place(node, record_.nodes);
+    return true;
+  }
+
+  // A node line of `count` plain integers (tokens 1..count) in the scanner.
+  // Returns false, changing nothing, when a token is missing.
+  bool short_node_line(std::size_t count) {
+    if (count < 2) return false;
+    const int64_t* v = scanner_.values();
+    const uint64_t offset = raw_amounts_.size();
+    raw_amounts_.insert(raw_amounts_.end(), v + 2, v + count);
+    node_lines_.push_back(NodeLine{v[0], v[1], offset, count - 2});
+    nodes_.place(v[0], record_.nodes);
+    return true;
+  }
+
+  // An arc line of `count` plain integers (tokens 1..count, token i at
+  // values()[i - 1] of the scanner). Returns false, changing nothing, when a
+  // token is missing.
+  bool short_arc_line(std::size_t count) {
+    const uint64_t k = record_.num_commodities;
+    if (count < 4) return false;
+    const std::size_t after_up = count - 4;  // tokens from 5 on
+    const uint64_t capacity_count = capacities_expanded_ ? k : 1;
+    if (capacity_count > after_up) return false;
+    const uint64_t cost_count = costs_expanded_ ? k : 1;
+    if (cost_count > after_up - capacity_count) return false;
+    if (layout_changed_) start_segment();
+    const int64_t* v = scanner_.values();
+    const int64_t* capacities = v + 4;
+    const int64_t* costs = capacities + capacity_count;
+    record_.capacity_values.insert(record_.capacity_values.end(), capacities, costs);
+    record_.cost_values.insert(record_.cost_values.end(), costs, costs + cost_count);
+    add_arc(v[0], v[1], v[3]);
+    return true;
+  }
+
+  void add_arc(int64_t tail, int64_t head, int64_t up) {
+    record_.tails.push_back(tail);
+    record_.heads.push_back(head);
+    record_.ups.push_back(up);
+    nodes_.place(tail, record_.nodes);
+    nodes_.place(head, record_.nodes);
+  }
+
+  bool arc_line() {
+    int64_t tail = 0, head = 0, up = 0;
+    if (!take_i64(1, tail) || !take_i64(2, head) || !take_i64(4, up)) return false;
+    if (layout_changed_) start_segment();
+    const uint64_t k = record_.num_commodities;
+    std::size_t next = 6;
+    if (capacities_expanded_) {
+      if (!take_range(5, k, record_.capacity_values)) return false;
+      next = 5 + static_cast<std::size_t>(k);  // the range check bounds k by the token count
+    } else {
+      int64_t value = 0;
+      if (!take_i64(5, value)) return false;
+      record_.capacity_values.push_back(value);
+    }
+    if (costs_expanded_) {
+      if (!take_range(next, k, record_.cost_values)) return false;
+    } else {
+      int64_t value = 0;
+      if (!take_i64(next, value)) return false;
+      record_.cost_values.push_back(value);
+    }
+    add_arc(tail, head, up);
+    return true;
+  }
+
+  // Arcs after a problem line start a new segment unless K and both list forms
+  // are those of the segment before.
+  void start_segment() {
+    layout_changed_ = false;
+    auto& segments = record_.segments;
+    const uint64_t k = record_.num_commodities;
+    if (!segments.empty() && segments.back().num_commodities == k &&
+        segments.back().capacities_expanded == capacities_expanded_ &&
+        segments.back().costs_expanded == costs_expanded_) {
+      return;
+    }
+    segments.push_back(ArcSegment{record_.tails.size(), k, capacities_expanded_, costs_expanded_,
+                                  record_.capacity_values.size(), record_.cost_values.size()});
+  }
+
+  // commodity_bundle_capacities needs entry k of every arc's capacity list for
+  // each k < K. Commodity-major, the first failure is at the smallest list
+  // length below K, on the first arc with that length: found per segment.
+  bool check_list_lengths() {
+    const uint64_t k = record_.num_commodities;
+    const ArcSegment* shortest = nullptr;
+    for (const ArcSegment& s : record_.segments) {
+      if (s.num_commodities >= k) continue;
+      if (shortest == nullptr || s.num_commodities < shortest->num_commodities) shortest = &s;
+    }
+    if (shortest == nullptr) return true;
+    const uint64_t length = shortest->num_commodities;
+    error_ = internal(index_out_of_range_message(length, length));
+    return false;
+  }
+
+  void order_pairs() {
+    ArcOrder order = order_arcs(record_.tails, record_.heads, record_.nodes);
+    record_.parallel_index = std::move(order.parallel_index);
+    record_.pair_order = std::move(order.pair_order);
+    record_.parallel = order.num_parallel_pairs != 0;
+  }
+
+  // Supplies and amount lists in ascending node order, the last line per node winning.
+  void collect_node_lines() {
+    std::stable_sort(node_lines_.begin(), node_lines_.end(),
+                     [](const NodeLine& a, const NodeLine& b) { return a.node < b.node; });
+    auto& entries = record_.supplies.entries;
+    std::size_t total_values = 0;
+    for (std::size_t i = 0; i < node_lines_.size(); ++i) {
+      if (i + 1 < node_lines_.size() && node_lines_[i + 1].node == node_lines_[i].node) continue;
+      total_values += node_lines_[i].length;
+    }
+    record_.amount_values.reserve(total_values);
+    for (std::size_t i = 0; i < node_lines_.size(); ++i) {
+      const NodeLine& line = node_lines_[i];
+      if (i + 1 < node_lines_.size() && node_lines_[i + 1].node == line.node) continue;
+      entries.emplace_back(line.node, line.total);
+      const auto first = raw_amounts_.begin() + static_cast<std::ptrdiff_t>(line.offset);
+      record_.amount_values.insert(record_.amount_values.end(), first,
+                                   first + static_cast<std::ptrdiff_t>(line.length));
+      record_.amount_offsets.push_back(record_.amount_values.size());
+    }
+  }
+
+  const bool size_known_;  // false for pipes and other streams: no reservations
+  const std::size_t arc_limit_;
+  const std::size_t value_limit_;
+  ParsedMulticommodityInstance record_;
+  Error error_{ErrorKind::kInternal, {}};
+  std::vector<std::string_view> tokens_;
+  bool capacities_expanded_ = false;
+  bool costs_expanded_ = false;
+  bool layout_changed_ = true;
+  ShortIntegerScanner scanner_;
+  NodeIndex nodes_;
+  std::vector<NodeLine> node_lines_;
+  std::vector<int64_t> raw_amounts_;
+};
+
+}  // namespace
+
+Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
+  auto opened = LineReader::open(path);
+  if (!opened.ok()) return opened.take_error();
+  MultiMinReader reader(opened.value().file_size());
+  KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) -> Result<void> {
+    if (!reader.line(text)) return reader.take_error();
+    return {};
+  }));
+  if (!reader.finish()) return reader.take_error();
+  return std::move(reader.record());
+}
+
+}  // namespace korvane

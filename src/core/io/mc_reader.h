@@ -1,0 +1,30 @@
+// Reader of the multi-commodity file into a ParsedMulticommodityInstance.
+#pragma once
+
+#include <string_view>
+
+#include "core/records/parsed_instance.h"
+#include "core/base/result.h"
+
+namespace korvane {
+
+// Reads the multi-commodity file at `path` in one pass through an 8192-byte
+// buffer. Lines are trimmed of Unicode white space and split at its runs;
+// comments ("c..."), empty lines and lines whose first token is not exactly
+// "p", "n" or "a" are skipped. Node and arc lines use the K and list forms of
+// the latest problem line before them (K = 0, compressed, before any).
+//
+// Failures: open/read errors, invalid UTF-8 and malformed numbers are kReported
+// ("invalid digit found in string", "number too large to fit in target type",
+// "number too small to fit in target type", "invalid float literal"). A missing
+// token is kInternal: the index message (I, token count) for a single token, the
+// range message (end of the needed range, token count) for an expanded list,
+// whose end is computed exactly even beyond 64 bits. At the end, an arc whose
+// lists are shorter than the final K fails with kInternal, the index message
+// (k, list length) of the first failing (k, arc) in commodity-major order.
+//
+// Never allocates K values for a compressed list, never loops over K, and
+// clamps the reservations a declared arc count asks for by the file's size.
+Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path);
+
+}  // namespace korvane

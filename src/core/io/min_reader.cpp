@@ -1,0 +1,140 @@
+// The DIMACS .min reader: one pass over the lines, values appended to flat
+// columns, node ids placed through NodeIndex; parallel indices and arc_indices
+// are computed once at the end (arc_order.h).
+#include "core/io/min_reader.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/io/file_io.h"
+#include "core/graph/arc_order.h"
+#include "core/graph/node_index.h"
+#include "core/text/tokens.h"
+
+namespace korvane {
+namespace {
+
+// The shortest arc line ("a 1 2 0 0 0" and its line feed) bounds how many arcs a
+// file can hold, whatever its problem line declares.
+constexpr std::size_t kMinArcLineBytes = 12;
+
+class MinReader {
+ public:
+  explicit MinReader(std::size_t file_size) : file_size_(file_size) {}
+
+  Result<void> line(std::string_view text) {
+    const std::string_view trimmed = trim_white_space(text);
+    if (trimmed.empty() || trimmed.front() == 'c') return {};
+    // Arc lines of plain integers (nearly every line of a large file) are read
+    // in one scan; anything else, errors included, takes the general route.
+    if (trimmed.size() > 1 && trimmed[0] == 'a' && trimmed[1] == ' ') {
+      const std::size_t count = scanner_.scan(trimmed.substr(1));
+      if (count != kNotShortIntegers && count >= 5) {
+        add_arc(scanner_.values());
+        return {};
+      }
+    }
+    split_fields(trimmed, fields_);
+    if (fields_[0].size() != 1) return {};
+    switch (fields_[0][0]) {
+      case 'p':
+        return problem_line();
+      case 'n':
+        return node_line();
+      case 'a':
+        return arc_line();
+      default:
+        return {};
+    }
+  }
+
+  NetworkInstance finish() && {
+    ArcOrder order = order_arcs(inst_.tails, inst_.heads, inst_.nodes);
+    inst_.parallel_index = std::move(order.parallel_index);
+    inst_.pair_order = std::move(order.pair_order);
+    inst_.num_parallel_arc_pairs = order.num_parallel_pairs;
+    inst_.supplies.sort_last_wins();
+    return std::move(inst_);
+  }
+
+ private:
+  // Field `i` parsed as a signed integer; a missing field is an internal error
+  // stated as an index past the end of the field list.
+  Result<void> field(std::size_t i, int64_t& out) const {
+    if (i >= fields_.size()) return internal(index_out_of_range_message(i, fields_.size()));
+    const IntStatus status = parse_i64_to(fields_[i], out);
+    if (status != IntStatus::kOk) return reported(std::string(int_status_message(status)));
+    return {};
+  }
+
+  Result<void> problem_line() {
+    // Field 1 (the problem name) is never read, so a short line misses field 2 first.
+    KORVANE_TRY(field(2, inst_.num_nodes));
+    // Node ids are usually 1..num_nodes; let them index the direct table at once.
+    // The hint is capped by the file size, so a wild declaration costs nothing.
+    if (inst_.num_nodes > 0) {
+      nodes_.reserve_dense(
+          std::min(static_cast<uint64_t>(inst_.num_nodes), uint64_t{8} * file_size_) + 1);
+    }
+    int64_t arcs = 0;
+    KORVANE_TRY(field(3, arcs));
+    inst_.num_arcs = arcs;
+    // The declaration is only a sizing hint: never more than the file can hold.
+    const std::size_t cap = file_size_ / kMinArcLineBytes + 1;
+    const std::size_t more = arcs <= 0 ? 0 : std::min(static_cast<std::size_t>(arcs), cap);
+    reserve(inst_.tails.size() + more);
+    return {};
+  }
+
+  Result<void> node_line() {
+    int64_t id = 0, supply = 0;
+    KORVANE_TRY(field(1, id));
+    KORVANE_TRY(field(2, supply));
+    inst_.supplies.entries.emplace_back(id, supply);
+    nodes_.place(id, inst_.nodes);
+    return {};
+  }
+
+  Result<void> arc_line() {
+    int64_t v[5];
+    for (std::size_t i = 0; i < 5; ++i) KORVANE_TRY(field(i + 1, v[i]));
+    add_arc(v);
+    return {};
+  }
+
+  // Appends the arc (tail, head, low, up, cost) = v[0..5).
+  void add_arc(const int64_t* v) {
+    inst_.tails.push_back(v[0]);
+    inst_.heads.push_back(v[1]);
+    inst_.lows.push_back(v[2]);
+    inst_.ups.push_back(v[3]);
+    inst_.costs.push_back(v[4]);
+    nodes_.place(v[0], inst_.nodes);
+    nodes_.place(v[1], inst_.nodes);
+  }
+
+  void reserve(std::size_t n) {
+    for (auto* column : {&inst_.tails, &inst_.heads, &inst_.lows, &inst_.ups, &inst_.costs}) {
+      column->reserve(n);
+    }
+  }
+
+  std::size_t file_size_;
+  NetworkInstance inst_;
+  NodeIndex nodes_;
+  std::vector<std::string_view> fields_;
+  ShortIntegerScanner scanner_;
+};
+
+}  // namespace
+
+Result<NetworkInstance> parse_min(std::string_view path) {
+  auto opened = LineReader::open(path);
+  if (!opened.ok()) return opened.take_error();
+  MinReader reader(opened.value().file_size());
+  KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) { return reader.line(text); }));
+  return std::move(reader).finish();
+}
+
+}  // namespace korvane

@@ -1,0 +1,535 @@
+// ChaCha keystream generation, word hand-out and the derived draws of the seeded
+// random source. Every draw consumes a fixed, documented number of words.
+#include "core/random/random_source.h"
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <utility>
+
+#include "core/random/fdlibm.h"
+#include "core/base/numeric.h"
+
+namespace korvane {
+namespace {
+
+__extension__ using Uint128 = unsigned __int128;
+
+constexpr uint64_t kPcgMultiplier = 6364136223846793005ULL;
+constexpr uint64_t kPcgIncrement = 11634580027462260723ULL;
+// "expand 32-byte k", the ChaCha constant row.
+constexpr std::array<uint32_t, 4> kChaChaConstants = {0x61707865, 0x3320646E, 0x79622D32,
+                                                      0x6B206574};
+
+constexpr double kLn4 = 1.3862943611198906;
+constexpr double kLn5 = 1.6094379124341003;
+
+constexpr std::size_t kLanes = 4;
+constexpr std::size_t kBlockWords = 16;
+// One state word for each of the four blocks of a refill, as a 128-bit vector (a
+// GCC/Clang extension): the four blocks go through the rounds in parallel lanes.
+// Plain arrays of four lanes are not vectorised by GCC 12 because SSE2 has no
+// vector rotate, and the 64 scalar words then spill out of the registers.
+using Lanes = uint32_t __attribute__((vector_size(16)));
+using LaneState = std::array<Lanes, kBlockWords>;
+
+template <int Shift>
+inline Lanes rotate_left(Lanes v) {
+  return (v << Shift) | (v >> (32 - Shift));
+}
+
+inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
+  a += b;
+  d = rotate_left<16>(d ^ a);
+  c += d;
+  b = rotate_left<12>(b ^ c);
+  a += b;
+  d = rotate_left<8>(d ^ a);
+  c += d;
+  b = rotate_left<7>(b ^ c);
+}
+
+// Four consecutive ChaCha blocks (counters counter..counter+3, 64-bit so the carry
+// reaches word 13) into out[16j .. 16j+15] for block j.
+template <int Rounds>
+void chacha_four_blocks(const std::array<uint32_t, 8>& key, uint64_t counter, uint64_t stream,
+                        std::array<uint32_t, 64>& out) {
+  static_assert(Rounds % 2 == 0, "ChaCha rounds come in column/diagonal pairs");
+  LaneState input;
+  for (std::size_t w = 0; w < 4; ++w) {
+    input[w] = Lanes{} + kChaChaConstants[w];
+  }
+  for (std::size_t w = 0; w < 8; ++w) {
+    input[4 + w] = Lanes{} + key[w];
+  }
+  for (std::size_t l = 0; l < kLanes; ++l) {
+    const uint64_t block_counter = counter + l;
+    input[12][l] = static_cast<uint32_t>(block_counter);
+    input[13][l] = static_cast<uint32_t>(block_counter >> 32);
+  }
+  input[14] = Lanes{} + static_cast<uint32_t>(stream);
+  input[15] = Lanes{} + static_cast<uint32_t>(stream >> 32);
+  LaneState x = input;
+  for (int round = 0; round < Rounds; round += 2) {
+    // Column round, then diagonal round.
+    quarter_round(x[0], x[4], x[8], x[12]);
+    quarter_round(x[1], x[5], x[9], x[13]);
+    quarter_round(x[2], x[6], x[10], x[14]);
+    quarter_round(x[3], x[7], x[11], x[15]);
+    quarter_round(x[0], x[5], x[10], x[15]);
+    quarter_round(x[1], x[6], x[11], x[12]);
+    quarter_round(x[2], x[7], x[8], x[13]);
+    quarter_round(x[3], x[4], x[9], x[14]);
+  }
+  for (std::size_t w = 0; w < kBlockWords; ++w) {
+    const Lanes sum = x[w] + input[w];
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      out[kBlockWords * l + w] = sum[l];
+    }
+  }
+}
+
+uint32_t pcg32_output(uint64_t state) {
+  const uint32_t xorshifted = static_cast<uint32_t>(((state >> 18) ^ state) >> 27);
+  const int rotation = static_cast<int>(state >> 59);
+  return std::rotr(xorshifted, rotation);
+}
+
+// Top and bottom halves of the 128-bit product x * n.
+std::pair<uint64_t, uint64_t> wide_multiply(uint64_t x, uint64_t n) {
+  const Uint128 product = Uint128{x} * n;
+  return {static_cast<uint64_t>(product >> 64), static_cast<uint64_t>(product)};
+}
+
+double unit_from_mantissa(uint64_t x) {
+  // 1.0 with the top 52 bits of x as mantissa: a double in [1, 2) with step 2^-52.
+  return std::bit_cast<double>(0x3FF0000000000000ULL | (x >> 12));
+}
+
+// t * (1 + t/2), the exponential-tail slope of BTPE.
+double btpe_lambda(double t) { return t * (1.0 + 0.5 * t); }
+
+// Stirling-series correction term of ln(a!) used by BTPE's final test.
+double stirling_correction(double a) {
+  const double a2 = a * a;
+  return (13860.0 - (462.0 - (132.0 - (99.0 - 140.0 / a2) / a2) / a2) / a2) / a / 166320.0;
+}
+
+// Wrapping signed arithmetic: done in uint64_t, converted back (defined modulo 2^64).
+int64_t wrapping_add(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+int64_t wrapping_sub(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+
+}  // namespace
+
+template <int Rounds>
+ChaChaSource<Rounds> ChaChaSource<Rounds>::from_seed(uint64_t seed) {
+  std::array<uint32_t, 8> key{};
+  uint64_t state = seed;
+  // Key words k0..k7 in order; the state advances before each output.
+  for (uint32_t& word : key) {
+    state = state * kPcgMultiplier + kPcgIncrement;
+    word = pcg32_output(state);
+  }
+  return from_key(key);
+}
+
+template <int Rounds>
+ChaChaSource<Rounds> ChaChaSource<Rounds>::from_key(const std::array<uint32_t, 8>& key) {
+  ChaChaSource source;
+  source.key_ = key;
+  return source;
+}
+
+template <int Rounds>
+std::array<uint32_t, 16> ChaChaSource<Rounds>::block(uint64_t counter) const {
+  // Goes through the same four-lane code as refill, so tests of block() cover it.
+  std::array<uint32_t, 64> blocks{};
+  chacha_four_blocks<Rounds>(key_, counter, stream_, blocks);
+  std::array<uint32_t, 16> first{};
+  for (std::size_t w = 0; w < first.size(); ++w) {
+    first[w] = blocks[w];
+  }
+  return first;
+}
+
+template <int Rounds>
+void ChaChaSource<Rounds>::refill() {
+  chacha_four_blocks<Rounds>(key_, counter_, stream_, buffer_);
+  counter_ += kLanes;
+}
+
+template <int Rounds>
+uint32_t ChaChaSource<Rounds>::next_u32() {
+  if (index_ >= kBufferWords) {
+    refill();
+    index_ = 0;
+  }
+  return buffer_[static_cast<std::size_t>(index_++)];
+}
+
+template <int Rounds>
+uint64_t ChaChaSource<Rounds>::next_u64_refilling() {
+  if (index_ == kBufferWords - 1) {
+    const uint64_t low = buffer_[kBufferWords - 1];
+    refill();
+    index_ = 1;
+    return low | (uint64_t{buffer_[0]} << 32);
+  }
+  refill();
+  index_ = 2;
+  return uint64_t{buffer_[0]} | (uint64_t{buffer_[1]} << 32);
+}
+
+template <int Rounds>
+Result<uint64_t> ChaChaSource<Rounds>::uniform_index(uint64_t n) {
+  if (n == 0) {
+    return internal("cannot sample empty range");
+  }
+  if (n > 0xFFFFFFFFULL) {
+    return index_below_64(n);
+  }
+  // The 32-bit form of index_below_64, one word per draw.
+  const auto n32 = static_cast<uint32_t>(n);
+  const uint64_t product = uint64_t{next_u32()} * n32;
+  uint64_t hi = product >> 32;
+  const auto lo = static_cast<uint32_t>(product);
+  if (lo > 0u - n32) {  // lo > 2^32 - n
+    const uint64_t hi2 = (uint64_t{next_u32()} * n32) >> 32;
+    if (uint64_t{lo} + hi2 > 0xFFFFFFFFULL) {
+      ++hi;
+    }
+  }
+  return hi;
+}
+
+template <int Rounds>
+Result<int64_t> ChaChaSource<Rounds>::uniform_int_inclusive(int64_t lo, int64_t hi) {
+  if (hi < lo) {
+    return internal("cannot sample empty range");
+  }
+  const uint64_t range = static_cast<uint64_t>(wrapping_sub(hi, lo)) + 1;
+  if (range == 0) {  // the full 64-bit span
+    return static_cast<int64_t>(next_u64());
+  }
+  // Always the 64-bit path, even for ranges that fit in 32 bits.
+  return wrapping_add(lo, static_cast<int64_t>(index_below_64(range)));
+}
+
+template <int Rounds>
+uint64_t ChaChaSource<Rounds>::index_below_64(uint64_t n) {
+  // Widening multiply: hi is the sample, lo the fraction it was rounded down from.
+  // When lo is close enough to the top that a second word could carry into hi, one
+  // more word decides the carry (no rejection loop, so the word count is bounded).
+  auto [hi, lo] = wide_multiply(next_u64(), n);
+  if (lo > 0 - n) {  // lo > 2^64 - n
+    const uint64_t hi2 = wide_multiply(next_u64(), n).first;
+    if (lo + hi2 < lo) {  // the sum overflows 64 bits
+      ++hi;
+    }
+  }
+  return hi;
+}
+
+template <int Rounds>
+Result<double> ChaChaSource<Rounds>::uniform_real(double lo, double hi) {
+  if (!(lo < hi)) {
+    return internal("cannot sample empty range");
+  }
+  const double scale = hi - lo;
+  if (!std::isfinite(scale)) {
+    return internal("invalid uniform range: NonFinite");
+  }
+  // Multiply first, then add; rounding can give exactly hi.
+  return unit_real52() * scale + lo;
+}
+
+template <int Rounds>
+double ChaChaSource<Rounds>::open_unit_real52() {
+  // Subtracting 1 - 2^-53 is exact (Sterbenz) and moves the grid to odd multiples of 2^-53.
+  return unit_from_mantissa(next_u64()) - 0x1.fffffffffffffp-1;
+}
+
+template <int Rounds>
+double ChaChaSource<Rounds>::unit_real53() {
+  return static_cast<double>(next_u64() >> 11) * 0x1.0p-53;
+}
+
+template <int Rounds>
+Result<double> ChaChaSource<Rounds>::sample_beta(double alpha, double beta) {
+  // Cheng (1978): algorithm BB when both shapes exceed 1, BC otherwise.
+  // The comparisons are written so that NaN fails them.
+  if (!(alpha > 0.0)) {
+    return internal("invalid Beta parameters: AlphaTooSmall");
+  }
+  if (!(beta > 0.0)) {
+    return internal("invalid Beta parameters: BetaTooSmall");
+  }
+  double a = alpha;
+  double b = beta;
+  bool switched = false;
+  if (!(alpha < beta)) {
+    std::swap(a, b);
+    switched = true;
+  }
+  double w = 0.0;
+  if (a > 1.0) {
+    // BB: a is the smaller shape.
+    const double sum = a + b;
+    const double scale = std::sqrt((sum - 2.0) / (2.0 * a * b - sum));
+    const double gamma = a + 1.0 / scale;
+    // Each attempt draws u1 then u2.
+    for (;;) {
+      const double u1 = open_unit_real52();
+      const double u2 = open_unit_real52();
+      const double v = scale * fdlibm_log(u1 / (1.0 - u1));
+      w = a * fdlibm_exp(v);
+      const double z = u1 * u1 * u2;
+      const double r = gamma * v - kLn4;
+      const double s = a + r - w;
+      if (s + 1.0 + kLn5 >= 5.0 * z) {
+        break;
+      }
+      const double t = fdlibm_log(z);
+      if (s >= t) {
+        break;
+      }
+      if (!(r + sum * fdlibm_log(sum / (b + w)) < t)) {
+        break;
+      }
+    }
+  } else {
+    // BC: a becomes the larger shape.
+    std::swap(a, b);
+    switched = !switched;
+    const double sum = a + b;
+    const double scale = 1.0 / b;
+    const double delta = 1.0 + a - b;
+    // 1/24, 1/72 and 7/9 rounded to doubles.
+    const double k1 = delta * (b * 0.041666666666666664 + 0.013888888888888888) /
+                      (a * scale - 0.7777777777777778);
+    const double k2 = b * (0.25 / delta + 0.5) + 0.25;
+    // Each attempt draws u1 then u2.
+    for (;;) {
+      const double u1 = open_unit_real52();
+      const double u2 = open_unit_real52();
+      double z = 0.0;
+      if (u1 < 0.5) {
+        const double y = u1 * u2;
+        z = u1 * y;
+        if (0.25 * u2 + z - y >= k1) {
+          continue;
+        }
+      } else {
+        z = u1 * u1 * u2;
+        if (z <= 0.25) {
+          const double v = scale * fdlibm_log(u1 / (1.0 - u1));
+          w = a * fdlibm_exp(v);
+          break;
+        }
+        if (z >= k2) {
+          continue;
+        }
+      }
+      const double v = scale * fdlibm_log(u1 / (1.0 - u1));
+      w = a * fdlibm_exp(v);
+      if (!(sum * (fdlibm_log(sum / (b + w)) + v) - kLn4 < fdlibm_log(z))) {
+        break;
+      }
+    }
+  }
+  if (switched) {
+    return b / (b + w);
+  }
+  return w == std::numeric_limits<double>::infinity() ? 1.0 : w / (b + w);
+}
+
+template <int Rounds>
+Result<uint64_t> ChaChaSource<Rounds>::sample_binomial(uint64_t n, double p) {
+  if (!(p >= 0.0)) {
+    return internal("invalid Binomial parameters: ProbabilityTooSmall");
+  }
+  if (p > 1.0) {
+    return internal("invalid Binomial parameters: ProbabilityTooLarge");
+  }
+  if (p == 0.0) {
+    return uint64_t{0};
+  }
+  if (p == 1.0) {
+    return n;
+  }
+  // Sample the smaller of p and 1 - p and mirror the result.
+  const bool flipped = p > 0.5;
+  const double pp = flipped ? 1.0 - p : p;
+  const double q = 1.0 - pp;
+  const double n_real = static_cast<double>(n);
+  const double np = n_real * pp;
+
+  uint64_t y = 0;
+  if (np < 10.0) {
+    if (q == 1.0) {
+      // Poisson limit, Knuth's product method; p is tiny, so there is nothing to mirror.
+      const double limit = fdlibm_exp(-np);
+      double product = unit_real53();
+      uint64_t k = 0;
+      while (product > limit) {
+        product *= unit_real53();
+        ++k;
+      }
+      return k;
+    }
+    y = binomial_inversion(n_real, pp, q);
+  } else {
+    y = binomial_btpe(n, pp, q);
+  }
+  return flipped ? n - y : y;
+}
+
+template <int Rounds>
+uint64_t ChaChaSource<Rounds>::binomial_inversion(double n_real, double p, double q) {
+  // Sequential search of the CDF from 0, with the pmf ratio
+  // f(x)/f(x-1) = (n+1)p/(q x) - p/q. An attempt that passes x = 110 restarts.
+  constexpr uint64_t kMaxResult = 110;
+  const double r0 = std::pow(q, n_real);
+  const double s = p / q;
+  const double a = (n_real + 1.0) * s;
+  for (;;) {
+    double u = unit_real53();
+    double r = r0;
+    uint64_t x = 0;
+    bool abandoned = false;
+    while (u > r) {
+      ++x;
+      if (x > kMaxResult) {
+        abandoned = true;
+        break;
+      }
+      u -= r;
+      r *= a / static_cast<double>(x) - s;
+    }
+    if (!abandoned) {
+      return x;
+    }
+  }
+}
+
+template <int Rounds>
+uint64_t ChaChaSource<Rounds>::binomial_btpe(uint64_t n, double p, double q) {
+  // BTPE (Kachitvichyanukul and Schmeiser 1988): a triangle, two parallelograms and
+  // two exponential tails dominate the pmf; accept by squeeze or by the exact
+  // Stirling-based test. Integers are taken by truncation toward zero, saturating
+  // (a uniform draw of exactly 0 sends ln(v) to -infinity).
+  const double n_real = static_cast<double>(n);
+  const double np = n_real * p;
+  const double npq = np * q;
+  const double f_mode = np + p;
+  const double p1 = std::floor(2.195 * std::sqrt(npq) - 4.6 * q) + 0.5;
+  const int64_t m = saturating_cast<int64_t>(f_mode);
+  const double m_real = static_cast<double>(m);
+  const double x_m = m_real + 0.5;
+  const double x_l = x_m - p1;
+  const double x_r = x_m + p1;
+  const double c = 0.134 + 20.5 / (15.3 + m_real);
+  const double p2 = p1 * (1.0 + 2.0 * c);
+  const double lambda_l = btpe_lambda((f_mode - x_l) / (f_mode - x_l * p));
+  const double lambda_r = btpe_lambda((x_r - f_mode) / (x_r * q));
+  const double p3 = p2 + c / lambda_l;
+  const double p4 = p3 + c / lambda_r;
+
+  // Each attempt draws u then v.
+  for (;;) {
+    const double u = p4 * unit_real52();
+    double v = unit_real52();
+    int64_t y = 0;
+    if (u <= p1) {
+      // Triangular centre: accepted outright.
+      y = saturating_cast<int64_t>(x_m - p1 * v + u);
+      return static_cast<uint64_t>(y);
+    }
+    if (u <= p2) {
+      // Parallelograms.
+      const double x = x_l + (u - p1) / c;
+      v = v * c + 1.0 - std::fabs(x - x_m) / p1;
+      if (v > 1.0) {
+        continue;
+      }
+      y = saturating_cast<int64_t>(x);
+    } else if (u <= p3) {
+      // Left exponential tail.
+      y = saturating_cast<int64_t>(x_l + std::log(v) / lambda_l);
+      if (y < 0) {
+        continue;
+      }
+      v = v * ((u - p2) * lambda_l);
+    } else {
+      // Right exponential tail.
+      y = saturating_cast<int64_t>(x_r - std::log(v) / lambda_r);
+      if (y < 0 || static_cast<uint64_t>(y) > n) {
+        continue;
+      }
+      v = v * ((u - p3) * lambda_r);
+    }
+
+    const uint64_t k = m < y ? static_cast<uint64_t>(wrapping_sub(y, m))
+                             : static_cast<uint64_t>(wrapping_sub(m, y));
+    const double k_real = static_cast<double>(k);
+    if (k <= 20 || k_real >= npq / 2.0 - 1.0) {
+      // Explicit pmf ratio f(y)/f(m), built up from the mode one factor at a time.
+      const double s = p / q;
+      const double a = s * (n_real + 1.0);
+      double ratio = 1.0;
+      // y and m are non-negative here (the tails rejected y < 0).
+      const auto y_index = static_cast<uint64_t>(y);
+      const auto m_index = static_cast<uint64_t>(m);
+      if (m_index < y_index) {
+        for (uint64_t i = m_index + 1; i <= y_index; ++i) {
+          ratio *= a / static_cast<double>(i) - s;
+        }
+      } else if (m_index > y_index) {
+        for (uint64_t i = y_index + 1; i <= m_index; ++i) {
+          ratio /= a / static_cast<double>(i) - s;
+        }
+      }
+      if (v <= ratio) {
+        return static_cast<uint64_t>(y);
+      }
+      continue;
+    }
+
+    // Squeeze on ln f(y)/f(m) around the normal approximation.
+    const double rho = (k_real / npq) * ((k_real * (k_real / 3.0 + 0.625) + 1.0 / 6.0) / npq + 0.5);
+    const double t = -0.5 * k_real * k_real / npq;
+    const double alpha = std::log(v);
+    if (alpha < t - rho) {
+      return static_cast<uint64_t>(y);
+    }
+    if (alpha > t + rho) {
+      continue;
+    }
+
+    // Final test: ln f(y)/f(m) by Stirling's formula with correction terms.
+    const int64_t big_n = saturating_cast<int64_t>(n_real);
+    const double x1 = static_cast<double>(wrapping_add(y, 1));
+    const double f1 = static_cast<double>(wrapping_add(m, 1));
+    const double z = static_cast<double>(wrapping_sub(wrapping_add(big_n, 1), m));
+    const double w = static_cast<double>(wrapping_add(wrapping_sub(big_n, y), 1));
+    const double n_minus_m = static_cast<double>(n - static_cast<uint64_t>(m));
+    const double y_minus_m = static_cast<double>(wrapping_sub(y, m));
+    const double bound = x_m * std::log(f1 / x1) + (n_minus_m + 0.5) * std::log(z / w) +
+                         y_minus_m * std::log(w * p / (x1 * q)) + stirling_correction(f1) +
+                         stirling_correction(z) - stirling_correction(x1) - stirling_correction(w);
+    if (alpha > bound) {
+      continue;
+    }
+    return static_cast<uint64_t>(y);
+  }
+}
+
+template class ChaChaSource<12>;
+template class ChaChaSource<20>;
+
+}  // namespace korvane

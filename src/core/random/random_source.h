@@ -1,0 +1,90 @@
+// The seeded pseudo-random source: a ChaCha block stream keyed from a 64-bit seed
+// by the PCG32 output function, handed out word by word from a 64-word buffer,
+// and the derived draws (uniform integers and reals, Beta, Binomial).
+// Draws never allocate; the exact number of words each draw consumes is part of
+// the interface, because it fixes every later draw of the same source.
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/base/result.h"
+
+namespace korvane {
+
+// ChaCha keystream generator with `Rounds` rounds (12 for RandomSource; 20 only
+// serves the known-answer tests of the shared block code).
+template <int Rounds>
+class ChaChaSource {
+ public:
+  static constexpr int kBufferWords = 64;
+
+  // Key words k0..k7 expanded from `seed` by the PCG32 step; counter 0, stream 0.
+  static ChaChaSource from_seed(uint64_t seed);
+  // A source with the given key words, counter 0 and stream 0 (used by tests).
+  static ChaChaSource from_key(const std::array<uint32_t, 8>& key);
+
+  // One 16-word block for `counter` (and stream 0) under this source's key.
+  std::array<uint32_t, 16> block(uint64_t counter) const;
+
+  uint32_t next_u32();
+  // The first word taken is always the low half, even across a refill.
+  uint64_t next_u64() {
+    if (index_ < kBufferWords - 1) {
+      const auto i = static_cast<std::size_t>(index_);
+      index_ += 2;
+      return uint64_t{buffer_[i]} | (uint64_t{buffer_[i + 1]} << 32);
+    }
+    return next_u64_refilling();
+  }
+
+  // Uniform in [0, n): widening multiply with at most one extra draw. n = 0 fails
+  // (internal error "cannot sample empty range").
+  Result<uint64_t> uniform_index(uint64_t n);
+  // Uniform in [lo, hi], always through 64-bit words. hi < lo fails.
+  Result<int64_t> uniform_int_inclusive(int64_t lo, int64_t hi);
+  // lo + (hi - lo) * unit_real52(). Fails when not lo < hi or when hi - lo is not finite.
+  Result<double> uniform_real(double lo, double hi);
+  // Cheng's BB/BC. Fails with AlphaTooSmall / BetaTooSmall before any draw.
+  Result<double> sample_beta(double alpha, double beta);
+  // Inversion, Poisson limit or BTPE. Fails with ProbabilityTooSmall / ProbabilityTooLarge.
+  Result<uint64_t> sample_binomial(uint64_t n, double p);
+
+  // Conversions of one next_u64() to a double.
+  // [0, 1), step 2^-52: 1.0 with the top 52 bits of a word as mantissa, minus 1.
+  double unit_real52() {
+    return std::bit_cast<double>(0x3FF0000000000000ULL | (next_u64() >> 12)) - 1.0;
+  }
+  double open_unit_real52();  // (0, 1), odd multiples of 2^-53
+  double unit_real53();       // [0, 1), step 2^-53
+
+  // Test hooks: the state that decides the next word.
+  uint64_t counter() const { return counter_; }
+  int index() const { return index_; }
+  const std::array<uint32_t, 8>& key() const { return key_; }
+
+ private:
+  void refill();
+  uint64_t next_u64_refilling();  // next_u64 when fewer than two words are left
+  // Uniform in [0, n) for n >= 1 from 64-bit words: two words, four with the extra draw.
+  uint64_t index_below_64(uint64_t n);
+  // Binomial draws by inversion (mean below 10) and by BTPE, for p <= 0.5 and q = 1 - p;
+  // the caller mirrors the result when it flipped p.
+  uint64_t binomial_inversion(double n_real, double p, double q);
+  uint64_t binomial_btpe(uint64_t n, double p, double q);
+
+  std::array<uint32_t, 8> key_{};
+  uint64_t counter_ = 0;
+  uint64_t stream_ = 0;
+  std::array<uint32_t, kBufferWords> buffer_{};
+  int index_ = kBufferWords;
+};
+
+using RandomSource = ChaChaSource<12>;
+
+extern template class ChaChaSource<12>;
+extern template class ChaChaSource<20>;
+
+}  // namespace korvane

@@ -1,0 +1,541 @@
+// White-space classification, splitting, token parsing and number formatting.
+#include "core/text/tokens.h"
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace korvane {
+namespace {
+
+// Byte classes for the splitting loops: most bytes are settled by one table
+// look-up; only the four lead bytes that can start a non-ASCII white-space
+// character need a look at the bytes after them.
+enum ByteClass : uint8_t { kText = 0, kAsciiSpace = 1, kSpaceLead = 2 };
+
+constexpr std::array<uint8_t, 256> make_byte_classes() {
+  std::array<uint8_t, 256> table{};
+  for (int c = 0x09; c <= 0x0D; ++c) table[static_cast<std::size_t>(c)] = kAsciiSpace;
+  table[0x20] = kAsciiSpace;
+  table[0xC2] = kSpaceLead;  // U+0085, U+00A0
+  table[0xE1] = kSpaceLead;  // U+1680
+  table[0xE2] = kSpaceLead;  // U+2000..U+200A, U+2028, U+2029, U+202F, U+205F
+  table[0xE3] = kSpaceLead;  // U+3000
+  return table;
+}
+constexpr std::array<uint8_t, 256> kByteClass = make_byte_classes();
+
+// Length in bytes of the white-space character starting at lead byte `p` (one of
+// the kSpaceLead bytes), or 0 when the character there is not white space.
+std::size_t non_ascii_space_length(const unsigned char* p, const unsigned char* end) {
+  const std::size_t avail = static_cast<std::size_t>(end - p);
+  switch (p[0]) {
+    case 0xC2:
+      return (avail >= 2 && (p[1] == 0x85 || p[1] == 0xA0)) ? 2 : 0;
+    case 0xE1:
+      return (avail >= 3 && p[1] == 0x9A && p[2] == 0x80) ? 3 : 0;
+    case 0xE2:
+      if (avail < 3) return 0;
+      if (p[1] == 0x80) {
+        const unsigned char c = p[2];
+        return ((c >= 0x80 && c <= 0x8A) || c == 0xA8 || c == 0xA9 || c == 0xAF) ? 3 : 0;
+      }
+      return (p[1] == 0x81 && p[2] == 0x9F) ? 3 : 0;
+    case 0xE3:
+      return (avail >= 3 && p[1] == 0x80 && p[2] == 0x80) ? 3 : 0;
+    default:
+      return 0;
+  }
+}
+
+// Length of the white-space character at `p`, or 0 when `p` starts anything else.
+std::size_t space_length(const unsigned char* p, const unsigned char* end) {
+  switch (kByteClass[*p]) {
+    case kAsciiSpace:
+      return 1;
+    case kSpaceLead:
+      return non_ascii_space_length(p, end);
+    default:
+      return 0;
+  }
+}
+
+// Length of the white-space character that ends just before `end`, or 0.
+std::size_t trailing_space_length(const unsigned char* begin, const unsigned char* end) {
+  const unsigned char last = end[-1];
+  if (last < 0x80) return kByteClass[last] == kAsciiSpace ? 1 : 0;
+  // A continuation byte: the character is two or three bytes long if it is white.
+  const std::size_t avail = static_cast<std::size_t>(end - begin);
+  if (avail >= 2 && end[-2] == 0xC2) return non_ascii_space_length(end - 2, end) == 2 ? 2 : 0;
+  if (avail >= 3 && kByteClass[end[-3]] == kSpaceLead && end[-3] != 0xC2) {
+    return non_ascii_space_length(end - 3, end) == 3 ? 3 : 0;
+  }
+  return 0;
+}
+
+const unsigned char* bytes_of(std::string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
+
+char to_lower_ascii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equals_ignoring_case(std::string_view text, std::string_view lower_word) {
+  if (text.size() != lower_word.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (to_lower_ascii(text[i]) != lower_word[i]) return false;
+  }
+  return true;
+}
+
+// Unsigned digits with no overflow possible (at most 19 digits): the hot path of
+// the readers, where almost every token is short.
+bool short_digits(const char* p, std::size_t n, uint64_t& out) {
+  uint64_t acc = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto d = static_cast<unsigned char>(p[i] - '0');
+    if (d > 9) return false;
+    acc = acc * 10 + d;
+  }
+  out = acc;
+  return true;
+}
+
+}  // namespace
+
+namespace detail {
+namespace {
+constexpr std::array<char, 40000> make_digit_quads() {
+  std::array<char, 40000> table{};
+  for (std::size_t v = 0; v < 10000; ++v) {
+    table[4 * v] = static_cast<char>('0' + v / 1000);
+    table[4 * v + 1] = static_cast<char>('0' + v / 100 % 10);
+    table[4 * v + 2] = static_cast<char>('0' + v / 10 % 10);
+    table[4 * v + 3] = static_cast<char>('0' + v % 10);
+  }
+  return table;
+}
+}  // namespace
+constinit const std::array<char, 40000> kDigitQuads = make_digit_quads();
+}  // namespace detail
+
+bool is_white_space(char32_t c) {
+  if (c <= 0x20) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
+  if (c < 0x85) return false;
+  return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  const unsigned char* begin = bytes_of(text);
+  const unsigned char* end = begin + text.size();
+  while (begin < end) {
+    const std::size_t n = space_length(begin, end);
+    if (n == 0) break;
+    begin += n;
+  }
+  while (begin < end) {
+    const std::size_t n = trailing_space_length(begin, end);
+    if (n == 0) break;
+    end -= n;
+  }
+  return std::string_view(reinterpret_cast<const char*>(begin),
+                          static_cast<std::size_t>(end - begin));
+}
+
+void split_fields(std::string_view line, std::vector<std::string_view>& out) {
+  out.clear();
+  const unsigned char* p = bytes_of(line);
+  const unsigned char* const end = p + line.size();
+  for (;;) {
+    // Skip a run of white space.
+    while (p < end) {
+      const uint8_t cls = kByteClass[*p];
+      if (cls == kText) break;
+      if (cls == kAsciiSpace) {
+        ++p;
+        continue;
+      }
+      const std::size_t n = non_ascii_space_length(p, end);
+      if (n == 0) break;
+      p += n;
+    }
+    if (p == end) return;
+    // Take a run of anything else; continuation bytes are kText, so a non-white
+    // multi-byte character is passed over byte by byte.
+    const unsigned char* start = p;
+    while (p < end) {
+      const uint8_t cls = kByteClass[*p];
+      if (cls == kText) {
+        ++p;
+        continue;
+      }
+      if (cls == kAsciiSpace || non_ascii_space_length(p, end) != 0) break;
+      ++p;
+    }
+    out.emplace_back(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start));
+  }
+}
+
+std::string_view int_status_message(IntStatus status) {
+  switch (status) {
+    case IntStatus::kInvalidDigit:
+      return kInvalidDigitMessage;
+    case IntStatus::kTooLarge:
+      return kTooLargeMessage;
+    case IntStatus::kTooSmall:
+      return kTooSmallMessage;
+    case IntStatus::kOk:
+      break;
+  }
+  return {};
+}
+
+IntStatus parse_i64_to(std::string_view token, int64_t& out) {
+  const char* p = token.data();
+  std::size_t n = token.size();
+  bool negative = false;
+  if (n != 0 && (p[0] == '+' || p[0] == '-')) {
+    negative = p[0] == '-';
+    ++p;
+    --n;
+  }
+  if (n == 0) return IntStatus::kInvalidDigit;
+  uint64_t magnitude;
+  if (n <= 18 && short_digits(p, n, magnitude)) {
+    // At most 18 digits: below 2^63, so the magnitude converts either way.
+    out = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    return IntStatus::kOk;
+  }
+  // Checked accumulation, one digit at a time, so the first failure from the left
+  // decides. Negative numbers accumulate downwards so that -2^63 fits.
+  int64_t acc = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto d = static_cast<unsigned char>(p[i] - '0');
+    if (d > 9) return IntStatus::kInvalidDigit;
+    if (negative) {
+      if (__builtin_mul_overflow(acc, 10, &acc) || __builtin_sub_overflow(acc, d, &acc)) {
+        return IntStatus::kTooSmall;
+      }
+    } else {
+      if (__builtin_mul_overflow(acc, 10, &acc) || __builtin_add_overflow(acc, d, &acc)) {
+        return IntStatus::kTooLarge;
+      }
+    }
+  }
+  out = acc;
+  return IntStatus::kOk;
+}
+
+IntStatus parse_u64_to(std::string_view token, uint64_t& out) {
+  const char* p = token.data();
+  std::size_t n = token.size();
+  if (n != 0 && p[0] == '+') {
+    ++p;
+    --n;
+  }
+  if (n == 0) return IntStatus::kInvalidDigit;
+  if (n <= 19 && short_digits(p, n, out)) return IntStatus::kOk;
+  uint64_t acc = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto d = static_cast<unsigned char>(p[i] - '0');
+    if (d > 9) return IntStatus::kInvalidDigit;
+    if (__builtin_mul_overflow(acc, uint64_t{10}, &acc) ||
+        __builtin_add_overflow(acc, uint64_t{d}, &acc)) {
+      return IntStatus::kTooLarge;
+    }
+  }
+  out = acc;
+  return IntStatus::kOk;
+}
+
+namespace {
+
+uint64_t load_word(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// Value of eight digit bytes (already reduced to 0..9, the most significant in
+// the lowest byte) by three multiplications: pairs, then quads, then the whole.
+uint64_t eight_digit_value(uint64_t digits) {
+  digits = digits * 10 + (digits >> 8);
+  return (((digits & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+          (((digits >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+         32;
+}
+
+// Value of the first `n` (1..8) bytes at `p`, which must all be ASCII digits;
+// false otherwise. Eight bytes are readable at `p`.
+bool digits_value(const char* p, std::size_t n, uint64_t& value) {
+  // Digits XOR '0' are 0..9; a byte of 10 or more (or with its top bit set)
+  // gets its top bit set by the add. Carries only run towards later bytes,
+  // which the shift below discards with everything past the n-th byte.
+  const uint64_t digits = load_word(p) ^ 0x3030303030303030ULL;
+  const uint64_t stops = ((digits + 0x7676767676767676ULL) | digits) & 0x8080808080808080ULL;
+  const unsigned drop = static_cast<unsigned>(64 - 8 * n);
+  if ((stops << drop) != 0) return false;
+  // The wanted bytes move to the top; the zero bytes below are leading zeros.
+  value = eight_digit_value(digits << drop);
+  return true;
+}
+
+// Bit j set when byte j of the 64 bytes at `p` is a space: SSE2 compares where
+// the target has them (every x86-64 does), a plain loop elsewhere.
+uint64_t space_bits(const char* p) {
+#if defined(__SSE2__)
+  const __m128i spaces = _mm_set1_epi8(' ');
+  uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, spaces)));
+    bits |= uint64_t{mask} << (16 * i);
+  }
+  return bits;
+#else
+  uint64_t bits = 0;
+  for (int j = 0; j < 64; ++j) bits |= uint64_t{p[j] == ' '} << j;
+  return bits;
+#endif
+}
+
+// Value of the token at [p, p + length): an optional sign, then 1 to 18 digits;
+// false for anything else. Eight bytes are readable from every byte of it.
+bool short_token_value(const char* p, std::size_t length, int64_t& out) {
+  const bool negative = *p == '-';
+  if (negative || *p == '+') {
+    ++p;
+    --length;
+  }
+  // Up to 18 digits stay below 2^63, whatever they are.
+  if (length == 0 || length > 18) return false;
+  // A first group of 1..8 digits, then whole groups of eight.
+  const std::size_t first = length % 8 == 0 ? 8 : length % 8;
+  uint64_t value = 0;
+  if (!digits_value(p, first, value)) return false;
+  for (p += first, length -= first; length != 0; p += 8, length -= 8) {
+    uint64_t group = 0;
+    if (!digits_value(p, 8, group)) return false;
+    value = value * 100000000 + group;
+  }
+  out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  return true;
+}
+
+}  // namespace
+
+std::size_t ShortIntegerScanner::scan(std::string_view text) {
+  const std::size_t n = text.size();
+  // The text, then spaces to the end of a whole 64-byte block at least 8 bytes
+  // past it, so that every byte of the text has eight readable bytes from it on
+  // and every token ends inside the blocks.
+  const std::size_t blocks = (n + 8) / 64 + 1;
+  padded_.resize(blocks * 64);
+  std::memcpy(padded_.data(), text.data(), n);
+  std::memset(padded_.data() + n, ' ', blocks * 64 - n);
+  const char* const line = padded_.data();
+  if (values_.size() < n / 2 + 1) values_.resize(n / 2 + 1);  // a token and a space each
+  int64_t* const out = values_.data();
+
+  std::size_t count = 0;
+  uint64_t previous_space = 1;          // position -1 counts as a space
+  std::size_t open_start = 0;           // start of a token running into the next block
+  bool open = false;
+  for (std::size_t block = 0; block < blocks; ++block) {
+    const char* const base = line + 64 * block;
+    const uint64_t space = space_bits(base);  // bit j: byte j of the block is a space
+    const uint64_t before = (space << 1) | previous_space;  // bit j: byte j - 1 is a space
+    previous_space = space >> 63;
+    uint64_t starts = ~space & before;  // token starts
+    uint64_t ends = space & ~before;    // one past token ends
+    // Ends pair with starts in order; a token may have started in an earlier block.
+    for (; ends != 0; ends &= ends - 1) {
+      const std::size_t end = 64 * block + static_cast<std::size_t>(std::countr_zero(ends));
+      std::size_t start;
+      if (open) {
+        start = open_start;
+        open = false;
+      } else {
+        start = 64 * block + static_cast<std::size_t>(std::countr_zero(starts));
+        starts &= starts - 1;
+      }
+      if (!short_token_value(line + start, end - start, out[count])) return kNotShortIntegers;
+      ++count;
+    }
+    if (starts != 0) {
+      open_start = 64 * block + static_cast<std::size_t>(std::countr_zero(starts));
+      open = true;
+    }
+  }
+  return count;
+}
+
+Result<int64_t> parse_i64(std::string_view token) {
+  int64_t value = 0;
+  const IntStatus status = parse_i64_to(token, value);
+  if (status != IntStatus::kOk) return reported(std::string(int_status_message(status)));
+  return value;
+}
+
+Result<uint64_t> parse_u64(std::string_view token) {
+  uint64_t value = 0;
+  const IntStatus status = parse_u64_to(token, value);
+  if (status != IntStatus::kOk) return reported(std::string(int_status_message(status)));
+  return value;
+}
+
+bool parse_f64_to(std::string_view token, double& out) {
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  if (p == end) return false;
+  if (!is_digit(*p) && *p != '.') {
+    const std::string_view word(p, static_cast<std::size_t>(end - p));
+    if (equals_ignoring_case(word, "nan")) {
+      out = std::numeric_limits<double>::quiet_NaN();
+      return true;
+    }
+    if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity")) {
+      out = negative ? -std::numeric_limits<double>::infinity()
+                     : std::numeric_limits<double>::infinity();
+      return true;
+    }
+    return false;
+  }
+  // The grammar is checked here; from_chars would stop early on forms such as
+  // "1e" (reading "1") and accepts words like "nan(...)".
+  const char* const number = p;
+  const char* const int_begin = p;
+  while (p < end && is_digit(*p)) ++p;
+  const char* const int_end = p;
+  const char* frac_begin = p;
+  const char* frac_end = p;
+  if (p < end && *p == '.') {
+    frac_begin = ++p;
+    while (p < end && is_digit(*p)) ++p;
+    frac_end = p;
+  }
+  if (int_end == int_begin && frac_end == frac_begin) return false;
+  int64_t exponent = 0;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool exp_negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+      exp_negative = *p == '-';
+      ++p;
+    }
+    if (p == end || !is_digit(*p)) return false;
+    // Past 10^15 the exponent is only a direction (overflow or underflow), so it
+    // stops growing there instead of wrapping.
+    constexpr int64_t kExponentCap = 1'000'000'000'000'000;
+    while (p < end && is_digit(*p)) {
+      if (exponent < kExponentCap) exponent = exponent * 10 + (*p - '0');
+      ++p;
+    }
+    if (exp_negative) exponent = -exponent;
+  }
+  if (p != end) return false;
+
+  double value = 0.0;
+  const auto parsed = std::from_chars(number, end, value, std::chars_format::general);
+  if (parsed.ptr != end) return false;
+  if (parsed.ec == std::errc::result_out_of_range) {
+    // Too large or too small for a double: the decimal exponent of the leading
+    // significant digit says which (overflow needs >= 308, underflow <= -324).
+    int64_t leading = 0;
+    const char* q = int_begin;
+    while (q < int_end && *q == '0') ++q;
+    if (q < int_end) {
+      leading = static_cast<int64_t>(int_end - q) - 1;
+    } else {
+      const char* f = frac_begin;
+      while (f < frac_end && *f == '0') ++f;
+      if (f == frac_end) {
+        out = negative ? -0.0 : 0.0;
+        return true;
+      }
+      leading = -static_cast<int64_t>(f - frac_begin) - 1;
+    }
+    // Both terms are far from the int64 limits: the exponent is capped and the
+    // leading-digit offset is bounded by the token's length.
+    value = leading + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  } else if (parsed.ec != std::errc()) {
+    return false;
+  }
+  out = negative ? -value : value;
+  return true;
+}
+
+Result<double> parse_f64(std::string_view token) {
+  double value = 0.0;
+  if (!parse_f64_to(token, value)) return reported(std::string(kInvalidFloatMessage));
+  return value;
+}
+
+std::size_t format_f64(double v, char* out) {
+  char* o = out;
+  if (std::isnan(v)) {
+    std::memcpy(o, "NaN", 3);
+    return 3;
+  }
+  if (std::signbit(v)) *o++ = '-';
+  if (std::isinf(v)) {
+    std::memcpy(o, "inf", 3);
+    return static_cast<std::size_t>(o + 3 - out);
+  }
+  // Shortest round-trip digits in scientific form "d.ddde±XX", then laid out again
+  // with the decimal point where the exponent puts it.
+  char sci[40];
+  const auto r = std::to_chars(sci, sci + sizeof sci, std::fabs(v), std::chars_format::scientific);
+  char digits[24];
+  std::size_t num_digits = 0;
+  const char* s = sci;
+  for (; s < r.ptr && *s != 'e'; ++s) {
+    if (*s != '.') digits[num_digits++] = *s;
+  }
+  int exponent = 0;
+  std::from_chars(s + 1 + (s[1] == '+' ? 1 : 0), r.ptr, exponent);
+  // Digits before the decimal point; may be zero or negative for values below 1.
+  const long point = static_cast<long>(exponent) + 1;
+  const auto n = static_cast<long>(num_digits);
+  if (point <= 0) {
+    *o++ = '0';
+    *o++ = '.';
+    std::memset(o, '0', static_cast<std::size_t>(-point));
+    o += -point;
+    std::memcpy(o, digits, num_digits);
+    o += n;
+  } else if (point >= n) {
+    std::memcpy(o, digits, num_digits);
+    o += n;
+    std::memset(o, '0', static_cast<std::size_t>(point - n));
+    o += point - n;
+  } else {
+    std::memcpy(o, digits, static_cast<std::size_t>(point));
+    o += point;
+    *o++ = '.';
+    std::memcpy(o, digits + point, static_cast<std::size_t>(n - point));
+    o += n - point;
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
+}  // namespace korvane

@@ -1,0 +1,19 @@
+// The module functions, in registration order (defined in functions.cpp).
+#pragma once
+
+#include "python/py_ref.h"
+
+namespace korvane::py {
+
+extern PyMethodDef load_min_instance_def;
+extern PyMethodDef split_supplies_uniform_def;
+extern PyMethodDef split_supplies_spread_def;
+extern PyMethodDef split_supplies_beta_binomial_def;
+extern PyMethodDef compute_commodity_demand_heterogeneity_def;
+extern PyMethodDef generate_multi_commodity_data_def;
+extern PyMethodDef save_multi_commodity_instance_def;
+extern PyMethodDef load_multi_commodity_instance_def;
+extern PyMethodDef get_adjacency_mapping_def;
+extern PyMethodDef get_incidence_mapping_def;
+
+}  // namespace korvane::py

@@ -1,0 +1,43 @@
+// Mapping of core failures to Python exceptions, the internal-error class, and
+// guard(), the one place where C++ exceptions stop before reaching CPython.
+#pragma once
+
+#include "python/py_ref.h"
+#include "core/base/result.h"
+
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace korvane::py {
+
+// The internal-error class (derived from BaseException), created once by the
+// module's exec step: a borrowed pointer, or nullptr with an error set.
+PyObject* ensure_internal_error_class();
+
+// Raises the Python exception for a core error: `reported_class` for a reported
+// failure, the internal-error class for an internal one. Always returns nullptr.
+PyObject* raise(const Error& error, PyObject* reported_class);
+
+// Raises the internal-error exception with `message`. Returns nullptr.
+PyObject* raise_internal(const char* message);
+
+// Runs `body` (returning a PyObject* or nullptr with an error set), turning
+// std::bad_alloc into MemoryError and any other C++ exception into the
+// internal-error exception.
+template <class Body>
+PyObject* guard(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    return raise_internal(e.what());
+  } catch (...) {
+    return raise_internal("unknown native failure");
+  }
+}
+
+}  // namespace korvane::py
