@@ -9,10 +9,18 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
 # Build tools, the test runner, type checkers, and the optional dependencies
 # whose features the tests exercise.
-REQUIREMENTS=(scikit-build-core cmake ninja pytest hypothesis mypy numpy)
+REQUIREMENTS=(
+  scikit-build-core cmake ninja
+  pytest hypothesis mypy
+  numpy
+)
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib for compressed input.
-DEBIAN_PACKAGES=(libgtest-dev clang libclang-rt-14-dev zlib1g-dev)
+DEBIAN_PACKAGES=(
+  libgtest-dev
+  clang libclang-rt-14-dev
+  zlib1g-dev
+)
 
 find_python() {
   if command -v python3.13 >/dev/null 2>&1 && python3.13 -c 'import sys' >/dev/null 2>&1; then
