@@ -1,9 +1,11 @@
-"""Shared fixtures: small network files written into tmp_path, the record field lists, and the
-DIMACS sample folder."""
+"""Shared fixtures: small network files written into tmp_path, the record field lists, the
+DIMACS sample folder, and the mutations of valid files that the reader properties feed in."""
 
+import re
 from pathlib import Path
 
 import pytest
+from hypothesis import strategies as st
 
 import korvane
 
@@ -46,3 +48,39 @@ def min_file(tmp_path):
 def net(min_file):
     """Load a NetworkInstance from .min text."""
     return lambda text: korvane.load_min_instance(min_file(text))
+
+
+# Mutations of valid files for the reader properties: bytes flipped, inserted or deleted, tokens
+# swapped for junk, whole lines dropped, repeated or moved. No mutation inserts digits, so a number
+# can grow only by merging two neighbours, which keeps commodity counts small.
+JUNK_TOKENS = [b"", b"x", b"-", b"+", b"-0", b"+7", b"1.5", b"nan", b"0x10", b"9223372036854775807",
+               b"-9223372036854775808", b"9223372036854775808", b"18446744073709551615", b"99999999999999999999",
+               b"\xff", b"\xc3", b"\xe2\x80\x8b", b"\xc2\xa0", b"\xef\xbb\xbf", b"\x00", b"min"]
+INSERTS = [b" ", b"\t", b"\x0b", b"\r", b"\n", b"\r\n", b"-", b"+", b"x", b"c ", b"a ", b"p ", b"n ",
+           b"\xff", b"\xc3", b"\xed\xa0\x80", b"\xef\xbb\xbf", b"\x00", b"\xc2\xa0", b"\xe3\x80\x80"]
+
+
+@st.composite
+def mutated(draw, bases):
+    data = bytearray(draw(st.sampled_from(bases)))
+    for _ in range(draw(st.integers(1, 3))):
+        op = draw(st.sampled_from(["flip", "insert", "delete", "token", "token", "line"]))
+        at = draw(st.integers(0, max(len(data) - 1, 0)))
+        if op == "flip" and data:
+            data[at] ^= draw(st.integers(1, 255))
+        elif op == "insert":
+            data[at:at] = draw(st.sampled_from(INSERTS))
+        elif op == "delete":
+            del data[at:at + draw(st.integers(1, 8))]
+        elif op == "token":
+            spans = [match.span() for match in re.finditer(rb"[^ \n]+", data)]
+            start, end = draw(st.sampled_from(spans)) if spans else (0, 0)
+            data[start:end] = draw(st.sampled_from(JUNK_TOKENS))
+        elif op == "line":
+            lines = bytes(data).split(b"\n")
+            pick, to = draw(st.integers(0, len(lines) - 1)), draw(st.integers(0, len(lines) - 1))
+            how = draw(st.sampled_from(["drop", "repeat", "move"]))
+            line = lines[pick] if how == "repeat" else lines.pop(pick)
+            lines[to:to] = [] if how == "drop" else [line]
+            data = bytearray(b"\n".join(lines))
+    return bytes(data)

@@ -1,4 +1,5 @@
-"""Argument binding and conversion: each failure's exact class and message, and what is accepted."""
+"""Argument binding and conversion for every function: each failure's exact class and message, and
+what is accepted, numpy scalars included."""
 
 import pathlib
 
@@ -8,6 +9,10 @@ import pytest
 import korvane
 
 ADJ, INC, LOAD = korvane.get_adjacency_mapping, korvane.get_incidence_mapping, korvane.load_min_instance
+UNIFORM, SPREAD, BETA = korvane.split_supplies_uniform, korvane.split_supplies_spread, korvane.split_supplies_beta_binomial
+GEN, SAVE, H = korvane.generate_multi_commodity_data, korvane.save_multi_commodity_instance, \
+    korvane.compute_commodity_demand_heterogeneity
+INST = object()  # stands for a loaded NetworkInstance in the tables
 
 
 class Index:
@@ -38,23 +43,31 @@ class Pair:
         raise IndexError(i)
 
 
-def raised(func, *args, **kwargs):
-    with pytest.raises(Exception) as exc:
-        func(*args, **kwargs)
-    return type(exc.value), str(exc.value)
+@pytest.fixture
+def call(net):
+    inst = net("p min 3 1\nn 1 4\nn 3 -4\na 1 3 0 9 2\n")
+
+    def run(func, args, kwargs=None):
+        """(class, message) of the failure, or the result."""
+        args = [inst if a is INST else a for a in args]
+        try:
+            return func(*args, **{k: inst if v is INST else v for k, v in (kwargs or {}).items()})
+        except Exception as exc:
+            return type(exc), str(exc)
+    return run
 
 
 BINDING = [
     (LOAD, ("a", "b"), {}, "load_min_instance() takes 1 positional arguments but 2 were given"),
-    (korvane.split_supplies_beta_binomial, ({}, 1, 3.0, 42, 0), {},
-     "split_supplies_beta_binomial() takes from 2 to 4 positional arguments but 5 were given"),
+    (BETA, ({}, 1, 3.0, 42, 0), {}, "split_supplies_beta_binomial() takes from 2 to 4 positional arguments but 5 were given"),
     (ADJ, ([], []), {"arcs": []}, "get_adjacency_mapping() got an unexpected keyword argument 'arcs'"),
+    (UNIFORM, ({1: 5}, 2), {"seed": 1}, "split_supplies_uniform() got an unexpected keyword argument 'seed'"),
     (INC, ([], []), {"nodes": []}, "get_incidence_mapping() got multiple values for argument 'nodes'"),
     (ADJ, (), {"edges": []}, "get_adjacency_mapping() missing 1 required positional argument: 'nodes'"),
+    (SPREAD, ({1: 5}, 2), {}, "split_supplies_spread() missing 1 required positional argument: 'seed'"),
     (INC, (), {}, "get_incidence_mapping() missing 2 required positional arguments: 'nodes' and 'edges'"),
-    (korvane.save_multi_commodity_instance, (), {},
-     "save_multi_commodity_instance() missing 3 required positional arguments: "
-     "'path', 'instance', and 'multi_data'"),
+    (SAVE, (), {}, "save_multi_commodity_instance() missing 3 required positional arguments: "
+                   "'path', 'instance', and 'multi_data'"),
     # binding is complete before any conversion
     (LOAD, (3, 4), {}, "load_min_instance() takes 1 positional arguments but 2 were given"),
     (ADJ, ({1},), {"bogus": 1}, "get_adjacency_mapping() got an unexpected keyword argument 'bogus'"),
@@ -62,27 +75,46 @@ BINDING = [
 
 
 @pytest.mark.parametrize(("func", "args", "kwargs", "message"), BINDING)
-def test_binding_failures(func, args, kwargs, message):
-    assert raised(func, *args, **kwargs) == (TypeError, message)
+def test_binding_failures(call, func, args, kwargs, message):
+    assert call(func, args, kwargs) == (TypeError, message)
 
 
-WRAPPED = [
-    (LOAD, (pathlib.PosixPath("net.min"),), "argument 'path': 'PosixPath' object is not an instance of 'str'"),
-    (ADJ, ("12", []), "argument 'nodes': Can't extract `str` to `Vec`"),
-    (ADJ, ({1, 2}, []), "argument 'nodes': 'set' object is not an instance of 'Sequence'"),
-    (ADJ, ([1, 2], [[1, 2]]), "argument 'edges': 'list' object is not an instance of 'tuple'"),
-    (ADJ, ([1], np.array([[1, 2]])), "argument 'edges': 'ndarray' object is not an instance of 'tuple'"),
-    (INC, ([1], [(1, 2, "0")]), "argument 'edges': 'str' object cannot be interpreted as an integer"),
-    (ADJ, (np.array([1.5]), []), "argument 'nodes': 'numpy.float64' object cannot be interpreted as an integer"),
+NP_BOOL = f"numpy.{np.bool_.__name__}"  # numpy 2 names it bool, numpy 1 bool_
+CONVERSION = [
+    (LOAD, (pathlib.PosixPath("net.min"),), {}, "argument 'path': 'PosixPath' object is not an instance of 'str'"),
+    (ADJ, ("12", []), {}, "argument 'nodes': Can't extract `str` to `Vec`"),
+    (ADJ, ({1, 2}, []), {}, "argument 'nodes': 'set' object is not an instance of 'Sequence'"),
+    (ADJ, ([1, 2], [[1, 2]]), {}, "argument 'edges': 'list' object is not an instance of 'tuple'"),
+    (ADJ, ([1], np.array([[1, 2]])), {}, "argument 'edges': 'ndarray' object is not an instance of 'tuple'"),
+    (INC, ([1], [(1, 2, "0")]), {}, "argument 'edges': 'str' object cannot be interpreted as an integer"),
+    (UNIFORM, ([(1, 5)], 2), {}, "argument 'data': 'list' object is not an instance of 'dict'"),
+    (BETA, ({"1": 5}, 2), {}, "argument 'data': 'str' object cannot be interpreted as an integer"),
+    (BETA, ({1: 5}, 2, "3"), {}, "argument 'concentration_param': must be real number, not str"),
+    (H, ({1: 5}, {1: 5}), {}, "argument 'partition': 'int' object is not an instance of 'Sequence'"),
+    (H, ({1: [5]}, [1]), {}, "argument 'original': 'list' object is not an instance of 'dict'"),
+    (GEN, (INST, 2, 0), {"randomize_caps": 1}, "argument 'randomize_caps': 'int' object is not an instance of 'bool'"),
+    (GEN, (INST, 2, 0), {"randomize_caps": None}, "argument 'randomize_caps': 'None' is not an instance of 'bool'"),
+    (GEN, (INST, 2, 0), {"seed": None}, "argument 'seed': 'NoneType' object cannot be interpreted as an integer"),
+    (GEN, ({}, 2, 0), {}, "argument 'instance': 'dict' object is not an instance of 'NetworkInstance'"),
+    (SAVE, ("x.mc", INST, None), {}, "argument 'multi_data': 'None' is not an instance of 'MultiCommodityData'"),
+    # numpy scalars: integers are not booleans, nor booleans and floats integers
+    (GEN, (INST, 2, 0), {"cap_zero": np.int64(1)}, "argument 'cap_zero': 'int64' object is not an instance of 'bool'"),
+    (GEN, (INST, 2, 0), {"randomize_costs": np.uint8(0)},
+     "argument 'randomize_costs': 'uint8' object is not an instance of 'bool'"),
+    (GEN, (INST, 2, 0), {"randomize_caps": np.float64(1)},
+     "argument 'randomize_caps': 'float64' object is not an instance of 'bool'"),
+    (GEN, (INST, np.bool_(True), 0), {}, f"argument 'num_commodities': '{NP_BOOL}' object cannot be interpreted as an integer"),
+    (GEN, (INST, 2, np.float32(1)), {}, "argument 'method': 'numpy.float32' object cannot be interpreted as an integer"),
+    (ADJ, (np.array([1.5]), []), {}, "argument 'nodes': 'numpy.float64' object cannot be interpreted as an integer"),
     # parameters convert in order: nodes fails before edges is looked at
-    (ADJ, ({1}, [[1, 2]]), "argument 'nodes': 'set' object is not an instance of 'Sequence'"),
-    (ADJ, ([Raises(TypeError("no index"))], []), "argument 'nodes': no index"),
+    (ADJ, ({1}, [[1, 2]]), {}, "argument 'nodes': 'set' object is not an instance of 'Sequence'"),
+    (ADJ, ([Raises(TypeError("no index"))], []), {}, "argument 'nodes': no index"),
 ]
 
 
-@pytest.mark.parametrize(("func", "args", "message"), WRAPPED)
-def test_conversion_type_errors_name_the_argument(func, args, message):
-    assert raised(func, *args) == (TypeError, message)
+@pytest.mark.parametrize(("func", "args", "kwargs", "message"), CONVERSION)
+def test_conversion_type_errors_name_the_argument(call, func, args, kwargs, message):
+    assert call(func, args, kwargs) == (TypeError, message)
 
 
 @pytest.mark.parametrize(("func", "args", "expected"), [
@@ -90,10 +122,12 @@ def test_conversion_type_errors_name_the_argument(func, args, message):
     (INC, ([1, 2], [(1, 2)]), (ValueError, "expected tuple of length 3, but got tuple of length 2")),
     (ADJ, ([2**63], []), (OverflowError, "int too big to convert")),
     (ADJ, ([np.uint64(2**64 - 1)], []), (OverflowError, "int too big to convert")),
-    (korvane.split_supplies_uniform, ({1: 5}, -1), (OverflowError, "can't convert negative int to unsigned")),
+    (UNIFORM, ({1: 5}, -1), (OverflowError, "can't convert negative int to unsigned")),
+    (SPREAD, ({1: 5}, 2, np.int64(-1)), (OverflowError, "can't convert negative int to unsigned")),
+    (BETA, ({1: 5}, 2, 3.0, 2**64), (OverflowError, "int too big to convert")),
 ])
-def test_other_conversion_failures_are_not_wrapped(func, args, expected):
-    assert raised(func, *args) == expected
+def test_other_conversion_failures_are_not_wrapped(call, func, args, expected):
+    assert call(func, args) == expected
 
 
 @pytest.mark.parametrize("original", [ValueError("bad index"), type("SubTypeError", (TypeError,), {})("mine")])
@@ -123,9 +157,25 @@ def test_wrapped_error_keeps_the_original_cause():
     (((3, 1),), {"edges": [(1, 3)]}, ({1: [], 3: [1]}, {1: [3], 3: []})),
     ((Pair(), []), {}, ({10: [], 11: []}, {10: [], 11: []})),
     ((range(5, 3, -1), []), {}, ({4: [], 5: []}, {4: [], 5: []})),
-    (([np.int64(2)], [(np.uint8(1), np.int32(2))]), {}, ({2: [1]}, {1: [2], 2: []})),
+    ((np.array([2], dtype=np.uint64), [(np.uint8(1), np.int32(2))]), {}, ({2: [1]}, {1: [2], 2: []})),
     (([Index(7)], [(Index(7), Index(-7))]), {}, ({-7: [7], 7: []}, {7: [-7]})),
     (([True, 2**63 - 1, -2**63], []), {}, ({-2**63: [], 1: [], 2**63 - 1: []},) * 2),
 ])
-def test_accepted_arguments(args, kwargs, expected):
+def test_accepted_sequences_and_integers(args, kwargs, expected):
     assert ADJ(*args, **kwargs) == expected
+
+
+def test_numpy_scalars_convert_like_the_python_values(call):
+    # booleans through their truth value, integers through __index__, floats through __float__
+    numpy_args = {"randomize_caps": np.bool_(True), "cap_a": np.float32(0.5), "randomize_costs": np.bool_(False),
+                  "cost_b": np.int64(2), "concentration_param": np.uint8(1), "cap_zero": np.bool_(True),
+                  "cap_zero_param": np.float64(0.25), "seed": np.uint64(2**64 - 1)}
+    plain_args = {"randomize_caps": True, "cap_a": 0.5, "randomize_costs": False, "cost_b": 2.0,
+                  "concentration_param": 1.0, "cap_zero": True, "cap_zero_param": 0.25, "seed": 2**64 - 1}
+    fields = ["supply_partition", "capacities_by_arc", "weights_by_arc", "randomized_capacities",
+              "randomized_weights", "cap_zero", "cap_zero_param", "seed", "method", "num_commodities"]
+    got = call(GEN, (INST, np.uint16(3), np.int8(2)), numpy_args)
+    want = call(GEN, (INST, 3, 2), plain_args)
+    assert [getattr(got, f) for f in fields] == [getattr(want, f) for f in fields]
+    assert BETA({np.int64(1): np.int32(4), np.uint8(2): np.int16(-4)}, np.uint8(2), np.float32(3.0), np.int64(7)) \
+        == BETA({1: 4, 2: -4}, 2, 3.0, 7)

@@ -1,7 +1,8 @@
-"""Module surface: registration, function objects, the rules all five record classes share, fresh
-values on every read, and InternalError."""
+"""Module surface: registration, every function's signature and docstring, the rules all five
+record classes share, fresh values on every read, concurrent reads, and InternalError."""
 
 import inspect
+import threading
 import weakref
 
 import pytest
@@ -19,6 +20,15 @@ REGISTRATION = [
     "Edge", "NetworkInstance", "MultiCommoditySupplies", "MultiCommodityData",
     "ParsedMulticommodityInstance",
 ]
+
+
+def split_doc(how, data_text, extra_args, result_text):
+    args = ["data (Dict[int, int]): " + data_text, "num_commodities (int): The number of commodities.", *extra_args]
+    return (f"Partitions nodal supply/demand into K commodities using a {how} distribution.\n\nArgs:\n"
+            + "".join(f"    {a}\n" for a in args) + "\nReturns:\n    Dict[int, List[int]]: " + result_text)
+
+
+SPLIT_RESULT = "A mapping where each node ID points to a list of the commodity supplies"
 DOCS = {
     "load_min_instance": (
         "(path)",
@@ -26,6 +36,68 @@ DOCS = {
         "Args:\n    path (str): The filesystem path to the .min file.\n\n"
         "Returns:\n    NetworkInstance: An object containing information on the min-cost flow instance.\n\n"
         "Raises:\n    IOError: If the file cannot be read or the format is invalid.",
+    ),
+    "split_supplies_uniform": ("(data, num_commodities)", split_doc(
+        "uniform", "A mapping of node IDs to their total supply/demand.", [], SPLIT_RESULT + "/demands")),
+    "split_supplies_spread": ("(data, num_commodities, seed)", split_doc(
+        "spread", "A mapping of node IDs to their total supply/demand.", ["seed (int): Seed."],
+        SPLIT_RESULT + "/demands.")),
+    "split_supplies_beta_binomial": ("(data, num_commodities, concentration_param=3.0, seed=42)", split_doc(
+        "beta-binomial", "A mapping of node IDs to the total supply/demand.",
+        ["concentration_param (float): Concentration parameter for Beta-Binomial distribution. Defaults to 3.0.",
+         "seed (int): Seed."], SPLIT_RESULT + " / demands.")),
+    "compute_commodity_demand_heterogeneity": (
+        "(partition, original)",
+        "Computes the commodity-demand heterogeneity H(B) of a given partition.\n\n"
+        "The metric is defined as the average total variation distance between the commodity-share "
+        "vector of each active node and the uniform distribution.\nIts value lies in [0, 1].\n\n"
+        "Args: \n    partition (Dict[int, List[int]]): Mapping from node ID to commodity demands.\n"
+        "    original (Dict[int, int]): Original single-commodity demands.\n\n"
+        "Returns:\n    float: Commodity-demand heterogeneity in [0,1].",
+    ),
+    "generate_multi_commodity_data": (
+        "(instance, num_commodities, method, randomize_caps=False, cap_a=0.8, cap_b=1.0, randomize_costs=False, "
+        "cost_a=0.8, cost_b=1.2, concentration_param=3.0, cap_zero=False, cap_zero_param=0.0, seed=42)",
+        "Generates a full multi-commodity dataset from a single-commodity instance.\n\n"
+        "This function handles the partitioning of supplies and the optional randomization of\n"
+        "arc capacities and costs across commodities.\n\n"
+        "Args:\n"
+        "    instance (NetworkInstance): The base single-commodity network.\n"
+        "    num_commodities (int): The number of commodities.\n"
+        "    method (int): Partitioning method. 0 = Spread, 1 = Uniform, 2 = Beta-Binomial.\n"
+        "    randomize_caps (bool, optional): If True, varies capacities per commodity. Default to False.\n"
+        "    cap_a (float, optional): Lower multiplier for capacity randomization. Defaults to 0.8.\n"
+        "    cap_b (float, optional): Upper multiplier for capacity randomization. Defaults to 1.0.\n"
+        "    randomize_costs (bool, optional): If True, varies costs per commodity. Defaults to False.\n"
+        "    cost_a (float, optional): Lower multiplier for cost randomization. Defaults to 0.8.\n"
+        "    cost_b (float, optional): Upper multiplier for cost randomization. Defaults to 1.2.\n"
+        "    concentation_param (float, optional): Concentration parameter for Beta-Binomial distribution. "
+        "Defaults to 3.0.\n"
+        "    cap_zero (bool, optional): If True, set a fraction of individual capacities to zero. "
+        "Defaults to False.\n"
+        "    cap_zero_param (float, optional): Fraction of arcs excluded per commmodity. Defaults to 0.0.\n"
+        "    seed (int, optional): Seed.\n\n"
+        "If cap_zero is True and cap_zero_param > 0, at least one arc per commodity is excluded.\n\n"
+        "Returns:\n    MultiCommodityData: The generated multi-commodity data.",
+    ),
+    "save_multi_commodity_instance": (
+        "(path, instance, multi_data)",
+        "Exports a multi-commodity instance to a DIMACS-formatted file.\n\n"
+        "Uses a specialized hybrid format that compresses non-randomized arc data while allowing\n"
+        "expanded per-commodity values when necessary.\n\n"
+        "Args:\n    path (str): Export destination path.\n"
+        "    instance (NetworkInstance): The base network topology.\n"
+        "    multi_data (MultiCommodityData): The multi-commodity data.\n",
+    ),
+    "load_multi_commodity_instance": (
+        "(path)",
+        "Loads and parses a multi-commodity DIMACS file into a multicommodity-instance.\n\n"
+        "This function reads the specialized DIMACS format generated by this package.\n"
+        "It reconstructs the multicommodity instance.\n\n"
+        "Args:\n    path (str): The filesystem path to the multi-commodity .min file.\n\n"
+        "Returns:\n    ParsedMulticommodityInstance: An object containing multi-commodity data.\n\n"
+        "Raises:\n    RuntimeError: If the file header is inconsistent or the arc data is malformed.\n"
+        "    IOError: If the file cannot be accessed.",
     ),
     "get_adjacency_mapping": (
         "(nodes, edges)",
@@ -71,13 +143,13 @@ def test_registration():
     assert "InternalError" not in REGISTRATION and korvane.InternalError is InternalError
 
 
-@pytest.mark.parametrize("name", sorted(DOCS))
+@pytest.mark.parametrize("name", REGISTRATION[:10])
 def test_function_object(name):
     func = getattr(korvane, name)
     assert (func.__name__, func.__module__, func.__self__) == (name, "korvane", native)
     assert (func.__text_signature__, func.__doc__) == DOCS[name]
     params = inspect.signature(func).parameters.values()
-    assert all(p.kind is p.POSITIONAL_OR_KEYWORD and p.default is p.empty for p in params)
+    assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in params)
 
 
 @pytest.mark.parametrize(("cls", "quote"), [(korvane.NetworkInstance, "`"),
@@ -133,9 +205,26 @@ def test_objects_are_closed_and_every_read_is_a_fresh_copy(records, name):
         assert obj.topology() == [(1, 2), (1, 2), (2, 3)]
 
 
-def test_edge_outlives_its_instance(net):
-    edge = net(SAMPLE).edges[2]
-    assert [getattr(edge, f) for f in EDGE_FIELDS] == [2, 3, 0, 7, -1, 0]
+@pytest.mark.parametrize("name", ["NetworkInstance", "MultiCommodityData", "ParsedMulticommodityInstance"])
+def test_concurrent_reads_of_one_record_agree(records, name):
+    obj = records[name]
+
+    def read_all():
+        values = [plain(getattr(obj, field)) for field in CLASSES[name]]
+        return values + [obj.topology()] if hasattr(obj, "topology") else values
+
+    expected, results, start = read_all(), [None] * 8, threading.Barrier(8)
+
+    def reader(slot):
+        start.wait()
+        results[slot] = [read_all() for _ in range(200)]
+
+    threads = [threading.Thread(target=reader, args=(slot,)) for slot in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert all(run == expected for reads in results for run in reads)
 
 
 def test_internal_error_is_not_an_exception(min_file):

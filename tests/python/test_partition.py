@@ -1,5 +1,5 @@
 """Supply partitioning through the three public split functions: worked results, listed nodes,
-draws, failures and the function surface. Balance invariants live in test_balancing.py."""
+draws and failures. Balance invariants live in test_balancing.py."""
 
 import math
 
@@ -52,9 +52,8 @@ def test_spread_cuts_small_amounts_without_skipping_draws():
 
 
 @RANDOM
-def test_same_arguments_same_result_and_the_seed_matters(method):
+def test_the_seed_matters(method):
     data = {1: 40, 2: -15, 3: -25, 4: 30, 5: -30}
-    assert split(method, data, 4, seed=7) == split(method, data, 4, seed=7)
     assert len({repr(split(method, data, 4, seed=seed)) for seed in range(6)}) > 1
 
 
@@ -85,44 +84,3 @@ def test_bad_concentration_fails_only_with_a_beta_draw(param, message):
     assert exc.value.args == (message,)
     assert BETA({1: 5, 2: -5}, 1, param) == {1: [5], 2: [-5]}
     assert BETA({1: 0, 2: 0}, 3, param) == {}
-
-
-@pytest.mark.parametrize(("cls", "call", "message"), [
-    (TypeError, lambda: UNIFORM([(1, 5)], 2), "argument 'data': 'list' object is not an instance of 'dict'"),
-    (TypeError, lambda: BETA({"1": 5}, 2), "argument 'data': 'str' object cannot be interpreted as an integer"),
-    (TypeError, lambda: BETA({1: 5}, 2, "3"), "argument 'concentration_param': must be real number, not str"),
-    (TypeError, lambda: UNIFORM({1: 5}, 2, seed=1),
-     "split_supplies_uniform() got an unexpected keyword argument 'seed'"),
-    (OverflowError, lambda: SPREAD({1: 5}, 2, -1), "can't convert negative int to unsigned"),
-    (OverflowError, lambda: BETA({1: 5}, 2, seed=2**64), "int too big to convert"),
-])
-def test_argument_failures(cls, call, message):
-    with pytest.raises(cls) as exc:
-        call()
-    assert (type(exc.value), str(exc.value)) == (cls, message)
-
-
-def doc(summary, data_text, extra_args, result_text):
-    args = ["data (Dict[int, int]): " + data_text, "num_commodities (int): The number of commodities.", *extra_args]
-    return (summary + "\n\nArgs:\n" + "".join(f"    {a}\n" for a in args)
-            + "\nReturns:\n    Dict[int, List[int]]: " + result_text)
-
-
-@pytest.mark.parametrize(("func", "signature", "docstring"), [
-    (SPREAD, "(data, num_commodities, seed)", doc(
-        "Partitions nodal supply/demand into K commodities using a spread distribution.",
-        "A mapping of node IDs to their total supply/demand.", ["seed (int): Seed."],
-        "A mapping where each node ID points to a list of the commodity supplies/demands.")),
-    (UNIFORM, "(data, num_commodities)", doc(
-        "Partitions nodal supply/demand into K commodities using a uniform distribution.",
-        "A mapping of node IDs to their total supply/demand.", [],
-        "A mapping where each node ID points to a list of the commodity supplies/demands")),
-    (BETA, "(data, num_commodities, concentration_param=3.0, seed=42)", doc(
-        "Partitions nodal supply/demand into K commodities using a beta-binomial distribution.",
-        "A mapping of node IDs to the total supply/demand.",
-        ["concentration_param (float): Concentration parameter for Beta-Binomial distribution. "
-         "Defaults to 3.0.", "seed (int): Seed."],
-        "A mapping where each node ID points to a list of the commodity supplies / demands.")),
-], ids=["spread", "uniform", "beta"])
-def test_docstring_and_signature(func, signature, docstring):
-    assert (func.__module__, func.__text_signature__, func.__doc__) == ("korvane", signature, docstring)
