@@ -1,6 +1,6 @@
-// Line splitting and the byte-order mark of the file access layer, below the readers that
-// hide them; long lines, UTF-8 checks, OS error texts and buffered writing are asserted
-// through the Python module.
+// Line splitting of the file access layer, below the readers that hide it by trimming white
+// space; the byte-order mark, long lines, UTF-8 checks, OS error texts and buffered writing are
+// asserted through the Python module.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -48,17 +48,6 @@ TEST(LineReader, SplitsAtLineFeedsAndDropsOneCarriageReturn) {
   EXPECT_TRUE(read_lines(write_file("empty", "")).value().empty());
   // A lone carriage return after the last line feed is a line that trims to empty.
   EXPECT_EQ(read_lines(write_file("lonecr", "x\n\r")).value(), (Lines{"x", ""}));
-}
-
-TEST(LineReader, ByteOrderMarkSkippedAtStartOnlyAndInvalidUtf8StopsTheRead) {
-  auto lines = read_lines(write_file("bom", "\xEF\xBB\xBFp min 1 2\n\xEF\xBB\xBFx\n"));
-  EXPECT_EQ(lines.value(), (std::vector<std::string>{"p min 1 2", "\xEF\xBB\xBFx"}));
-  auto reader = LineReader::open(write_file("bad", "ok\n\xFFno\n"));
-  std::string_view line;
-  EXPECT_TRUE(reader.value().next(line).value());
-  auto bad = reader.value().next(line);
-  ASSERT_FALSE(bad.ok());
-  EXPECT_EQ(bad.error().message, "stream did not contain valid UTF-8");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Seeded random source: published known-answer vectors, the exact number of words
-// each draw consumes, failures before any draw, the seed-42 draws behind the
-// partitioners' worked examples, the fdlibm ln/exp, and coarse distribution checks.
+// each draw consumes, failures before any draw, the fdlibm ln/exp, and coarse
+// distribution checks. The partitioners' worked examples pin the seed-42 draws.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -271,53 +271,6 @@ TEST(Failures, DegenerateBinomialsDrawLittleOrNothing) {
   EXPECT_EQ(source.index(), 2);
   EXPECT_EQ(source.sample_binomial(0, 0.8).value(), 0u);
   EXPECT_EQ(source.index(), 4);
-}
-
-// The draws behind the partitioners' worked examples. They pin BB, BTPE,
-// inversion and the word accounting exactly.
-
-TEST(WorkedExamples, SpreadCutPointsThenBalancingDonors) {
-  RandomSource source = RandomSource::from_seed(42);
-  std::vector<int64_t> cuts;
-  for (int i = 0; i < 4; ++i) cuts.push_back(source.uniform_int_inclusive(0, 10).value());
-  EXPECT_EQ(cuts, (std::vector<int64_t>{5, 5, 7, 4}));
-  EXPECT_EQ(source.uniform_index(2).value(), 1u);
-  EXPECT_EQ(source.uniform_index(1).value(), 0u);
-}
-
-TEST(WorkedExamples, BetaThenBinomial) {
-  RandomSource source = RandomSource::from_seed(42);
-  const double p1 = source.sample_beta(3.0, 3.0).value();
-  EXPECT_NEAR(p1, 0.4847, 5e-5);
-  EXPECT_EQ(source.sample_binomial(10, p1).value(), 5u);
-  const double p2 = source.sample_beta(3.0, 3.0).value();
-  EXPECT_NEAR(p2, 0.5548, 5e-5);
-  EXPECT_EQ(source.sample_binomial(10, p2).value(), 6u);
-  EXPECT_EQ(source.uniform_index(1).value(), 0u);
-}
-
-TEST(WorkedExamples, StickBreakingOverThreeCommodities) {
-  RandomSource source = RandomSource::from_seed(42);
-  std::vector<std::vector<uint64_t>> parts;
-  std::vector<bool> used_btpe;
-  for (const uint64_t amount : {100u, 60u, 40u}) {
-    std::vector<uint64_t> split;
-    uint64_t remaining = amount;
-    for (int k = 0; k < 2; ++k) {
-      uint64_t x = 0;
-      if (remaining > 0) {
-        const double p = source.sample_beta(3.0, 3.0 * (2 - k)).value();
-        used_btpe.push_back(static_cast<double>(remaining) * std::min(p, 1.0 - p) >= 10.0);
-        x = source.sample_binomial(remaining, p).value();
-      }
-      split.push_back(x);
-      remaining -= x;
-    }
-    split.push_back(remaining);
-    parts.push_back(split);
-  }
-  EXPECT_EQ(parts, (std::vector<std::vector<uint64_t>>{{32, 26, 42}, {43, 4, 13}, {14, 13, 13}}));
-  EXPECT_EQ(used_btpe, (std::vector<bool>{true, true, true, false, true, true}));
 }
 
 // fdlibm ln and exp

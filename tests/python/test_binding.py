@@ -110,24 +110,21 @@ CONVERSION = [
     (ADJ, ({1}, [[1, 2]]), {}, "argument 'nodes': 'set' object is not an instance of 'Sequence'"),
     (ADJ, ([Raises(TypeError("no index"))], []), {}, "argument 'nodes': no index"),
 ]
+# Only a TypeError names the argument; other classes pass through unchanged.
+CONVERSION = [(*row, TypeError) for row in CONVERSION] + [
+    (ADJ, ([1, 2], [(1, 2, 0)]), {}, "expected tuple of length 2, but got tuple of length 3", ValueError),
+    (INC, ([1, 2], [(1, 2)]), {}, "expected tuple of length 3, but got tuple of length 2", ValueError),
+    (ADJ, ([2**63], []), {}, "int too big to convert", OverflowError),
+    (ADJ, ([np.uint64(2**64 - 1)], []), {}, "int too big to convert", OverflowError),
+    (UNIFORM, ({1: 5}, -1), {}, "can't convert negative int to unsigned", OverflowError),
+    (SPREAD, ({1: 5}, 2, np.int64(-1)), {}, "can't convert negative int to unsigned", OverflowError),
+    (BETA, ({1: 5}, 2, 3.0, 2**64), {}, "int too big to convert", OverflowError),
+]
 
 
-@pytest.mark.parametrize(("func", "args", "kwargs", "message"), CONVERSION)
-def test_conversion_type_errors_name_the_argument(call, func, args, kwargs, message):
-    assert call(func, args, kwargs) == (TypeError, message)
-
-
-@pytest.mark.parametrize(("func", "args", "expected"), [
-    (ADJ, ([1, 2], [(1, 2, 0)]), (ValueError, "expected tuple of length 2, but got tuple of length 3")),
-    (INC, ([1, 2], [(1, 2)]), (ValueError, "expected tuple of length 3, but got tuple of length 2")),
-    (ADJ, ([2**63], []), (OverflowError, "int too big to convert")),
-    (ADJ, ([np.uint64(2**64 - 1)], []), (OverflowError, "int too big to convert")),
-    (UNIFORM, ({1: 5}, -1), (OverflowError, "can't convert negative int to unsigned")),
-    (SPREAD, ({1: 5}, 2, np.int64(-1)), (OverflowError, "can't convert negative int to unsigned")),
-    (BETA, ({1: 5}, 2, 3.0, 2**64), (OverflowError, "int too big to convert")),
-])
-def test_other_conversion_failures_are_not_wrapped(call, func, args, expected):
-    assert call(func, args) == expected
+@pytest.mark.parametrize(("func", "args", "kwargs", "message", "cls"), CONVERSION)
+def test_conversion_failures(call, func, args, kwargs, message, cls):
+    assert call(func, args, kwargs) == (cls, message)
 
 
 @pytest.mark.parametrize("original", [ValueError("bad index"), type("SubTypeError", (TypeError,), {})("mine")])

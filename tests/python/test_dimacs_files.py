@@ -26,10 +26,6 @@ def loaded():
     return {name: korvane.load_min_instance(str(DATA / name)) for name in FILES}
 
 
-def test_folder_holds_exactly_the_described_files():
-    assert sorted(p.name for p in DATA.iterdir() if p.name != "SOURCES.md") == sorted(FILES)
-
-
 @pytest.mark.parametrize("name", FILES)
 def test_published_figures(loaded, name):
     num_nodes, num_arcs, arcs, distinct, first, pairs, costs, capacities, supplies, node_lines = FILES[name]

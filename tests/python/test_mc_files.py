@@ -231,14 +231,6 @@ class TestReader:
         assert r.commodity_edges == [(k, *arc) for k in (0, 1) for arc in r.edges]
         assert r.commodity_bundle_capacities == [4, 1, 9, 6, 2, 0]
 
-    def test_worked_example(self, read):
-        r = read(HEADER + "p min 3 2 2 1 0 2 0 0 42\nn 1 10 7 3\nn 3 -10 -7 -3\n"
-                          "a 1 2 0 15 12 15 4\na 2 3 0 20 18 17 2\n")
-        assert (r.commodity_supply_demand_data, r.supplies) == ({1: [7, 3], 3: [-7, -3]}, {1: 10, 3: -10})
-        assert r.nodes == [1, 3, 2]
-        assert (r.commodity_capacities, r.commodity_weights) == ({(1, 2, 0): [12, 15], (2, 3, 0): [18, 17]},
-                                                                 {(1, 2, 0): [4, 4], (2, 3, 0): [2, 2]})
-
     def test_empty_file_gives_initial_values(self, read):
         assert snapshot(read("")) == {
             **{name: [] for name in PARSED_FIELDS},
