@@ -8,11 +8,14 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
 # Build tools, the test runner, type checkers, and the optional dependencies
-# whose features the tests exercise.
+# whose features the tests exercise (Dask runs a suite on a local cluster;
+# matplotlib is imported by the plotting example that mypy checks).
 REQUIREMENTS=(
   scikit-build-core cmake ninja
   pytest hypothesis mypy
   numpy
+  dask[distributed] tqdm
+  matplotlib
 )
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib for compressed input.

@@ -1,0 +1,5 @@
+"""python -m korvane: the korvane command."""
+
+from .cli import run
+
+run()
