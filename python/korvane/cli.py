@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import gzip
+import importlib
 import json
 import math
 import os
@@ -297,7 +298,7 @@ class _Progress:
         self.plain = enabled
         if enabled and sys.stderr.isatty():
             try:
-                from tqdm import tqdm
+                tqdm = importlib.import_module("tqdm").tqdm
             except ImportError:
                 pass
             else:

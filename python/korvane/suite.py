@@ -7,13 +7,12 @@ from __future__ import annotations
 
 import concurrent.futures
 import dataclasses
-import functools
 import glob
 import hashlib
+import importlib
 import itertools
 import json
 import os
-import shutil
 import tempfile
 import time
 import tomllib
@@ -100,24 +99,25 @@ def generate(instance: korvane.NetworkInstance, params: Params) -> korvane.Multi
         cap_zero_param=params.cap_zero_param, seed=params.seed)
 
 
-def formats_module() -> Any:
+def _submodule(name: str, purpose: str) -> Any:
+    # Imported on first use: the submodules pull in optional dependencies of their own,
+    # and their ImportError, which names the extra to install, is passed on as it is.
     try:
-        from . import formats
+        return importlib.import_module(f"korvane.{name}")
+    except ModuleNotFoundError as exc:
+        if exc.name != f"korvane.{name}":
+            raise MissingFeature(str(exc)) from exc
+        raise MissingFeature(f"{purpose} needs korvane.{name}, which this korvane lacks") from exc
     except ImportError as exc:
-        if exc.name not in ("korvane.formats",):
-            raise
-        raise MissingFeature("the Mnetgen format needs korvane.formats, which this korvane lacks") from exc
-    return formats
+        raise MissingFeature(str(exc)) from exc
+
+
+def formats_module() -> Any:
+    return _submodule("formats", "the Mnetgen format")
 
 
 def solve_module() -> Any:
-    try:
-        from . import solve
-    except ImportError as exc:
-        if exc.name not in ("korvane.solve",):
-            raise
-        raise MissingFeature("solving needs korvane.solve, which this korvane lacks") from exc
-    return solve
+    return _submodule("solve", "solving")
 
 
 def output_files(base: Path, fmt: str) -> list[Path]:
@@ -356,15 +356,19 @@ def load_manifest(path: str | os.PathLike[str]) -> Suite:
 # --- workers ---------------------------------------------------------------------------------
 
 
-@functools.lru_cache(maxsize=2)
-def _load_network(path: str, stamp: tuple[int, int]) -> korvane.NetworkInstance:
-    return korvane.load_min_instance(path)
+_loaded: dict[tuple[str, int, int], korvane.NetworkInstance] = {}
 
 
 def load_network(path: str) -> korvane.NetworkInstance:
-    """Load a network once per worker process (a suite makes many instances of each)."""
+    """Load a network once per worker process: a suite makes many instances of each, one
+    network after the other, so only the latest is kept."""
     st = os.stat(path)
-    return _load_network(path, (st.st_mtime_ns, st.st_size))
+    key = (path, st.st_mtime_ns, st.st_size)
+    instance = _loaded.get(key)
+    if instance is None:
+        _loaded.clear()
+        instance = _loaded[key] = korvane.load_min_instance(path)
+    return instance
 
 
 def _solve_status(job: Job, instance: korvane.NetworkInstance,
@@ -721,7 +725,3 @@ def open_executor(jobs: int, address: str | None) -> tuple[concurrent.futures.Ex
         pool.shutdown(wait=True, cancel_futures=True)
 
     return pool, jobs, shutdown
-
-
-def clean_folder(folder: Path) -> None:
-    shutil.rmtree(folder, ignore_errors=True)
