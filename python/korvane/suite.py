@@ -396,7 +396,8 @@ def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
             extra = {"status": status, "objective": objective}
         else:
             data = generate(instance, params)
-        files = write_instance(instance, data, folder / job.name, job.fmt)
+        suffix = ".mcf" if job.fmt == "mcf" else ""
+        files = write_instance(instance, data, folder / (job.name + suffix), job.fmt)
     except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
         raise InstanceError(f"{job.network}: {exc}") from None
     return files, {"seed": params.seed, **extra}

@@ -68,6 +68,7 @@ def test_same_suite_whatever_runs_it(tmp_path, capsys, dask_address):
     names = [e["name"] for e in doc["instances"]]
     assert len(names) == 24 == len(set(names))
     first = doc["instances"][0]
+    assert [f["name"] for f in first["files"]] == [first["name"] + ".mcf"]
     assert first["params"] == {
         "num_commodities": 2, "method": "spread", "seed": 5, "randomize_caps": False, "cap_a": 0.8,
         "cap_b": 1.0, "randomize_costs": False, "cost_a": 0.8, "cost_b": 1.2, "concentration_param": 3.0,
