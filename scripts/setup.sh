@@ -16,6 +16,7 @@ REQUIREMENTS=(
   numpy
   dask[distributed] tqdm
   matplotlib
+  highspy networkx
 )
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib for compressed input.

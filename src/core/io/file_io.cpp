@@ -12,6 +12,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/io/gzip_inflater.h"
+
 namespace korvane {
 namespace {
 
@@ -93,6 +95,7 @@ LineReader::LineReader(int fd, std::size_t file_size) : fd_(fd), file_size_(file
 LineReader::LineReader(LineReader&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       file_size_(other.file_size_),
+      gzip_(std::move(other.gzip_)),
       begin_(other.begin_),
       end_(other.end_),
       eof_(other.eof_),
@@ -106,6 +109,7 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
     close_quietly(fd_);
     fd_ = std::exchange(other.fd_, -1);
     file_size_ = other.file_size_;
+    gzip_ = std::move(other.gzip_);
     begin_ = other.begin_;
     end_ = other.end_;
     eof_ = other.eof_;
@@ -134,18 +138,48 @@ Result<LineReader> LineReader::open(std::string_view path) {
   return LineReader(fd, size);
 }
 
+Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, out, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return reported(os_error_message(errno));
+  }
+}
+
 Result<bool> LineReader::fill() {
   begin_ = 0;
   end_ = 0;
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer_, kIoBufferSize);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return reported(os_error_message(errno));
+  if (!gzip_) {
+    auto got = read_file(buffer_, kIoBufferSize);
+    if (!got.ok()) return got.take_error();
+    end_ = got.value();
+    if (at_start_ && end_ == 1 && buffer_[0] == '\x1f') {
+      // A short first read (a pipe) must not hide the second magic byte.
+      auto more = read_file(buffer_ + 1, kIoBufferSize - 1);
+      if (!more.ok()) return more.take_error();
+      end_ += more.value();
     }
-    end_ = static_cast<std::size_t>(got);
-    if (got == 0) eof_ = true;
-    return got != 0;
+    if (!at_start_ || !has_gzip_magic(std::string_view(buffer_, end_))) {
+      if (end_ == 0) eof_ = true;
+      return end_ != 0;
+    }
+    gzip_ = std::make_unique<GzipInflater>(std::string_view(buffer_, end_));
+    end_ = 0;
+  }
+  for (;;) {
+    if (gzip_->wants_input()) {
+      auto got = read_file(gzip_->input_space().data(), gzip_->input_space().size());
+      if (!got.ok()) return got.take_error();
+      gzip_->added(got.value());
+    }
+    auto out = gzip_->inflate(buffer_, kIoBufferSize);
+    if (!out.ok()) return out.take_error();
+    end_ = out.value();
+    if (end_ != 0) return true;
+    if (!gzip_->wants_input()) {
+      eof_ = true;
+      return false;
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -13,13 +14,18 @@ namespace korvane {
 
 inline constexpr std::size_t kIoBufferSize = 8192;
 
+class GzipInflater;
+
 // "No such file or directory (os error 2)" for errno 2.
 std::string os_error_message(int errnum);
 
 // Reads a file line by line. A line is the bytes before the next line feed (or
 // end of file), with one carriage return before the line feed removed; every
 // line must be valid UTF-8. A UTF-8 byte-order mark at the very start of the
-// file is skipped. Views returned by next() stay valid until the next call.
+// file is skipped. A file that starts with the gzip magic bytes is decompressed
+// as it is read, whatever its name; a corrupt or truncated stream fails the
+// read (kReported) with a message that says so. Views returned by next() stay
+// valid until the next call.
 class LineReader {
  public:
   // Fails with the OS error, or "file name contained an unexpected NUL byte".
@@ -42,8 +48,11 @@ class LineReader {
   Result<bool> fill();
   static Result<bool> finish_line(std::string_view& line);
 
+  Result<std::size_t> read_file(char* out, std::size_t size);
+
   int fd_ = -1;
   std::size_t file_size_ = 0;
+  std::unique_ptr<GzipInflater> gzip_;  // set once the file proved to be gzip
   char buffer_[kIoBufferSize];
   std::size_t begin_ = 0;  // first unread byte in buffer_
   std::size_t end_ = 0;    // one past the last valid byte in buffer_

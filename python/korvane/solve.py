@@ -1,0 +1,303 @@
+"""The linear multi-commodity min-cost flow problem of an instance, handed to HiGHS.
+
+The arc-flow model: a variable x(a,k) in [0, capacity(a,k)] with cost(a,k) for every arc a and
+commodity k; for every node and commodity, outflow - inflow = the node's amount in the
+partition (0 for nodes outside it); for every arc, low(a) <= sum_k x(a,k) <= up(a), the arc's
+own bounds acting as its bundle (rows that cannot bind are left out). The sparse matrix is
+built column-wise with vectorised NumPy.
+
+Needs highspy and numpy: ``pip install 'korvane[solve]'``.
+"""
+
+from __future__ import annotations
+
+import os
+import time
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+from .formats import arc_table
+
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
+
+__all__ = ["FeasibilityResult", "Model", "SolveResult", "build_model", "check_feasible", "solve",
+           "write_model"]
+
+_SOLVE_EXTRA = "korvane.solve needs {}: pip install 'korvane[solve]'"
+
+
+def _numpy() -> Any:
+    try:
+        import numpy
+    except ImportError as exc:
+        raise ImportError(_SOLVE_EXTRA.format("numpy"), name="numpy") from exc
+    return numpy
+
+
+def _highspy() -> Any:
+    try:
+        import highspy
+    except ImportError as exc:
+        raise ImportError(_SOLVE_EXTRA.format("highspy"), name="highspy") from exc
+    return highspy
+
+
+@dataclass(frozen=True)
+class Model:
+    """The arc-flow model as column-wise sparse arrays (the layout HiGHS takes).
+
+    Column a*K + k is x(a,k). Row k*N + i is node ``nodes[i]``'s conservation for commodity
+    k; row N*K + b is the bundle of arc ``bundle_arcs[b]``.
+    """
+
+    num_arcs: int
+    num_commodities: int
+    nodes: npt.NDArray[np.int64]
+    bundle_arcs: npt.NDArray[np.int64]
+    col_cost: npt.NDArray[np.float64]
+    col_lower: npt.NDArray[np.float64]
+    col_upper: npt.NDArray[np.float64]
+    row_lower: npt.NDArray[np.float64]
+    row_upper: npt.NDArray[np.float64]
+    start: npt.NDArray[np.int32]
+    index: npt.NDArray[np.int32]
+    value: npt.NDArray[np.float64]
+    build_seconds: float
+
+    @property
+    def num_cols(self) -> int:
+        return len(self.col_cost)
+
+    @property
+    def num_rows(self) -> int:
+        return len(self.row_lower)
+
+
+@dataclass(frozen=True)
+class SolveResult:
+    """``status`` is "optimal", "infeasible", "unbounded", "time limit", ... (HiGHS's model
+    status in lower case); ``objective`` and ``flows`` (an (E, K) array, entry [a, k] the flow
+    of commodity k on the arc at position a) are None unless a solution exists."""
+
+    status: str
+    objective: float | None
+    flows: npt.NDArray[np.float64] | None
+    solve_seconds: float
+    build_seconds: float
+
+
+@dataclass(frozen=True)
+class FeasibilityResult:
+    """Whether the instance has a feasible flow. For an infeasible one: the commodities that
+    cannot be routed even on their own (bundles relaxed), or else the arcs whose bundles
+    cannot all be respected, as arc positions (arcs whose bundles must be exceeded in the
+    least total excess found by HiGHS); ``reason`` says which in words."""
+
+    feasible: bool
+    status: str
+    infeasible_commodities: list[int]
+    violated_bundles: list[int]
+    reason: str
+
+
+def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
+                costs: bool = True) -> Model:
+    """The arc-flow model of ``instance`` (a NetworkInstance with its MultiCommodityData, a
+    ParsedMulticommodityInstance or an MnetgenInstance). ``bundles=False`` leaves out the
+    bundle rows, ``costs=False`` zeroes the costs (a pure feasibility problem)."""
+    np = _numpy()
+    began = time.perf_counter()
+    table = arc_table(instance, data)
+    k = table.num_commodities
+    e = len(table.tails)
+    nodes = np.asarray(table.nodes, dtype=np.int64)
+    n = len(nodes)
+    tails = np.searchsorted(nodes, np.asarray(table.tails, dtype=np.int64))
+    heads = np.searchsorted(nodes, np.asarray(table.heads, dtype=np.int64))
+    caps = np.asarray(table.capacities, dtype=np.float64).reshape(e, k)
+    caps[caps < 0] = np.inf  # a negative commodity bound (Mnetgen's -1) leaves it unbounded
+    lows = np.asarray(table.lows, dtype=np.float64)
+    # None (no bundle) becomes NaN here and +inf below.
+    ups = np.asarray(table.ups, dtype=np.float64)
+    ups[np.isnan(ups)] = np.inf
+
+    supply = np.zeros((k, n))
+    if table.supply_partition:
+        partition_nodes = np.searchsorted(nodes, np.fromiter(table.supply_partition, np.int64))
+        supply[:, partition_nodes] = np.asarray(list(table.supply_partition.values()),
+                                                dtype=np.float64).reshape(-1, k).T
+
+    bundled = (lows > 0) | (ups < caps.sum(axis=1)) if bundles else np.zeros(e, dtype=bool)
+    bundle_arcs = np.flatnonzero(bundled)
+    bundle_row = np.full(e, -1, dtype=np.int64)
+    bundle_row[bundle_arcs] = n * k + np.arange(len(bundle_arcs))
+
+    # Each column x(a,k) has up to three entries: +1 in its tail's row, -1 in its head's
+    # row (both dropped for a loop, where they cancel) and +1 in its arc's bundle row.
+    commodity = np.tile(np.arange(k), e)
+    arc = np.repeat(np.arange(e), k)
+    rows = np.stack([commodity * n + tails[arc], commodity * n + heads[arc], bundle_row[arc]],
+                    axis=1)
+    loop = (tails == heads)[arc]
+    present = np.stack([~loop, ~loop, bundled[arc]], axis=1)
+    values = np.broadcast_to(np.array([1.0, -1.0, 1.0]), rows.shape)
+    counts = present.sum(axis=1)
+    start = np.zeros(e * k + 1, dtype=np.int64)
+    np.cumsum(counts, out=start[1:])
+    if start[-1] >= 2**31 or n * k + len(bundle_arcs) >= 2**31:
+        raise ValueError("the model is too large for HiGHS's 32-bit indices")
+
+    row_lower = np.concatenate([supply.ravel(), lows[bundle_arcs]])
+    row_upper = np.concatenate([supply.ravel(), ups[bundle_arcs]])
+    cost = np.asarray(table.costs, dtype=np.float64).reshape(e * k)
+    return Model(
+        num_arcs=e, num_commodities=k, nodes=nodes, bundle_arcs=bundle_arcs,
+        col_cost=cost if costs else np.zeros(e * k), col_lower=np.zeros(e * k),
+        col_upper=caps.reshape(e * k), row_lower=row_lower, row_upper=row_upper,
+        start=start.astype(np.int32), index=rows[present].astype(np.int32),
+        value=np.ascontiguousarray(values[present]),
+        build_seconds=time.perf_counter() - began)
+
+
+def _highs(model: Model, time_limit: float | None) -> Any:
+    highspy = _highspy()
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    if time_limit is not None:
+        h.setOptionValue("time_limit", float(time_limit))
+    lp = highspy.HighsLp()
+    lp.num_col_ = model.num_cols
+    lp.num_row_ = model.num_rows
+    lp.col_cost_ = model.col_cost
+    lp.col_lower_ = model.col_lower
+    lp.col_upper_ = model.col_upper
+    lp.row_lower_ = model.row_lower
+    lp.row_upper_ = model.row_upper
+    matrix = lp.a_matrix_
+    matrix.format_ = highspy.MatrixFormat.kColwise
+    matrix.num_col_ = model.num_cols
+    matrix.num_row_ = model.num_rows
+    matrix.start_ = model.start
+    matrix.index_ = model.index
+    matrix.value_ = model.value
+    status = h.passModel(lp)
+    if status == highspy.HighsStatus.kError:
+        raise ValueError("HiGHS refused the model")
+    return h
+
+
+def _status_text(h: Any) -> str:
+    return str(h.modelStatusToString(h.getModelStatus())).lower()
+
+
+def _run(model: Model, time_limit: float | None) -> tuple[Any, str, float]:
+    highspy = _highspy()
+    h = _highs(model, time_limit)
+    began = time.perf_counter()
+    h.run()
+    status = h.getModelStatus()
+    if status == highspy.HighsModelStatus.kUnboundedOrInfeasible:
+        # Presolve could not tell which; the simplex without it can.
+        h.setOptionValue("presolve", "off")
+        h.clearSolver()
+        h.run()
+    elapsed = time.perf_counter() - began
+    return h, _status_text(h), elapsed
+
+
+def solve(instance: Any, data: Any = None, *, time_limit: float | None = None) -> SolveResult:
+    """Solves the arc-flow model with HiGHS. ``instance`` as for ``build_model``;
+    ``time_limit`` in seconds."""
+    np = _numpy()
+    model = build_model(instance, data)
+    h, status, elapsed = _run(model, time_limit)
+    objective = flows = None
+    if h.getModelStatus() == _highspy().HighsModelStatus.kOptimal:
+        objective = float(h.getInfo().objective_function_value)
+        flows = np.asarray(h.getSolution().col_value, dtype=np.float64).reshape(
+            model.num_arcs, model.num_commodities)
+    return SolveResult(status=status, objective=objective, flows=flows, solve_seconds=elapsed,
+                       build_seconds=model.build_seconds)
+
+
+def check_feasible(instance: Any, data: Any = None) -> FeasibilityResult:
+    """Whether any flow meets every bound, supply and bundle, and if none does, why: first the
+    commodities infeasible on their own (each solved alone with the bundles relaxed), else the
+    bundles, found by minimising the total excess over them."""
+    np = _numpy()
+    highspy = _highspy()
+    model = build_model(instance, data, costs=False)
+    h, status, _ = _run(model, None)
+    if h.getModelStatus() == highspy.HighsModelStatus.kOptimal:
+        return FeasibilityResult(True, status, [], [], "feasible")
+    if h.getModelStatus() != highspy.HighsModelStatus.kInfeasible:
+        return FeasibilityResult(False, status, [], [], f"HiGHS ended with status {status!r}")
+
+    k, e, n = model.num_commodities, model.num_arcs, len(model.nodes)
+    relaxed = build_model(instance, data, bundles=False, costs=False)
+    alone = []
+    for c in range(k):
+        h_alone = _highs(_one_commodity(relaxed, c), None)
+        h_alone.run()
+        if h_alone.getModelStatus() == highspy.HighsModelStatus.kInfeasible:
+            alone.append(c)
+    if alone:
+        return FeasibilityResult(
+            False, status, alone, [],
+            f"commodities {alone} cannot be routed even without the bundles")
+
+    # Elastic bundles: each bundle row gains a surplus and a shortfall column costing 1, so
+    # the optimum exceeds as few units as possible and names the bundles that must give way.
+    b = len(model.bundle_arcs)
+    rows = n * k + np.arange(b, dtype=np.int32)
+    elastic = Model(
+        num_arcs=e, num_commodities=k, nodes=model.nodes, bundle_arcs=model.bundle_arcs,
+        col_cost=np.concatenate([model.col_cost, np.ones(2 * b)]),
+        col_lower=np.concatenate([model.col_lower, np.zeros(2 * b)]),
+        col_upper=np.concatenate([model.col_upper, np.full(2 * b, np.inf)]),
+        row_lower=model.row_lower, row_upper=model.row_upper,
+        start=np.concatenate([model.start, model.start[-1] + np.arange(1, 2 * b + 1)]).astype(
+            np.int32),
+        index=np.concatenate([model.index, rows, rows]),
+        value=np.concatenate([model.value, -np.ones(b), np.ones(b)]), build_seconds=0.0)
+    h_elastic, elastic_status, _ = _run(elastic, None)
+    if h_elastic.getModelStatus() != highspy.HighsModelStatus.kOptimal:
+        return FeasibilityResult(False, status, [], [],
+                                 f"the elastic bundle problem ended with status {elastic_status!r}")
+    slack = np.asarray(h_elastic.getSolution().col_value)[model.num_cols:].reshape(2, b).sum(axis=0)
+    violated = model.bundle_arcs[slack > 1e-9].tolist()
+    return FeasibilityResult(False, status, [], violated,
+                             f"the bundles of arcs {violated} cannot all be respected")
+
+
+def _one_commodity(model: Model, c: int) -> Model:
+    """Commodity c's part of a model without bundle rows: its columns and its node rows."""
+    np = _numpy()
+    k, n = model.num_commodities, len(model.nodes)
+    cols = np.arange(c, model.num_cols, k)
+    starts, ends = model.start[cols], model.start[cols + 1]
+    counts = ends - starts
+    take = np.repeat(starts - np.concatenate([[0], np.cumsum(counts)[:-1]]), counts) + np.arange(
+        counts.sum())
+    rows = slice(c * n, (c + 1) * n)
+    return Model(
+        num_arcs=model.num_arcs, num_commodities=1, nodes=model.nodes,
+        bundle_arcs=model.bundle_arcs[:0], col_cost=model.col_cost[cols],
+        col_lower=model.col_lower[cols], col_upper=model.col_upper[cols],
+        row_lower=model.row_lower[rows], row_upper=model.row_upper[rows],
+        start=np.concatenate([[0], np.cumsum(counts)]).astype(np.int32),
+        index=(model.index[take] - c * n).astype(np.int32), value=model.value[take],
+        build_seconds=0.0)
+
+
+def write_model(path: str | os.PathLike[str], instance: Any, data: Any = None) -> None:
+    """Writes the arc-flow model through HiGHS's own writer, as MPS (a ``.mps`` path) or
+    CPLEX LP (a ``.lp`` path), for any other solver to read."""
+    path = os.fspath(path)
+    if not path.endswith((".mps", ".lp")):
+        raise ValueError(f"cannot tell the model format from {path!r}: use a .mps or .lp name")
+    h = _highs(build_model(instance, data), None)
+    if h.writeModel(path) == _highspy().HighsStatus.kError:
+        raise OSError(f"HiGHS could not write {path!r}")
