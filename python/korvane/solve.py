@@ -12,6 +12,7 @@ Needs highspy and numpy: ``pip install 'korvane[solve]'``.
 from __future__ import annotations
 
 import os
+import sys
 import time
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
@@ -161,10 +162,33 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
         build_seconds=time.perf_counter() - began)
 
 
+_banner_shown = False
+
+
+def _new_highs(highspy: Any) -> Any:
+    """A silent HiGHS. The first solver object of a process prints a banner on stdout from C++,
+    which would corrupt the output of a program writing results there; it goes to /dev/null."""
+    global _banner_shown
+    if _banner_shown:
+        h = highspy.Highs()
+    else:
+        sys.stdout.flush()
+        saved = os.dup(1)
+        try:
+            with open(os.devnull, "wb") as devnull:
+                os.dup2(devnull.fileno(), 1)
+            h = highspy.Highs()
+        finally:
+            os.dup2(saved, 1)
+            os.close(saved)
+        _banner_shown = True
+    h.setOptionValue("output_flag", False)
+    return h
+
+
 def _highs(model: Model, time_limit: float | None) -> Any:
     highspy = _highspy()
-    h = highspy.Highs()
-    h.setOptionValue("output_flag", False)
+    h = _new_highs(highspy)
     if time_limit is not None:
         h.setOptionValue("time_limit", float(time_limit))
     lp = highspy.HighsLp()
@@ -216,8 +240,9 @@ def solve(instance: Any, data: Any = None, *, time_limit: float | None = None) -
     objective = flows = None
     if h.getModelStatus() == _highspy().HighsModelStatus.kOptimal:
         objective = float(h.getInfo().objective_function_value)
+        # Adding 0.0 turns the solver's -0.0 into 0.0.
         flows = np.asarray(h.getSolution().col_value, dtype=np.float64).reshape(
-            model.num_arcs, model.num_commodities)
+            model.num_arcs, model.num_commodities) + 0.0
     return SolveResult(status=status, objective=objective, flows=flows, solve_seconds=elapsed,
                        build_seconds=model.build_seconds)
 

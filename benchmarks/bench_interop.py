@@ -1,0 +1,85 @@
+"""Compressed input and the LP model.
+
+gzip: load_min_instance and load_multi_commodity_instance on gzip files against the same
+calls on the plain files plus `zcat` alone (the target is at most 1.5x plain + zcat).
+model: building the arc-flow model of netgen_8_14a.min at K = 8 against HiGHS's solve time.
+
+    python bench_interop.py [gzip] [model] [--time-limit SECONDS]
+"""
+
+from __future__ import annotations
+
+import argparse
+import gzip
+import shutil
+import sys
+from pathlib import Path
+
+import korvane
+from korvane import solve
+
+from common import CACHE, best_of, command_time, row, synthetic_min
+
+# The DIMACS sample folder lives beside the checkout, as for the tests.
+NETGEN = Path(__file__).resolve().parents[1].parent / "shared" / "data" / "dimacs" / "netgen_8_14a.min"
+
+
+def gzipped(path: Path) -> Path:
+    target = path.with_name(path.name + ".gz")
+    if not target.exists():
+        with open(path, "rb") as src, gzip.open(target, "wb", compresslevel=6) as dst:
+            shutil.copyfileobj(src, dst, 1 << 20)
+    return target
+
+
+def bench_gzip() -> None:
+    plain_min = synthetic_min()
+    inst = korvane.load_min_instance(str(plain_min))
+    plain_mcf = CACHE / "interop_k4.mcf"
+    if not plain_mcf.exists():
+        data = korvane.generate_multi_commodity_data(inst, 4, 2, randomize_caps=True, seed=3)
+        korvane.save_multi_commodity_instance(str(plain_mcf), inst, data)
+        del data
+    del inst
+    print(row("", "plain s", "zcat s", "gzip s", "ratio", widths=(34, 10, 10, 10, 26)))
+    for name, load, plain in (("load_min_instance", korvane.load_min_instance, plain_min),
+                              ("load_multi_commodity_instance",
+                               korvane.load_multi_commodity_instance, plain_mcf)):
+        packed = gzipped(plain)
+        t_plain = best_of(lambda: load(str(plain)))
+        t_zcat = command_time(["zcat", str(packed)])
+        t_gzip = best_of(lambda: load(str(packed)))
+        ratio = t_gzip / (t_plain + t_zcat)
+        print(row(name, f"{t_plain:.3f}", f"{t_zcat:.3f}", f"{t_gzip:.3f}",
+                  f"{ratio:.2f}x of plain + zcat", widths=(34, 10, 10, 10, 26)), flush=True)
+
+
+def bench_model(time_limit: float | None) -> None:
+    if not NETGEN.exists():
+        print(f"model: skipped, {NETGEN} is absent")
+        return
+    inst = korvane.load_min_instance(str(NETGEN))
+    data = korvane.generate_multi_commodity_data(inst, 8, 2, randomize_caps=True, seed=42)
+    build = best_of(lambda: solve.build_model(inst, data))
+    model = solve.build_model(inst, data)
+    print(f"netgen_8_14a K=8: {model.num_cols} columns, {model.num_rows} rows, "
+          f"{len(model.index)} non-zeros; build {build:.3f} s (best of 3)", flush=True)
+    result = solve.solve(inst, data, time_limit=time_limit)
+    print(f"HiGHS: status {result.status}, objective {result.objective}, "
+          f"solve {result.solve_seconds:.1f} s; build / solve = "
+          f"{result.build_seconds / result.solve_seconds:.4f}", flush=True)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("parts", nargs="*", choices=["gzip", "model"], default=["gzip", "model"])
+    parser.add_argument("--time-limit", type=float, default=None)
+    args = parser.parse_args()
+    if "gzip" in args.parts:
+        bench_gzip()
+    if "model" in args.parts:
+        bench_model(args.time_limit)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,87 @@
+"""Both readers take gzip files, recognised by their magic bytes: read exactly like the plain
+text, and a truncated or corrupt stream fails with the reader's own class, never a partial
+record."""
+
+import gzip
+
+import pytest
+from conftest import DATA, PARSED_FIELDS, needs_data
+
+import korvane
+
+
+def network(inst):
+    return ([(e.tail, e.head, e.low, e.up, e.cost, e.index) for e in inst.edges],
+            inst.nodes, inst.supplies, inst.num_nodes, inst.num_arcs, inst.arc_indices)
+
+
+def parsed(rec):
+    return [getattr(rec, name) for name in PARSED_FIELDS if name != "cap_zero_param"]
+
+
+@pytest.fixture
+def mc_text(net, tmp_path):
+    """A multi-commodity file (K = 3, expanded lists) as bytes."""
+    inst = net("p min 4 5\nn 1 9\nn 4 -9\na 1 2 0 9 2\na 1 2 1 8 3\na 2 4 0 7 -1\n"
+               "a 1 3 0 9 1\na 3 4 0 9 4\n")
+    data = korvane.generate_multi_commodity_data(inst, 3, 0, randomize_caps=True,
+                                                 randomize_costs=True, seed=5)
+    korvane.save_multi_commodity_instance(str(tmp_path / "x.mc"), inst, data)
+    return (tmp_path / "x.mc").read_bytes()
+
+
+@needs_data
+@pytest.mark.parametrize("name", ["sample.dmx", "Network1.dmx", "netgen_8_14a.min"])
+def test_dimacs_gzip_reads_like_plain(name, tmp_path):
+    raw = (DATA / name).read_bytes()
+    # Whatever the name: the magic bytes decide. Two members read as their concatenation.
+    packed = tmp_path / "renamed.min"
+    packed.write_bytes(gzip.compress(raw, compresslevel=1))
+    assert network(korvane.load_min_instance(str(packed))) == network(
+        korvane.load_min_instance(str(DATA / name)))
+    half = len(raw) // 2
+    (tmp_path / "two.gz").write_bytes(gzip.compress(raw[:half]) + gzip.compress(raw[half:]))
+    assert network(korvane.load_min_instance(str(tmp_path / "two.gz"))) == network(
+        korvane.load_min_instance(str(DATA / name)))
+
+
+def test_multi_commodity_gzip_reads_like_plain(mc_text, tmp_path):
+    (tmp_path / "plain").write_bytes(b"\xef\xbb\xbf" + mc_text.replace(b"\n", b"\r\n"))
+    (tmp_path / "packed").write_bytes(gzip.compress((tmp_path / "plain").read_bytes()))
+    load = korvane.load_multi_commodity_instance
+    assert parsed(load(str(tmp_path / "packed"))) == parsed(load(str(tmp_path / "plain")))
+    # An empty member, and a file of empty members, are valid empty streams.
+    (tmp_path / "empty").write_bytes(gzip.compress(b"") + gzip.compress(b""))
+    assert load(str(tmp_path / "empty")).edges == []
+    # A stream of one byte 0x1f is not gzip; it is plain text.
+    (tmp_path / "one").write_bytes(b"\x1f")
+    assert korvane.load_min_instance(str(tmp_path / "one")).edges == []
+
+
+TRUNCATED = "truncated gzip stream: unexpected end of file"
+
+
+@pytest.mark.parametrize("load, error", [
+    (korvane.load_min_instance, OSError),
+    (korvane.load_multi_commodity_instance, RuntimeError),
+])
+def test_damaged_streams_fail_whole(load, error, mc_text, tmp_path):
+    packed = gzip.compress(mc_text * 40)
+    path = tmp_path / "bad.gz"
+    # Every cut, from the magic bytes alone to a missing last trailer byte.
+    for cut in [2, 10, len(packed) // 3, len(packed) - 8, len(packed) - 1]:
+        path.write_bytes(packed[:cut])
+        with pytest.raises(error) as exc:
+            load(str(path))
+        assert type(exc.value) is error and str(exc.value) == TRUNCATED
+    # A flipped bit in the data or in the trailer's checksum, and junk after the last member.
+    for damaged in [packed[:40] + bytes([packed[40] ^ 0x55]) + packed[41:],
+                    packed[:-6] + bytes([packed[-6] ^ 1]) + packed[-5:],
+                    packed + b"junk"]:
+        path.write_bytes(damaged)
+        with pytest.raises(error) as exc:
+            load(str(path))
+        assert type(exc.value) is error and str(exc.value).startswith("corrupt gzip stream: ")
+    path.write_bytes(packed[:-6] + bytes([packed[-6] ^ 1]) + packed[-5:])
+    with pytest.raises(error, match="^corrupt gzip stream: incorrect data check$"):
+        load(str(path))

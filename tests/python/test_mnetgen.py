@@ -1,0 +1,131 @@
+"""The four-file Mnetgen format: exact writer text, exact round trips (plain and gzip), what
+real suites carry (parallel arcs, per-commodity costs, unbounded commodities, commodity -1),
+and the refusals."""
+
+import gzip
+
+import pytest
+
+import korvane
+from korvane.formats import read_mnetgen, write_mnetgen
+
+# Expanded lists: a tail head low up cap1 cap2 cost1 cost2. Ids are sparse and negative.
+MC_TEXT = """c hand-made
+p min 3 5 2 1 1 0 0 0 0
+n 10 6 4 2
+n 7 -6 -4 -2
+a 10 -3 0 9 5 4 2 3
+a 10 -3 0 4 3 3 3 3
+a -3 7 0 8 6 0 1 1
+a 10 7 0 5 5 5 5 7
+a 7 7 0 3 1 2 1 1
+"""
+# -3 -> 1, 7 -> 2, 10 -> 3; a bundle only where up < cap1 + cap2 (arcs 2 and 4).
+FILES = {
+    "nod": "2\t3\t10\t2\n",
+    "arc": "1\t3\t1\t1\t2\t5\t0\n1\t3\t1\t2\t3\t4\t0\n2\t3\t1\t1\t3\t3\t1\n2\t3\t1\t2\t3\t3\t1\n"
+           "3\t1\t2\t1\t1\t6\t0\n3\t1\t2\t2\t1\t0\t0\n4\t3\t2\t1\t5\t5\t2\n4\t3\t2\t2\t7\t5\t2\n"
+           "5\t2\t2\t1\t1\t1\t0\n5\t2\t2\t2\t1\t2\t0\n",
+    "sup": "2\t1\t-4\n2\t2\t-2\n3\t1\t4\n3\t2\t2\n",
+    "mut": "1\t4\n2\t5\n",
+}
+
+
+@pytest.fixture
+def parsed(tmp_path):
+    (tmp_path / "hand.mc").write_text(MC_TEXT)
+    return korvane.load_multi_commodity_instance(str(tmp_path / "hand.mc"))
+
+
+def written(base):
+    return {part: base.with_name(f"{base.name}.{part}").read_text() for part in FILES}
+
+
+def test_writer_text_and_round_trip(parsed, tmp_path):
+    assert write_mnetgen(tmp_path / "a", parsed) == {-3: 1, 7: 2, 10: 3}
+    assert written(tmp_path / "a") == FILES
+    rec = read_mnetgen(tmp_path / "a")
+    assert (rec.num_nodes, rec.num_arcs, rec.num_commodities) == (3, 5, 2)
+    assert rec.edges == [(3, 1, 0), (3, 1, 1), (1, 2, 0), (3, 2, 0), (2, 2, 0)]
+    assert (rec.tails, rec.heads) == ([3, 3, 1, 3, 2], [1, 1, 2, 2, 2])
+    assert rec.bundle_capacities == [None, 4, None, 5, None]
+    assert list(rec.commodity_capacities) == sorted(rec.edges)
+    assert rec.commodity_capacities[3, 1, 1] == [3, 3] and rec.commodity_weights[3, 2, 0] == [5, 7]
+    assert rec.supply_partition == {2: [-4, -2], 3: [4, 2]}
+    # The record writes the same files again, compressed or not, and gzip parts read alike.
+    write_mnetgen(tmp_path / "b", rec)
+    assert written(tmp_path / "b") == FILES
+    write_mnetgen(tmp_path / "c", rec, compress=True)
+    assert {p: gzip.decompress((tmp_path / f"c.{p}.gz").read_bytes()).decode() for p in FILES} == FILES
+    assert read_mnetgen(tmp_path / "c") == rec
+
+
+def test_network_with_generated_data_round_trips(net, tmp_path):
+    inst = net("p min 4 5\nn 4 7\nn 1 -7\na 4 2 0 9 2\na 4 2 0 8 3\na 2 1 0 7 -1\n"
+               "a 4 3 0 9 1\na 3 1 0 2 4\n")
+    data = korvane.generate_multi_commodity_data(inst, 3, 0, randomize_caps=True, cap_a=0.2,
+                                                 cap_b=0.6, randomize_costs=True, seed=9)
+    renumber = write_mnetgen(str(tmp_path / "g"), inst, data)
+    rec = read_mnetgen(str(tmp_path / "g"))
+    back = {v: k for k, v in renumber.items()}
+    assert [(back[t], back[h], p) for t, h, p in rec.edges] == inst.arcs
+    assert [rec.commodity_capacities[key] for key in rec.edges] == list(data.capacities_by_arc.values())
+    assert [rec.commodity_weights[key] for key in rec.edges] == list(data.weights_by_arc.values())
+    assert {back[n]: a for n, a in rec.supply_partition.items()} == {
+        n: a for n, a in data.supply_partition.items() if any(a)}
+    assert rec.bundle_capacities == [up if up < sum(caps) else None for up, caps in
+                                     zip(inst.capacities, data.capacities_by_arc.values())]
+
+
+def test_suite_files_keep_parallel_arcs_and_commodity_values(tmp_path):
+    # As real suites write them: tabs or spaces, counts that are only hints, a parallel arc,
+    # per-commodity costs, an unbounded commodity (-1), a commodity without a line on an arc,
+    # supply given for every commodity at once (-1), blank lines.
+    (tmp_path / "s.nod").write_text("2 3 99 1\n")
+    (tmp_path / "s.arc").write_text("1\t1\t2\t1\t4\t-1\t1\n1 1 2 2 6 5 1\n\n2 1 2 2 1 3 0\n"
+                                    "3\t2\t3\t1\t2\t10\t0\n3\t2\t3\t2\t2\t10\t0\n")
+    (tmp_path / "s.sup").write_text("1 -1 3\n3 -1 -3\n1 2 1\n3 2 -1\n")
+    (tmp_path / "s.mut").write_text("1\t5\n")
+    rec = read_mnetgen(tmp_path / "s")
+    assert rec.edges == [(1, 2, 0), (1, 2, 1), (2, 3, 0)]
+    assert rec.commodity_capacities == {(1, 2, 0): [-1, 5], (1, 2, 1): [0, 3], (2, 3, 0): [10, 10]}
+    assert rec.commodity_weights == {(1, 2, 0): [4, 6], (1, 2, 1): [0, 1], (2, 3, 0): [2, 2]}
+    assert rec.bundle_capacities == [5, None, None]
+    assert rec.supply_partition == {1: [3, 4], 3: [-3, -4]}
+
+
+def test_refusals(net, parsed, tmp_path):
+    inst = net("p min 2 2\na 1 2 0 5 3\na 1 2 2 5 3\n")
+    data = korvane.generate_multi_commodity_data(inst, 1, 1)
+    with pytest.raises(ValueError) as exc:
+        write_mnetgen(tmp_path / "low", inst, data)
+    assert str(exc.value) == "arc 1 (1, 2, 1) has lower bound 2; Mnetgen files have no lower bounds"
+    assert list(tmp_path.glob("low*")) == []  # refused before any file was opened
+
+    write_mnetgen(tmp_path / "x", parsed)
+    (tmp_path / "x.sup").write_text("1 3 5\n")
+    with pytest.raises(ValueError) as exc:
+        read_mnetgen(tmp_path / "x")
+    assert str(exc.value) == f"{tmp_path}/x.sup line 1: unknown commodity 3 (commodities are 1..2)"
+    (tmp_path / "x.sup").write_text("\n4 1 5\n")
+    with pytest.raises(ValueError, match=r"x\.sup line 2: unknown node 4 \(nodes are 1\.\.3\)$"):
+        read_mnetgen(tmp_path / "x")
+    (tmp_path / "x.sup").write_text(FILES["sup"])
+    (tmp_path / "x.arc").write_text("1 3 1 0 2 5 0\n")
+    with pytest.raises(ValueError, match=r"x\.arc line 1: unknown commodity 0 \(commodities"):
+        read_mnetgen(tmp_path / "x")
+    (tmp_path / "x.arc").write_text("1 3 1 1 2 5 7\n")
+    with pytest.raises(ValueError, match=r"x\.arc line 1: unknown bundle 7 \(not in the \.mut"):
+        read_mnetgen(tmp_path / "x")
+    (tmp_path / "x.arc").write_text("1 3 1 1 2.5 5 0\n")
+    with pytest.raises(ValueError, match=r"x\.arc line 1: '2\.5' is not an integer$"):
+        read_mnetgen(tmp_path / "x")
+
+    (tmp_path / "x.mut").unlink()
+    with pytest.raises(FileNotFoundError) as exc:
+        read_mnetgen(tmp_path / "x")
+    assert str(exc.value) == (f"Mnetgen part missing: neither {tmp_path}/x.mut "
+                              f"nor {tmp_path}/x.mut.gz exists")
+    (tmp_path / "x.mut.gz").write_bytes(gzip.compress(FILES["mut"].encode())[:-4])
+    with pytest.raises(OSError, match="x.mut.gz: truncated gzip stream"):
+        read_mnetgen(tmp_path / "x")

@@ -1,0 +1,137 @@
+"""The arc-flow model handed to HiGHS: single-commodity optima against networkx's network
+simplex, a worked two-commodity optimum, the same model from every kind of instance,
+feasibility diagnosis, the model files, and the ImportErrors naming the extra."""
+
+import sys
+
+import numpy as np
+import pytest
+from conftest import DATA, needs_data
+
+import korvane
+from korvane import solve
+from korvane.formats import read_mnetgen, write_mnetgen
+
+nx = pytest.importorskip("networkx")
+
+
+def network_simplex_optimum(inst):
+    """networkx's optimum on a multigraph; lower bounds are moved into the supplies."""
+    g = nx.MultiDiGraph()
+    supply = dict.fromkeys(inst.nodes, 0)
+    supply.update(inst.supplies)
+    offset = 0
+    for e in inst.edges:
+        supply[e.tail] -= e.low
+        supply[e.head] += e.low
+        offset += e.low * e.cost
+        g.add_edge(e.tail, e.head, capacity=e.up - e.low, weight=e.cost)
+    for node, amount in supply.items():
+        g.add_node(node, demand=-amount)
+    try:
+        return nx.network_simplex(g)[0] + offset
+    except nx.NetworkXUnfeasible:
+        return "infeasible"
+
+
+# netgen_8_14a.min (131k arcs) is left out: networkx needs about 40 s and HiGHS about a minute.
+@needs_data
+@pytest.mark.parametrize("name", ["negative_weight_cycle.min", "sample.dmx", "Network3.dmx",
+                                  "Network1.dmx", "inst_4000_8000_5.max.min"])
+def test_single_commodity_optimum_matches_network_simplex(name):
+    inst = korvane.load_min_instance(str(DATA / name))
+    expected = network_simplex_optimum(inst)
+    data = korvane.generate_multi_commodity_data(inst, 1, 1)  # K = 1, nothing randomised
+    for result in (solve.solve(inst, data), solve.solve(inst)):
+        assert result.status == "optimal" and result.objective == expected
+        assert result.flows.shape == (len(inst.edges), 1)
+
+
+def test_lower_bounds_and_loops(net):
+    # Arc 1->2 must carry at least 4 although the direct arc 1->3 is cheaper; the loop is free
+    # to carry flow and costs nothing to leave empty.
+    inst = net("p min 3 4\nn 1 6\nn 3 -6\na 1 2 4 9 5\na 2 3 0 9 1\na 1 3 0 9 1\na 2 2 0 3 -1\n")
+    result = solve.solve(inst)
+    assert result.objective == network_simplex_optimum(inst) == 4 * 6 + 2 * 1 - 3
+    assert result.flows[:, 0].tolist() == [4, 4, 2, 3]
+
+
+# Two commodities share the bundled arc 3->4 (12 units): commodity 1 goes 1->3->4 or 1->4
+# (cost 5), commodity 2 goes 2->3->4 or 2->4 (cost 8); each route through 3 costs 2. Diverting
+# a unit of commodity 1 costs 3 more, of commodity 2 6 more, so commodity 2 takes 10 of the
+# 12 units: objective 2*2 + 8*5 + 10*2 = 64.
+HAND = {
+    "nod": "2 4 10 1\n",
+    "arc": "1 1 3 1 1 10 0\n2 2 3 2 1 10 0\n3 3 4 1 1 10 1\n3 3 4 2 1 10 1\n"
+           "4 1 4 1 5 10 0\n5 2 4 2 8 10 0\n",
+    "sup": "1 1 10\n4 1 -10\n2 2 10\n4 2 -10\n",
+    "mut": "1 12\n",
+}
+
+
+@pytest.fixture
+def hand(tmp_path):
+    def make(**changes):
+        for part, text in {**HAND, **changes}.items():
+            (tmp_path / f"h.{part}").write_text(text)
+        return read_mnetgen(tmp_path / "h")
+    return make
+
+
+def test_two_commodities_share_a_bundle(hand, tmp_path):
+    result = solve.solve(hand())
+    assert (result.status, result.objective) == ("optimal", 64)
+    assert result.flows.tolist() == [[2, 0], [0, 10], [2, 10], [8, 0], [0, 0]]
+    assert solve.check_feasible(hand()).feasible
+    # The model file solves to the same optimum in a fresh HiGHS.
+    highspy = pytest.importorskip("highspy")
+    for name in ("h.mps", "h.lp"):
+        solve.write_model(tmp_path / name, hand())
+        h = highspy.Highs()
+        h.setOptionValue("output_flag", False)
+        h.readModel(str(tmp_path / name))
+        h.run()
+        assert h.getInfo().objective_function_value == 64
+    with pytest.raises(ValueError, match="use a .mps or .lp name"):
+        solve.write_model(tmp_path / "h.txt", hand())
+
+
+def test_infeasibility_is_traced(hand):
+    # Without the direct arcs both commodities need 3->4, whose bundle holds 12 of 20.
+    no_direct = HAND["arc"].replace("4 1 4 1 5 10 0\n5 2 4 2 8 10 0\n", "")
+    assert solve.solve(hand(arc=no_direct)).status == "infeasible"
+    report = solve.check_feasible(hand(arc=no_direct))
+    assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
+        False, [], [2])
+    # Commodity 2 alone cannot send 25 through its two routes of 10.
+    report = solve.check_feasible(hand(sup="1 1 10\n4 1 -10\n2 2 25\n4 2 -25\n"))
+    assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
+        False, [1], [])
+
+
+def test_every_instance_kind_gives_one_model(net, tmp_path):
+    inst = net("p min 5 7\nn 1 9\nn 2 3\nn 5 -12\na 1 3 0 8 2\na 1 3 0 6 3\na 2 3 0 9 1\n"
+               "a 3 5 0 9 4\na 3 4 0 9 1\na 4 5 0 9 1\na 1 5 0 4 9\n")
+    data = korvane.generate_multi_commodity_data(inst, 3, 2, randomize_caps=True, cap_a=0.4,
+                                                 randomize_costs=True, seed=11)
+    korvane.save_multi_commodity_instance(str(tmp_path / "i.mc"), inst, data)
+    write_mnetgen(tmp_path / "i", inst, data)
+    results = [solve.solve(inst, data),
+               solve.solve(korvane.load_multi_commodity_instance(str(tmp_path / "i.mc"))),
+               solve.solve(read_mnetgen(tmp_path / "i"))]
+    assert len({r.status for r in results}) == 1 and results[0].status == "optimal"
+    assert len({r.objective for r in results}) == 1
+    flows = results[0].flows
+    caps = np.array(list(data.capacities_by_arc.values()))
+    assert (flows >= 0).all() and (flows <= caps).all()
+    assert (flows.sum(axis=1) <= np.array(inst.capacities)).all()
+    with pytest.raises(TypeError, match="expected a NetworkInstance"):
+        solve.solve({"not": "an instance"})
+
+
+@pytest.mark.parametrize("missing", ["highspy", "numpy"])
+def test_missing_extra_is_named(missing, hand, monkeypatch):
+    monkeypatch.setitem(sys.modules, missing, None)
+    with pytest.raises(ImportError) as exc:
+        solve.solve(hand())
+    assert str(exc.value) == f"korvane.solve needs {missing}: pip install 'korvane[solve]'"
