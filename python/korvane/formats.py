@@ -15,7 +15,7 @@ from dataclasses import dataclass
 from operator import attrgetter, itemgetter
 from typing import IO, Any, Iterator, Sequence
 
-from . import korvane as _native
+from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance
 
 __all__ = ["MnetgenInstance", "ArcTable", "arc_table", "read_mnetgen", "write_mnetgen"]
 
@@ -81,11 +81,11 @@ def arc_table(instance: Any, data: Any = None) -> ArcTable:
     MnetgenInstance. Raises TypeError for anything else and ValueError when the data does not
     belong to the network or a per-commodity list does not hold K values.
     """
-    if isinstance(instance, _native.NetworkInstance):
+    if isinstance(instance, NetworkInstance):
         return _network_table(instance, data)
     if data is not None:
         raise TypeError("data is only taken with a NetworkInstance")
-    if isinstance(instance, _native.ParsedMulticommodityInstance):
+    if isinstance(instance, ParsedMulticommodityInstance):
         return _parsed_table(instance)
     if isinstance(instance, MnetgenInstance):
         edges = instance.edges
@@ -122,7 +122,7 @@ def _network_table(inst: Any, data: Any) -> ArcTable:
             costs=list(map(_single, inst.weights)),
             supply_partition=dict(zip(supplies, map(_single, supplies.values()))),
             num_commodities=1, **common)
-    if not isinstance(data, _native.MultiCommodityData):
+    if not isinstance(data, MultiCommodityData):
         raise TypeError(f"data must be a MultiCommodityData, not '{type(data).__name__}'")
     caps = data.capacities_by_arc
     if len(caps) != len(arcs):
