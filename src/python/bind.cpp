@@ -1,7 +1,6 @@
 // Argument binding messages, shared by every module function.
 #include "python/bind.h"
 
-#include <cstring>
 #include <string>
 
 namespace korvane::py {
@@ -25,45 +24,56 @@ bool raise_type_error(const std::string& message) {
   return false;
 }
 
+bool raise_too_many(const SignatureView& signature, std::size_t given) {
+  std::string message = std::string(signature.name) + "() takes ";
+  if (signature.num_required == signature.num_params) {
+    message += std::to_string(signature.num_params);
+  } else {
+    message += "from " + std::to_string(signature.num_required) + " to " +
+               std::to_string(signature.num_params);
+  }
+  message += " positional arguments but " + std::to_string(given) +
+             (given == 1 ? " was given" : " were given");
+  return raise_type_error(message);
+}
+
+bool raise_missing(const SignatureView& signature, const char* const* missing,
+                   std::size_t num_missing) {
+  return raise_type_error(std::string(signature.name) + "() missing " +
+                          std::to_string(num_missing) + " required positional " +
+                          (num_missing == 1 ? "argument: " : "arguments: ") +
+                          quoted_list(missing, num_missing));
+}
+
 }  // namespace
 
-bool bind(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-          Slots& slots) {
+bool bind(const SignatureView& signature, PyObject* const* args, Py_ssize_t nargsf,
+          PyObject* kwnames, Slots& slots) {
   const std::size_t given = static_cast<std::size_t>(nargsf) & ~PY_VECTORCALL_ARGUMENTS_OFFSET;
-  const std::string fn = std::string(signature.name) + "()";
-  if (given > signature.num_params) {
-    std::string message = fn + " takes ";
-    if (signature.num_required == signature.num_params) {
-      message += std::to_string(signature.num_params);
-    } else {
-      message += "from " + std::to_string(signature.num_required) + " to " + std::to_string(signature.num_params);
-    }
-    message += " positional arguments but " + std::to_string(given) +
-               (given == 1 ? " was given" : " were given");
-    return raise_type_error(message);
-  }
+  if (given > signature.num_params) return raise_too_many(signature, given);
   for (std::size_t i = 0; i < given; ++i) slots[i] = args[i];
 
   const Py_ssize_t num_kw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
   for (Py_ssize_t k = 0; k < num_kw; ++k) {
     PyObject* kw = PyTuple_GET_ITEM(kwnames, k);
-    Py_ssize_t kw_len = 0;
-    const char* kw_text = PyUnicode_AsUTF8AndSize(kw, &kw_len);
-    if (kw_text == nullptr) return false;
+    // Compared as code points, so a name that has no UTF-8 form (a lone
+    // surrogate) is simply unknown rather than an encoding failure.
     std::size_t slot = signature.num_params;
     for (std::size_t i = 0; i < signature.num_params; ++i) {
-      if (std::strlen(signature.params[i]) == static_cast<std::size_t>(kw_len) &&
-          std::memcmp(signature.params[i], kw_text, static_cast<std::size_t>(kw_len)) == 0) {
+      if (PyUnicode_CompareWithASCIIString(kw, signature.params[i]) == 0) {
         slot = i;
         break;
       }
     }
     if (slot == signature.num_params) {
-      return raise_type_error(fn + " got an unexpected keyword argument '" +
-                              std::string(kw_text, static_cast<std::size_t>(kw_len)) + "'");
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", signature.name,
+                   kw);
+      return false;
     }
     if (slots[slot] != nullptr) {
-      return raise_type_error(fn + " got multiple values for argument '" + signature.params[slot] + "'");
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", signature.name,
+                   signature.params[slot]);
+      return false;
     }
     slots[slot] = args[given + static_cast<std::size_t>(k)];
   }
@@ -73,11 +83,7 @@ bool bind(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargs
   for (std::size_t i = 0; i < signature.num_required; ++i) {
     if (slots[i] == nullptr) missing[num_missing++] = signature.params[i];
   }
-  if (num_missing > 0) {
-    return raise_type_error(fn + " missing " + std::to_string(num_missing) + " required positional " +
-                            (num_missing == 1 ? "argument: " : "arguments: ") +
-                            quoted_list(missing, num_missing));
-  }
+  if (num_missing > 0) return raise_missing(signature, missing, num_missing);
   return true;
 }
 

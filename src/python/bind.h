@@ -14,19 +14,40 @@ namespace korvane::py {
 
 inline constexpr std::size_t kMaxParams = 16;
 
-struct FunctionSpec {
+// A module function's signature: its name, its parameter names in declaration
+// order (the first num_required have no default) and its docstring. The
+// parameter count is the length of the name table.
+template <std::size_t N>
+struct Signature {
   const char* name;
-  const char* const* params;  // parameter names, in declaration order
-  std::size_t num_params;
-  std::size_t num_required;  // the first num_required parameters have no default
+  const char* const (&params)[N];
+  std::size_t num_required;
   const char* doc;
+
+  static constexpr std::size_t num_params = N;
 };
+template <std::size_t N>
+Signature(const char*, const char* const (&)[N], std::size_t, const char*) -> Signature<N>;
+
+// What the binder needs of a signature, without its length in the type.
+struct SignatureView {
+  const char* name;
+  const char* const* params;
+  std::size_t num_params;
+  std::size_t num_required;
+};
+
+template <std::size_t N>
+constexpr SignatureView view_of(const Signature<N>& signature) {
+  return {signature.name, signature.params, N, signature.num_required};
+}
 
 using Slots = std::array<PyObject*, kMaxParams>;
 
-// Binds arguments to slots (borrowed; nullptr = not passed). False with TypeError set.
-bool bind(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-          Slots& slots);
+// Binds arguments to slots (borrowed; nullptr = not passed). False with TypeError
+// set. Allocates only to build the message of a failure.
+bool bind(const SignatureView& signature, PyObject* const* args, Py_ssize_t nargsf,
+          PyObject* kwnames, Slots& slots);
 
 // Re-raises a TypeError (exactly that class) as "argument 'P': <message>",
 // keeping the original's cause. Other errors are left as they are.
@@ -35,7 +56,7 @@ void prefix_argument_error(const char* param);
 // Converts each passed slot into the matching tuple element; an unpassed slot
 // keeps the element's initial (default) value and is not converted.
 template <class... P>
-bool convert_args(const FunctionSpec& signature, const Slots& slots, std::tuple<P...>& values) {
+bool convert_args(const SignatureView& signature, const Slots& slots, std::tuple<P...>& values) {
   return [&]<std::size_t... I>(std::index_sequence<I...>) {
     bool ok = true;
     auto one = [&](auto& out, std::size_t i) {
@@ -53,11 +74,15 @@ bool convert_args(const FunctionSpec& signature, const Slots& slots, std::tuple<
 
 // A whole module-function call: bind, convert in parameter order, then run
 // `body` with the converted values. `defaults` holds every parameter's native
-// default (ignored for required ones).
-template <class Body, class... P>
-PyObject* call(const FunctionSpec& signature, PyObject* const* args, Py_ssize_t nargsf,
-               PyObject* kwnames, std::tuple<P...> defaults, Body&& body) noexcept {
+// default (ignored for required ones), one per entry of the signature's table.
+template <const auto& kSignature, class Body, class... P>
+PyObject* call(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+               std::tuple<P...> defaults, Body&& body) noexcept {
+  static_assert(kSignature.num_params == sizeof...(P),
+                "the converted tuple must have one element per parameter name");
+  static_assert(kSignature.num_required <= kSignature.num_params);
   static_assert(sizeof...(P) <= kMaxParams);
+  constexpr SignatureView signature = view_of(kSignature);
   return guard([&]() -> PyObject* {
     Slots slots{};
     if (!bind(signature, args, nargsf, kwnames, slots)) return nullptr;

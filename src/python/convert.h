@@ -231,11 +231,8 @@ struct Converter<const T*> {
 
 template <class T>
 PyObject* wrap_record(T&& record) {
+  // The module's functions exist only once its exec step has created the types.
   PyTypeObject* type = RecordType<T>::type;
-  if (type == nullptr) {
-    PyErr_SetString(PyExc_RuntimeError, "korvane record type is not initialised");
-    return nullptr;
-  }
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
   new (&reinterpret_cast<RecordObject<T>*>(self)->record) T(std::move(record));

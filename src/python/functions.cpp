@@ -41,8 +41,8 @@ PyObject* mapping_to_py(const NodeMapping<Item>& mapping) {
 // ------------------------------------------------------------ load_min_instance
 
 constexpr const char* kLoadMinInstanceParams[] = {"path"};
-constexpr FunctionSpec kLoadMinInstance = {
-    "load_min_instance", kLoadMinInstanceParams, 1, 1,
+constexpr Signature kLoadMinInstance{
+    "load_min_instance", kLoadMinInstanceParams, 1,
     "load_min_instance(path)\n--\n\nLoads a single-commodity network instance from a DIMACS .min "
     "file.\n\nArgs:\n    path (str): The filesystem path to the .min file.\n\nReturns:\n    "
     "NetworkInstance: An object containing information on the min-cost flow instance.\n\nRaises:\n"
@@ -50,7 +50,7 @@ constexpr FunctionSpec kLoadMinInstance = {
 
 PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) noexcept {
-  return call(kLoadMinInstance, args, nargsf, kwnames, std::tuple<std::string>{},
+  return call<kLoadMinInstance>(args, nargsf, kwnames, std::tuple<std::string>{},
               [](const std::string& path) {
                 return finish_record(parse_min(path), PyExc_OSError);
               });
@@ -64,8 +64,8 @@ PyObject* partition_to_py(Result<Partition>&& result) {
 }
 
 constexpr const char* kSplitUniformParams[] = {"data", "num_commodities"};
-constexpr FunctionSpec kSplitUniform = {
-    "split_supplies_uniform", kSplitUniformParams, 2, 2,
+constexpr Signature kSplitUniform{
+    "split_supplies_uniform", kSplitUniformParams, 2,
     "split_supplies_uniform(data, num_commodities)\n--\n\nPartitions nodal supply/demand into K "
     "commodities using a uniform distribution.\n\nArgs:\n    data (Dict[int, int]): A mapping of "
     "node IDs to their total supply/demand.\n    num_commodities (int): The number of "
@@ -74,15 +74,15 @@ constexpr FunctionSpec kSplitUniform = {
 
 PyObject* split_supplies_uniform(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames) noexcept {
-  return call(kSplitUniform, args, nargsf, kwnames, std::tuple<Supplies, uint64_t>{},
+  return call<kSplitUniform>(args, nargsf, kwnames, std::tuple<Supplies, uint64_t>{},
               [](const Supplies& data, uint64_t k) {
                 return partition_to_py(split_supply_and_demand_uniform(data, k));
               });
 }
 
 constexpr const char* kSplitSpreadParams[] = {"data", "num_commodities", "seed"};
-constexpr FunctionSpec kSplitSpread = {
-    "split_supplies_spread", kSplitSpreadParams, 3, 3,
+constexpr Signature kSplitSpread{
+    "split_supplies_spread", kSplitSpreadParams, 3,
     "split_supplies_spread(data, num_commodities, seed)\n--\n\nPartitions nodal supply/demand into "
     "K commodities using a spread distribution.\n\nArgs:\n    data (Dict[int, int]): A mapping of "
     "node IDs to their total supply/demand.\n    num_commodities (int): The number of "
@@ -91,7 +91,7 @@ constexpr FunctionSpec kSplitSpread = {
 
 PyObject* split_supplies_spread(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                 PyObject* kwnames) noexcept {
-  return call(kSplitSpread, args, nargsf, kwnames, std::tuple<Supplies, uint64_t, uint64_t>{},
+  return call<kSplitSpread>(args, nargsf, kwnames, std::tuple<Supplies, uint64_t, uint64_t>{},
               [](const Supplies& data, uint64_t k, uint64_t seed) {
                 return partition_to_py(split_supply_and_demand_spread(data, k, seed));
               });
@@ -99,8 +99,8 @@ PyObject* split_supplies_spread(PyObject*, PyObject* const* args, Py_ssize_t nar
 
 constexpr const char* kSplitBetaBinomialParams[] = {"data", "num_commodities",
                                                     "concentration_param", "seed"};
-constexpr FunctionSpec kSplitBetaBinomial = {
-    "split_supplies_beta_binomial", kSplitBetaBinomialParams, 4, 2,
+constexpr Signature kSplitBetaBinomial{
+    "split_supplies_beta_binomial", kSplitBetaBinomialParams, 2,
     "split_supplies_beta_binomial(data, num_commodities, concentration_param=3.0, seed=42)\n--\n\n"
     "Partitions nodal supply/demand into K commodities using a beta-binomial "
     "distribution.\n\nArgs:\n    data (Dict[int, int]): A mapping of node IDs to the total "
@@ -111,7 +111,7 @@ constexpr FunctionSpec kSplitBetaBinomial = {
 
 PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                        PyObject* kwnames) noexcept {
-  return call(kSplitBetaBinomial, args, nargsf, kwnames,
+  return call<kSplitBetaBinomial>(args, nargsf, kwnames,
               std::tuple<Supplies, uint64_t, double, uint64_t>{{}, 0, 3.0, 42},
               [](const Supplies& data, uint64_t k, double c, uint64_t seed) {
                 return partition_to_py(split_supply_and_demand_beta_binomial(data, k, seed, c));
@@ -121,8 +121,8 @@ PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssiz
 // ------------------------------------------------------------- heterogeneity
 
 constexpr const char* kHeterogeneityParams[] = {"partition", "original"};
-constexpr FunctionSpec kHeterogeneity = {
-    "compute_commodity_demand_heterogeneity", kHeterogeneityParams, 2, 2,
+constexpr Signature kHeterogeneity{
+    "compute_commodity_demand_heterogeneity", kHeterogeneityParams, 2,
     "compute_commodity_demand_heterogeneity(partition, original)\n--\n\nComputes the "
     "commodity-demand heterogeneity H(B) of a given partition.\n\nThe metric is defined as the "
     "average total variation distance between the commodity-share vector of each active node and "
@@ -133,7 +133,7 @@ constexpr FunctionSpec kHeterogeneity = {
 
 PyObject* compute_heterogeneity(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                 PyObject* kwnames) noexcept {
-  return call(kHeterogeneity, args, nargsf, kwnames, std::tuple<Partition, Supplies>{},
+  return call<kHeterogeneity>(args, nargsf, kwnames, std::tuple<Partition, Supplies>{},
               [](const Partition& partition, const Supplies& original) {
                 return Converter<double>::to_py(
                     compute_commodity_demand_heterogeneity(partition, original));
@@ -145,8 +145,8 @@ PyObject* compute_heterogeneity(PyObject*, PyObject* const* args, Py_ssize_t nar
 constexpr const char* kGenerateParams[] = {
     "instance", "num_commodities", "method", "randomize_caps", "cap_a", "cap_b", "randomize_costs",
     "cost_a", "cost_b", "concentration_param", "cap_zero", "cap_zero_param", "seed"};
-constexpr FunctionSpec kGenerate = {
-    "generate_multi_commodity_data", kGenerateParams, 13, 3,
+constexpr Signature kGenerate{
+    "generate_multi_commodity_data", kGenerateParams, 3,
     "generate_multi_commodity_data(instance, num_commodities, method, randomize_caps=False, "
     "cap_a=0.8, cap_b=1.0, randomize_costs=False, cost_a=0.8, cost_b=1.2, "
     "concentration_param=3.0, cap_zero=False, cap_zero_param=0.0, seed=42)\n--\n\n"
@@ -180,7 +180,7 @@ PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_
                                            PyObject* kwnames) noexcept {
   using Args = std::tuple<const NetworkInstance*, uint64_t, int64_t, bool, double, double, bool,
                           double, double, double, bool, double, uint64_t>;
-  return call(kGenerate, args, nargsf, kwnames,
+  return call<kGenerate>(args, nargsf, kwnames,
               Args{nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0, 42},
               [](const NetworkInstance* instance, uint64_t k, int64_t method, bool randomize_caps,
                  double cap_a, double cap_b, bool randomize_costs, double cost_a, double cost_b,
@@ -196,8 +196,8 @@ PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_
 // ------------------------------------------------------ multi-commodity files
 
 constexpr const char* kSaveParams[] = {"path", "instance", "multi_data"};
-constexpr FunctionSpec kSave = {
-    "save_multi_commodity_instance", kSaveParams, 3, 3,
+constexpr Signature kSave{
+    "save_multi_commodity_instance", kSaveParams, 3,
     "save_multi_commodity_instance(path, instance, multi_data)\n--\n\nExports a multi-commodity "
     "instance to a DIMACS-formatted file.\n\nUses a specialized hybrid format that compresses "
     "non-randomized arc data while allowing\nexpanded per-commodity values when "
@@ -208,7 +208,7 @@ constexpr FunctionSpec kSave = {
 PyObject* save_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                         PyObject* kwnames) noexcept {
   using Args = std::tuple<std::string, const NetworkInstance*, const MultiCommodityData*>;
-  return call(kSave, args, nargsf, kwnames, Args{{}, nullptr, nullptr},
+  return call<kSave>(args, nargsf, kwnames, Args{{}, nullptr, nullptr},
               [](const std::string& path, const NetworkInstance* instance,
                  const MultiCommodityData* data) -> PyObject* {
                 const Result<void> written = export_to_dimacs(path, *instance, *data);
@@ -218,8 +218,8 @@ PyObject* save_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
 }
 
 constexpr const char* kLoadMultiParams[] = {"path"};
-constexpr FunctionSpec kLoadMulti = {
-    "load_multi_commodity_instance", kLoadMultiParams, 1, 1,
+constexpr Signature kLoadMulti{
+    "load_multi_commodity_instance", kLoadMultiParams, 1,
     "load_multi_commodity_instance(path)\n--\n\nLoads and parses a multi-commodity DIMACS file "
     "into a multicommodity-instance.\n\nThis function reads the specialized DIMACS format "
     "generated by this package.\nIt reconstructs the multicommodity instance.\n\nArgs:\n    path "
@@ -230,7 +230,7 @@ constexpr FunctionSpec kLoadMulti = {
 
 PyObject* load_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                         PyObject* kwnames) noexcept {
-  return call(kLoadMulti, args, nargsf, kwnames, std::tuple<std::string>{},
+  return call<kLoadMulti>(args, nargsf, kwnames, std::tuple<std::string>{},
               [](const std::string& path) {
                 return finish_record(parse_multi_min(path), PyExc_RuntimeError);
               });
@@ -239,14 +239,14 @@ PyObject* load_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
 // -------------------------------------------------------- adjacency, incidence
 
 constexpr const char* kMappingParams[] = {"nodes", "edges"};
-constexpr FunctionSpec kGetAdjacencyMapping = {
-    "get_adjacency_mapping", kMappingParams, 2, 2,
+constexpr Signature kGetAdjacencyMapping{
+    "get_adjacency_mapping", kMappingParams, 2,
     "get_adjacency_mapping(nodes, edges)\n--\n\nCreates adjacency mapping from nodes and "
     "edges.\n\nArgs: \n    nodes (List[int]): List of node IDs.\n    edges (List[int, int]): List "
     "of edges.\n\nReturns:\n    Tuple[Dict[int, List[int]], Dict[int, List[int]]]: Incoming and "
     "outgoing."};
-constexpr FunctionSpec kGetIncidenceMapping = {
-    "get_incidence_mapping", kMappingParams, 2, 2,
+constexpr Signature kGetIncidenceMapping{
+    "get_incidence_mapping", kMappingParams, 2,
     "get_incidence_mapping(nodes, edges)\n--\n\nCreates the incidence mapping of the "
     "graph.\n\nArgs:\n    nodes (List[int]): List of node IDs.\n    edges (List[Tuple[int, int, "
     "int]]): List of `(tail, head, index)` triples.\n\nReturns:\n    Tuple[Dict[int, "
@@ -255,7 +255,7 @@ constexpr FunctionSpec kGetIncidenceMapping = {
 
 PyObject* get_adjacency_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                    PyObject* kwnames) noexcept {
-  return call(kGetAdjacencyMapping, args, nargsf, kwnames,
+  return call<kGetAdjacencyMapping>(args, nargsf, kwnames,
               std::tuple<std::vector<int64_t>, std::vector<Pair>>{},
               [](const std::vector<int64_t>& nodes, const std::vector<Pair>& edges) {
                 return mapping_to_py(get_adjacency_mapping(nodes, edges));
@@ -264,7 +264,7 @@ PyObject* get_adjacency_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
 
 PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                    PyObject* kwnames) noexcept {
-  return call(kGetIncidenceMapping, args, nargsf, kwnames,
+  return call<kGetIncidenceMapping>(args, nargsf, kwnames,
               std::tuple<std::vector<int64_t>, std::vector<ArcKey>>{},
               [](const std::vector<int64_t>& nodes, const std::vector<ArcKey>& edges) {
                 return mapping_to_py(get_incidence_mapping(nodes, edges));
@@ -275,7 +275,8 @@ PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
 using FastCallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 // The method table entry of a fast-call-with-keywords function.
-PyMethodDef method_def(const FunctionSpec& signature, FastCallWithKeywords fn) {
+template <std::size_t N>
+PyMethodDef method_def(const Signature<N>& signature, FastCallWithKeywords fn) {
   return {signature.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
           METH_FASTCALL | METH_KEYWORDS, signature.doc};
 }

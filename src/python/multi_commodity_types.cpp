@@ -56,30 +56,30 @@ PyObject* get_weight(const MCD& d) {
   const uint64_t e = d.num_edges();
   // Commodity-major view of the arc-major cost table.
   return build_list(k, [&](uint64_t j) {
-    return build_list(e, [&](uint64_t a) { return PyLong_FromLongLong(d.costs[a * k + j]); });
+    return build_list(e, [&](uint64_t a) { return PyLong_FromLongLong(d.cost_table[a * k + j]); });
   });
 }
 
 PyObject* get_weights_by_arc(const MCD& d) {
   return build_dict(
       d.num_edges(), [](uint64_t a) { return PyLong_FromUnsignedLongLong(a); },
-      [&](uint64_t a) { return arc_row(d.costs, d.num_commodities, a); });
+      [&](uint64_t a) { return arc_row(d.cost_table, d.num_commodities, a); });
 }
 
 PyObject* get_capacities_by_arc(const MCD& d) {
   return build_dict(
       d.num_edges(), [](uint64_t a) { return PyLong_FromUnsignedLongLong(a); },
-      [&](uint64_t a) { return arc_row(d.capacities, d.num_commodities, a); });
+      [&](uint64_t a) { return arc_row(d.capacity_table, d.num_commodities, a); });
 }
 
 PyObject* get_commodity_capacities(const MCD& d) {
   return arc_key_dict(d.tails, d.heads, d.indices, d.pair_order,
-                      [&](uint64_t a) { return arc_row(d.capacities, d.num_commodities, a); });
+                      [&](uint64_t a) { return arc_row(d.capacity_table, d.num_commodities, a); });
 }
 
 PyObject* get_commodity_weights(const MCD& d) {
   return arc_key_dict(d.tails, d.heads, d.indices, d.pair_order,
-                      [&](uint64_t a) { return arc_row(d.costs, d.num_commodities, a); });
+                      [&](uint64_t a) { return arc_row(d.cost_table, d.num_commodities, a); });
 }
 
 PyObject* get_arc_indices(const MCD& d) { return arc_indices_dict(d.tails, d.heads, d.pair_order); }

@@ -20,15 +20,6 @@ struct FlatMap {
   auto begin() { return entries.begin(); }
   auto end() { return entries.end(); }
 
-  const V* find(const K& key) const {
-    auto it = std::lower_bound(entries.begin(), entries.end(), key,
-                               [](const value_type& e, const K& k) { return e.first < k; });
-    return (it != entries.end() && it->first == key) ? &it->second : nullptr;
-  }
-  V* find(const K& key) {
-    return const_cast<V*>(static_cast<const FlatMap&>(*this).find(key));
-  }
-
   // Sorts collected entries by key; for equal keys the one collected last wins,
   // as repeated insertion into an ordered map would leave it.
   void sort_last_wins() {

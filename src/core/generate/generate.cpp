@@ -79,8 +79,8 @@ struct DrawRange {
 // commodities ascending, cost draw before capacity draw. Each arc's row is
 // appended (reserved storage, so no reallocation) and then written in place.
 Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationParams& params,
-                             RandomSource& generator, std::vector<int64_t>& costs,
-                             std::vector<int64_t>& capacities) {
+                             RandomSource& generator, std::vector<int64_t>& cost_table,
+                             std::vector<int64_t>& capacity_table) {
   const uint64_t num_commodities = params.num_commodities;
   const std::size_t num_edges = instance.num_edges();
   for (std::size_t a = 0; a < num_edges; ++a) {
@@ -92,10 +92,10 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
     KORVANE_TRY(cost_range.check(generator));
     KORVANE_TRY(cap_range.check(generator));
     const std::size_t row = a * num_commodities;
-    costs.resize(row + num_commodities, cost_range.fixed);
-    capacities.resize(row + num_commodities, cap_range.fixed);
-    int64_t* const cost_row = costs.data() + row;
-    int64_t* const cap_row = capacities.data() + row;
+    cost_table.resize(row + num_commodities, cost_range.fixed);
+    capacity_table.resize(row + num_commodities, cap_range.fixed);
+    int64_t* const cost_row = cost_table.data() + row;
+    int64_t* const cap_row = capacity_table.data() + row;
     if (cost_range.draw && cap_range.draw) {
       // Commodities ascending, cost draw before capacity draw.
       for (uint64_t k = 0; k < num_commodities; ++k) {
@@ -117,7 +117,7 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
 // gives every arc left all-zero its own upper capacity back in commodity a mod K.
 // Runs only for p in (0, 1) or NaN (which zeroes nothing). Without arcs or
 // commodities there is nothing to zero or restore.
-void zero_capacities(std::vector<int64_t>& capacities, std::span<const int64_t> ups,
+void zero_capacities(std::vector<int64_t>& capacity_table, std::span<const int64_t> ups,
                      uint64_t num_commodities, double p) {
   if (p <= 0.0 || p >= 1.0) return;
   const uint64_t num_edges = ups.size();
@@ -137,15 +137,15 @@ void zero_capacities(std::vector<int64_t>& capacities, std::span<const int64_t> 
       for (uint64_t k = 0; k < num_commodities; ++k) {
         uint64_t arc = base + first;
         while (arc >= num_edges) arc -= num_edges;
-        capacities[arc * num_commodities + k] = 0;
+        capacity_table[arc * num_commodities + k] = 0;
         if (++first == num_edges) first = 0;
       }
     }
   }
   for (uint64_t a = 0; a < num_edges; ++a) {
-    const int64_t* row = capacities.data() + a * num_commodities;
+    const int64_t* row = capacity_table.data() + a * num_commodities;
     if (std::all_of(row, row + num_commodities, [](int64_t c) { return c == 0; })) {
-      capacities[a * num_commodities + a % num_commodities] = ups[a];
+      capacity_table[a * num_commodities + a % num_commodities] = ups[a];
     }
   }
 }
@@ -161,13 +161,13 @@ Result<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& 
   const uint64_t num_commodities = params.num_commodities;
   const std::size_t num_edges = instance.num_edges();
   check_table_size(num_edges, num_commodities);
-  std::vector<int64_t> costs;
-  std::vector<int64_t> capacities;
-  costs.reserve(num_edges * num_commodities);
-  capacities.reserve(num_edges * num_commodities);
-  KORVANE_TRY(draw_arc_values(instance, params, generator, costs, capacities));
+  std::vector<int64_t> cost_table;
+  std::vector<int64_t> capacity_table;
+  cost_table.reserve(num_edges * num_commodities);
+  capacity_table.reserve(num_edges * num_commodities);
+  KORVANE_TRY(draw_arc_values(instance, params, generator, cost_table, capacity_table));
   if (params.cap_zero) {
-    zero_capacities(capacities, instance.ups, num_commodities, params.cap_zero_param);
+    zero_capacities(capacity_table, instance.ups, num_commodities, params.cap_zero_param);
   }
 
   MultiCommodityData data;
@@ -185,8 +185,8 @@ Result<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& 
   data.indices = instance.parallel_index;
   data.ups = instance.ups;
   data.pair_order = instance.pair_order;
-  data.costs = std::move(costs);
-  data.capacities = std::move(capacities);
+  data.cost_table = std::move(cost_table);
+  data.capacity_table = std::move(capacity_table);
   return data;
 }
 

@@ -1,4 +1,4 @@
-// The three partitioners. Each is a draw step (detail::draw_*) that builds the
+// The three partitioners. Each is a draw step (draw_*) that builds the
 // unbalanced partition node by node in ascending id order, followed by balancing.
 #include "core/generate/partition.h"
 
@@ -49,9 +49,7 @@ Result<Partition> split_each(const Supplies& supplies, uint64_t num_commodities,
   return partition;
 }
 
-}  // namespace
 
-namespace detail {
 
 Result<Partition> draw_spread(const Supplies& supplies, uint64_t num_commodities,
                               RandomSource& generator) {
@@ -113,12 +111,12 @@ Result<Partition> draw_beta_binomial(const Supplies& supplies, uint64_t num_comm
   });
 }
 
-}  // namespace detail
+}  // namespace
 
 Result<Partition> split_supply_and_demand_spread(const Supplies& supplies, uint64_t num_commodities,
                                                  uint64_t seed) {
   RandomSource generator = RandomSource::from_seed(seed);
-  Result<Partition> partition = detail::draw_spread(supplies, num_commodities, generator);
+  Result<Partition> partition = draw_spread(supplies, num_commodities, generator);
   if (!partition.ok()) return partition;
   KORVANE_TRY(balance_commodities(partition.value(), supplies, num_commodities, &generator));
   return partition;
@@ -126,7 +124,7 @@ Result<Partition> split_supply_and_demand_spread(const Supplies& supplies, uint6
 
 Result<Partition> split_supply_and_demand_uniform(const Supplies& supplies,
                                                   uint64_t num_commodities) {
-  Result<Partition> partition = detail::draw_uniform(supplies, num_commodities);
+  Result<Partition> partition = draw_uniform(supplies, num_commodities);
   if (!partition.ok()) return partition;
   KORVANE_TRY(balance_commodities(partition.value(), supplies, num_commodities, nullptr));
   return partition;
@@ -137,7 +135,7 @@ Result<Partition> split_supply_and_demand_beta_binomial(const Supplies& supplies
                                                         double concentration_param) {
   RandomSource generator = RandomSource::from_seed(seed);
   Result<Partition> partition =
-      detail::draw_beta_binomial(supplies, num_commodities, concentration_param, generator);
+      draw_beta_binomial(supplies, num_commodities, concentration_param, generator);
   if (!partition.ok()) return partition;
   KORVANE_TRY(balance_commodities(partition.value(), supplies, num_commodities, &generator));
   return partition;

@@ -41,15 +41,4 @@ inline std::string no_magnitude_message(int64_t amount) {
   return "supply amount " + std::to_string(amount) + " has no representable magnitude";
 }
 
-namespace detail {
-
-// The draw steps of the partitioners, before balancing. Same failures as above;
-// the generator is left where the last partition draw put it.
-Result<Partition> draw_spread(const Supplies& supplies, uint64_t num_commodities,
-                              RandomSource& generator);
-Result<Partition> draw_uniform(const Supplies& supplies, uint64_t num_commodities);
-Result<Partition> draw_beta_binomial(const Supplies& supplies, uint64_t num_commodities,
-                                     double concentration_param, RandomSource& generator);
-
-}  // namespace detail
 }  // namespace korvane

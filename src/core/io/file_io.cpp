@@ -44,6 +44,9 @@ std::string os_error_message(int errnum) {
   return std::string(text) + " (os error " + std::to_string(errnum) + ")";
 }
 
+namespace {
+
+// Whether bytes form valid UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
 bool is_valid_utf8(std::string_view bytes) {
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
@@ -87,6 +90,8 @@ bool is_valid_utf8(std::string_view bytes) {
   }
   return true;
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------- LineReader
 

@@ -111,7 +111,4 @@ class BufferedWriter {
   char buffer_[kIoBufferSize];
 };
 
-// Whether bytes form valid UTF-8 (no overlongs, no surrogates, at most U+10FFFF).
-bool is_valid_utf8(std::string_view bytes);
-
 }  // namespace korvane

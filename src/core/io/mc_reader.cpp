@@ -61,10 +61,10 @@ class MultiMinReader {
         arc_limit_(file_size / kMinArcLineBytes + 1),
         value_limit_(file_size / kMinValueBytes + 1) {}
 
-  // Handles one line; false with error() set on failure.
-  bool line(std::string_view text) {
+  // Handles one line.
+  Result<void> line(std::string_view text) {
     const std::string_view trimmed = trim_white_space(text);
-    if (trimmed.empty() || trimmed[0] == 'c') return true;
+    if (trimmed.empty() || trimmed[0] == 'c') return {};
     // Node and arc lines of plain integers (all that a written file holds) are
     // read in one scan; anything else, errors included, takes the general route.
     if (trimmed.size() > 1 && (trimmed[0] == 'a' || trimmed[0] == 'n') &&
@@ -72,12 +72,12 @@ class MultiMinReader {
       const std::size_t count = scanner_.scan(trimmed.substr(1));
       if (count != kNotShortIntegers &&
           (trimmed[0] == 'a' ? short_arc_line(count) : short_node_line(count))) {
-        return true;
+        return {};
       }
     }
     split_fields(trimmed, tokens_);
     const std::string_view kind = tokens_[0];
-    if (kind.size() != 1) return true;
+    if (kind.size() != 1) return {};
     switch (kind[0]) {
       case 'p':
         return problem_line();
@@ -86,58 +86,52 @@ class MultiMinReader {
       case 'a':
         return arc_line();
       default:
-        return true;
+        return {};
     }
   }
 
-  Error take_error() { return std::move(error_); }
-
-  // Completes the record after the last line; false with error() set when an
-  // arc's lists are shorter than the final K.
-  bool finish() {
-    if (!check_list_lengths()) return false;
+  // Completes the record after the last line; fails when an arc's lists are
+  // shorter than the final K.
+  Result<void> finish() {
+    KORVANE_TRY(check_list_lengths());
     order_pairs();
     collect_node_lines();
-    return true;
+    return {};
   }
 
   ParsedMulticommodityInstance& record() { return record_; }
 
  private:
-  bool missing(std::size_t index) {
-    error_ = internal(index_out_of_range_message(index, tokens_.size()));
-    return false;
+  Error missing(std::size_t index) const {
+    return internal(index_out_of_range_message(index, tokens_.size()));
   }
-  bool bad_integer(IntStatus status) {
-    error_ = reported(std::string(int_status_message(status)));
-    return false;
+  static Error bad_integer(IntStatus status) {
+    return reported(std::string(int_status_message(status)));
   }
 
   // "Take token i": the token must exist, then parse as the field's type.
-  bool take_i64(std::size_t i, int64_t& out) {
+  Result<void> take_i64(std::size_t i, int64_t& out) const {
     if (i >= tokens_.size()) return missing(i);
     const IntStatus status = parse_i64_to(tokens_[i], out);
-    return status == IntStatus::kOk || bad_integer(status);
+    if (status != IntStatus::kOk) return bad_integer(status);
+    return {};
   }
-  bool take_u64(std::size_t i, uint64_t& out) {
+  Result<void> take_u64(std::size_t i, uint64_t& out) const {
     if (i >= tokens_.size()) return missing(i);
     const IntStatus status = parse_u64_to(tokens_[i], out);
-    return status == IntStatus::kOk || bad_integer(status);
+    if (status != IntStatus::kOk) return bad_integer(status);
+    return {};
   }
-  bool take_f64(std::size_t i, double& out) {
+  Result<void> take_f64(std::size_t i, double& out) const {
     if (i >= tokens_.size()) return missing(i);
-    if (parse_f64_to(tokens_[i], out)) return true;
-    error_ = reported(std::string(kInvalidFloatMessage));
-    return false;
+    if (!parse_f64_to(tokens_[i], out)) return reported(std::string(kInvalidFloatMessage));
+    return {};
   }
   // Tokens [start, start + count) as signed, appended to `out`; the whole range
   // must exist before any of it is parsed. `start` never exceeds the token count.
-  bool take_range(std::size_t start, uint64_t count, std::vector<int64_t>& out) {
+  Result<void> take_range(std::size_t start, uint64_t count, std::vector<int64_t>& out) const {
     const std::size_t length = tokens_.size();
-    if (count > length - start) {
-      error_ = internal(range_end_message(start, count, length));
-      return false;
-    }
+    if (count > length - start) return internal(range_end_message(start, count, length));
     const std::size_t base = out.size();
     out.resize(base + count);
     int64_t* dest = out.data() + base;
@@ -145,20 +139,24 @@ class MultiMinReader {
       const IntStatus status = parse_i64_to(tokens_[start + i], dest[i]);
       if (status != IntStatus::kOk) return bad_integer(status);
     }
-    return true;
+    return {};
   }
 
-  bool problem_line() {
+  Result<void> problem_line() {
     int64_t num_nodes = 0, num_arcs = 0, rc = 0, rw = 0, method = 0, cz = 0;
     uint64_t k = 0, seed = 0;
     double cap_zero_param = 0.0;
     // Token order: 2, 3, 4, the presence of 10, then 10, 5, 6, 7, 8, 9.
-    if (!take_i64(2, num_nodes) || !take_i64(3, num_arcs) || !take_u64(4, k)) return false;
+    KORVANE_TRY(take_i64(2, num_nodes));
+    KORVANE_TRY(take_i64(3, num_arcs));
+    KORVANE_TRY(take_u64(4, k));
     if (tokens_.size() < 11) return missing(10);
-    if (!take_u64(10, seed) || !take_i64(5, rc) || !take_i64(6, rw) || !take_i64(7, method) ||
-        !take_i64(8, cz) || !take_f64(9, cap_zero_param)) {
-      return false;
-    }
+    KORVANE_TRY(take_u64(10, seed));
+    KORVANE_TRY(take_i64(5, rc));
+    KORVANE_TRY(take_i64(6, rw));
+    KORVANE_TRY(take_i64(7, method));
+    KORVANE_TRY(take_i64(8, cz));
+    KORVANE_TRY(take_f64(9, cap_zero_param));
     record_.num_nodes = num_nodes;
     record_.num_arcs = num_arcs;
     record_.num_commodities = k;
@@ -172,7 +170,7 @@ class MultiMinReader {
     costs_expanded_ = rw != 0;
     layout_changed_ = true;
     reserve_for(num_arcs);
-    return true;
+    return {};
   }
 
   // The declared arc count only pre-sizes the columns, clamped by what the file
@@ -200,15 +198,16 @@ class MultiMinReader {
                  value_limit_);
   }
 
-  bool node_line() {
+  Result<void> node_line() {
     int64_t node = 0, total = 0;
-    if (!take_i64(1, node) || !take_i64(2, total)) return false;
+    KORVANE_TRY(take_i64(1, node));
+    KORVANE_TRY(take_i64(2, total));
     const std::size_t count = tokens_.size() - 3;
     const uint64_t offset = raw_amounts_.size();
-    if (!take_range(3, count, raw_amounts_)) return false;
+    KORVANE_TRY(take_range(3, count, raw_amounts_));
     node_lines_.push_back(NodeLine{node, total, offset, count});
     nodes_.place(node, record_.nodes);
-    return true;
+    return {};
   }
 
   // A node line of `count` plain integers (tokens 1..count) in the scanner.
@@ -252,29 +251,31 @@ class MultiMinReader {
     nodes_.place(head, record_.nodes);
   }
 
-  bool arc_line() {
+  Result<void> arc_line() {
     int64_t tail = 0, head = 0, up = 0;
-    if (!take_i64(1, tail) || !take_i64(2, head) || !take_i64(4, up)) return false;
+    KORVANE_TRY(take_i64(1, tail));
+    KORVANE_TRY(take_i64(2, head));
+    KORVANE_TRY(take_i64(4, up));
     if (layout_changed_) start_segment();
     const uint64_t k = record_.num_commodities;
     std::size_t next = 6;
     if (capacities_expanded_) {
-      if (!take_range(5, k, record_.capacity_values)) return false;
+      KORVANE_TRY(take_range(5, k, record_.capacity_values));
       next = 5 + static_cast<std::size_t>(k);  // the range check bounds k by the token count
     } else {
       int64_t value = 0;
-      if (!take_i64(5, value)) return false;
+      KORVANE_TRY(take_i64(5, value));
       record_.capacity_values.push_back(value);
     }
     if (costs_expanded_) {
-      if (!take_range(next, k, record_.cost_values)) return false;
+      KORVANE_TRY(take_range(next, k, record_.cost_values));
     } else {
       int64_t value = 0;
-      if (!take_i64(next, value)) return false;
+      KORVANE_TRY(take_i64(next, value));
       record_.cost_values.push_back(value);
     }
     add_arc(tail, head, up);
-    return true;
+    return {};
   }
 
   // Arcs after a problem line start a new segment unless K and both list forms
@@ -295,17 +296,16 @@ class MultiMinReader {
   // commodity_bundle_capacities needs entry k of every arc's capacity list for
   // each k < K. Commodity-major, the first failure is at the smallest list
   // length below K, on the first arc with that length: found per segment.
-  bool check_list_lengths() {
+  Result<void> check_list_lengths() const {
     const uint64_t k = record_.num_commodities;
     const ArcSegment* shortest = nullptr;
     for (const ArcSegment& s : record_.segments) {
       if (s.num_commodities >= k) continue;
       if (shortest == nullptr || s.num_commodities < shortest->num_commodities) shortest = &s;
     }
-    if (shortest == nullptr) return true;
+    if (shortest == nullptr) return {};
     const uint64_t length = shortest->num_commodities;
-    error_ = internal(index_out_of_range_message(length, length));
-    return false;
+    return internal(index_out_of_range_message(length, length));
   }
 
   void order_pairs() {
@@ -341,7 +341,6 @@ class MultiMinReader {
   const std::size_t arc_limit_;
   const std::size_t value_limit_;
   ParsedMulticommodityInstance record_;
-  Error error_{ErrorKind::kInternal, {}};
   std::vector<std::string_view> tokens_;
   bool capacities_expanded_ = false;
   bool costs_expanded_ = false;
@@ -358,11 +357,9 @@ Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
   auto opened = LineReader::open(path);
   if (!opened.ok()) return opened.take_error();
   MultiMinReader reader(opened.value().file_size());
-  KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) -> Result<void> {
-    if (!reader.line(text)) return reader.take_error();
-    return {};
-  }));
-  if (!reader.finish()) return reader.take_error();
+  KORVANE_TRY(for_each_line(opened.value(),
+                            [&](std::string_view text) { return reader.line(text); }));
+  KORVANE_TRY(reader.finish());
   return std::move(reader.record());
 }
 

@@ -90,9 +90,6 @@ Result<void> write_line(BufferedWriter& out, char designator, const int64_t* hea
 Result<void> check_coverage(const NetworkInstance& instance, const MultiCommodityData& data,
                             bool capacities_expanded, bool costs_expanded) {
   const std::size_t arcs = instance.num_edges();
-  if (instance.heads.size() < arcs || instance.lows.size() < arcs || instance.ups.size() < arcs) {
-    return internal("network instance columns differ in length");
-  }
   if (arcs == 0) return {};
   if (data.num_edges() == 0) return internal(std::string(kMissingEntry));
   const uint64_t k = data.num_commodities;
@@ -101,8 +98,78 @@ Result<void> check_coverage(const NetworkInstance& instance, const MultiCommodit
   }
   uint64_t needed = 0;
   if (data.num_edges() < arcs || __builtin_mul_overflow(uint64_t{arcs}, k, &needed) ||
-      data.capacities.size() < needed || data.costs.size() < needed) {
+      data.capacity_table.size() < needed || data.cost_table.size() < needed) {
     return internal(std::string(kMissingEntry));
+  }
+  return {};
+}
+
+// The problem line: counts, K and the generation parameters. The uniform
+// method draws nothing, so without randomised values the seed had no effect
+// and is written as 0; capacity zeroing does not enter this.
+Result<void> write_problem_line(BufferedWriter& out, const NetworkInstance& instance,
+                                const MultiCommodityData& data) {
+  const bool seed_unused =
+      data.method == 1 && !data.randomized_capacities && !data.randomized_weights;
+  const uint64_t seed = seed_unused ? 0 : data.seed;
+  constexpr std::size_t kProblemLineMax = 64 + 6 * kIntSlot + kFormatF64BufferSize;
+  KORVANE_TRY(out.reserve(kProblemLineMax));
+  char* const start = out.cursor();
+  char* p = start;
+  auto text = [&p](std::string_view s) {
+    std::copy(s.begin(), s.end(), p);
+    p += s.size();
+  };
+  auto flag = [&p](bool b) {
+    *p++ = ' ';
+    *p++ = b ? '1' : '0';
+  };
+  text("p min ");
+  p = format_i64(instance.num_nodes, p);
+  *p++ = ' ';
+  p = format_i64(instance.num_arcs, p);
+  *p++ = ' ';
+  p = format_u64(data.num_commodities, p);
+  flag(data.randomized_capacities);
+  flag(data.randomized_weights);
+  *p++ = ' ';
+  p = format_i64(data.method, p);
+  flag(data.cap_zero);
+  *p++ = ' ';
+  p += format_f64(data.cap_zero_param, p);
+  *p++ = ' ';
+  p = format_u64(seed, p);
+  *p++ = '\n';
+  out.advance(static_cast<std::size_t>(p - start));
+  return {};
+}
+
+// One node line per partition entry, in ascending node order.
+Result<void> write_node_lines(BufferedWriter& out, const MultiCommodityData& data) {
+  for (const auto& [node, amounts] : data.supply_partition) {
+    // The total wraps in two's complement, as the amounts are never checked.
+    uint64_t total = 0;
+    for (const int64_t amount : amounts) total += static_cast<uint64_t>(amount);
+    const int64_t head[2] = {node, static_cast<int64_t>(total)};
+    KORVANE_TRY(write_line(out, 'n', head, 2, amounts.data(), amounts.size(), false,
+                           nullptr, 0));
+  }
+  return {};
+}
+
+// One arc line per arc, in position order. Arc-major tables: arc i's commodity
+// values start at i*K; a compressed list is the commodity-0 value alone.
+Result<void> write_arc_lines(BufferedWriter& out, const NetworkInstance& instance,
+                             const MultiCommodityData& data, bool capacities_expanded,
+                             bool costs_expanded) {
+  const std::size_t k = static_cast<std::size_t>(data.num_commodities);
+  const std::size_t capacity_count = capacities_expanded ? k : 1;
+  const std::size_t cost_count = costs_expanded ? k : 1;
+  for (std::size_t i = 0; i < instance.num_edges(); ++i) {
+    const int64_t head[4] = {instance.tails[i], instance.heads[i], instance.lows[i],
+                             instance.ups[i]};
+    KORVANE_TRY(write_line(out, 'a', head, 4, data.capacity_table.data() + i * k, capacity_count,
+                           true, data.cost_table.data() + i * k, cost_count));
   }
   return {};
 }
@@ -113,70 +180,16 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
                               const MultiCommodityData& data) {
   const bool capacities_expanded = data.cap_zero || data.randomized_capacities;
   const bool costs_expanded = data.randomized_weights;
+  // Checked before the file is opened, so a mismatch never leaves a file behind.
   KORVANE_TRY(check_coverage(instance, data, capacities_expanded, costs_expanded));
 
   auto created = BufferedWriter::create(path);
   if (!created.ok()) return created.take_error();
   BufferedWriter& out = created.value();
   KORVANE_TRY(out.write(kCommentLine));
-
-  // The uniform method draws nothing, so without randomised values the seed
-  // had no effect and is written as 0; capacity zeroing does not enter this.
-  const bool seed_unused =
-      data.method == 1 && !data.randomized_capacities && !data.randomized_weights;
-  const uint64_t seed = seed_unused ? 0 : data.seed;
-  {
-    constexpr std::size_t kProblemLineMax = 64 + 6 * kIntSlot + kFormatF64BufferSize;
-    KORVANE_TRY(out.reserve(kProblemLineMax));
-    char* const start = out.cursor();
-    char* p = start;
-    auto text = [&p](std::string_view s) {
-      std::copy(s.begin(), s.end(), p);
-      p += s.size();
-    };
-    auto flag = [&p](bool b) {
-      *p++ = ' ';
-      *p++ = b ? '1' : '0';
-    };
-    text("p min ");
-    p = format_i64(instance.num_nodes, p);
-    *p++ = ' ';
-    p = format_i64(instance.num_arcs, p);
-    *p++ = ' ';
-    p = format_u64(data.num_commodities, p);
-    flag(data.randomized_capacities);
-    flag(data.randomized_weights);
-    *p++ = ' ';
-    p = format_i64(data.method, p);
-    flag(data.cap_zero);
-    *p++ = ' ';
-    p += format_f64(data.cap_zero_param, p);
-    *p++ = ' ';
-    p = format_u64(seed, p);
-    *p++ = '\n';
-    out.advance(static_cast<std::size_t>(p - start));
-  }
-
-  for (const auto& [node, amounts] : data.supply_partition) {
-    // The total wraps in two's complement, as the amounts are never checked.
-    uint64_t total = 0;
-    for (const int64_t amount : amounts) total += static_cast<uint64_t>(amount);
-    const int64_t head[2] = {node, static_cast<int64_t>(total)};
-    KORVANE_TRY(write_line(out, 'n', head, 2, amounts.data(), amounts.size(), false,
-                           nullptr, 0));
-  }
-
-  const std::size_t k = static_cast<std::size_t>(data.num_commodities);
-  const std::size_t capacity_count = capacities_expanded ? k : 1;
-  const std::size_t cost_count = costs_expanded ? k : 1;
-  for (std::size_t i = 0; i < instance.num_edges(); ++i) {
-    // Arc-major tables: arc i's commodity values start at i*K; a compressed
-    // list is the commodity-0 value alone.
-    const int64_t head[4] = {instance.tails[i], instance.heads[i], instance.lows[i],
-                             instance.ups[i]};
-    KORVANE_TRY(write_line(out, 'a', head, 4, data.capacities.data() + i * k, capacity_count,
-                           true, data.costs.data() + i * k, cost_count));
-  }
+  KORVANE_TRY(write_problem_line(out, instance, data));
+  KORVANE_TRY(write_node_lines(out, data));
+  KORVANE_TRY(write_arc_lines(out, instance, data, capacities_expanded, costs_expanded));
   return out.flush();
 }
 

@@ -124,6 +124,87 @@ int64_t wrapping_sub(int64_t a, int64_t b) {
   return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
 }
 
+// The regions of BTPE for n trials at p <= 0.5 (q = 1 - p): a triangle, two
+// parallelograms and two exponential tails under the pmf, cut at p1..p4.
+struct BtpeShape {
+  double n_real, npq, x_m, x_l, x_r, c, lambda_l, lambda_r, p1, p2, p3, p4;
+  int64_t m;  // the mode
+};
+
+BtpeShape btpe_shape(uint64_t n, double p, double q) {
+  BtpeShape s{};
+  s.n_real = static_cast<double>(n);
+  const double np = s.n_real * p;
+  s.npq = np * q;
+  const double f_mode = np + p;
+  s.p1 = std::floor(2.195 * std::sqrt(s.npq) - 4.6 * q) + 0.5;
+  s.m = saturating_cast<int64_t>(f_mode);
+  const double m_real = static_cast<double>(s.m);
+  s.x_m = m_real + 0.5;
+  s.x_l = s.x_m - s.p1;
+  s.x_r = s.x_m + s.p1;
+  s.c = 0.134 + 20.5 / (15.3 + m_real);
+  s.p2 = s.p1 * (1.0 + 2.0 * s.c);
+  s.lambda_l = btpe_lambda((f_mode - s.x_l) / (f_mode - s.x_l * p));
+  s.lambda_r = btpe_lambda((s.x_r - f_mode) / (s.x_r * q));
+  s.p3 = s.p2 + s.c / s.lambda_l;
+  s.p4 = s.p3 + s.c / s.lambda_r;
+  return s;
+}
+
+// The explicit pmf ratio f(y)/f(m), built up from the mode one factor at a time.
+// y and m are non-negative.
+double btpe_pmf_ratio(const BtpeShape& s, double p, double q, int64_t y) {
+  const double ratio_step = p / q;
+  const double a = ratio_step * (s.n_real + 1.0);
+  double ratio = 1.0;
+  const auto y_index = static_cast<uint64_t>(y);
+  const auto m_index = static_cast<uint64_t>(s.m);
+  if (m_index < y_index) {
+    for (uint64_t i = m_index + 1; i <= y_index; ++i) ratio *= a / static_cast<double>(i) - ratio_step;
+  } else if (m_index > y_index) {
+    for (uint64_t i = y_index + 1; i <= m_index; ++i) ratio /= a / static_cast<double>(i) - ratio_step;
+  }
+  return ratio;
+}
+
+// ln f(y)/f(m) by Stirling's formula with correction terms (BTPE's final test).
+double btpe_stirling_bound(const BtpeShape& s, uint64_t n, double p, double q, int64_t y) {
+  const int64_t big_n = saturating_cast<int64_t>(s.n_real);
+  const double x1 = static_cast<double>(wrapping_add(y, 1));
+  const double f1 = static_cast<double>(wrapping_add(s.m, 1));
+  const double z = static_cast<double>(wrapping_sub(wrapping_add(big_n, 1), s.m));
+  const double w = static_cast<double>(wrapping_add(wrapping_sub(big_n, y), 1));
+  const double n_minus_m = static_cast<double>(n - static_cast<uint64_t>(s.m));
+  const double y_minus_m = static_cast<double>(wrapping_sub(y, s.m));
+  return s.x_m * std::log(f1 / x1) + (n_minus_m + 0.5) * std::log(z / w) +
+         y_minus_m * std::log(w * p / (x1 * q)) + stirling_correction(f1) +
+         stirling_correction(z) - stirling_correction(x1) - stirling_correction(w);
+}
+
+// Whether candidate y (outside the triangle, 0 <= y <= n) with test value v is
+// accepted: exactly near the mode or far out, else by squeeze, else by Stirling.
+bool btpe_accepts(const BtpeShape& s, uint64_t n, double p, double q, int64_t y, double v) {
+  const uint64_t k = s.m < y ? static_cast<uint64_t>(wrapping_sub(y, s.m))
+                             : static_cast<uint64_t>(wrapping_sub(s.m, y));
+  const double k_real = static_cast<double>(k);
+  if (k <= 20 || k_real >= s.npq / 2.0 - 1.0) return v <= btpe_pmf_ratio(s, p, q, y);
+  // Squeeze on ln f(y)/f(m) around the normal approximation.
+  const double rho =
+      (k_real / s.npq) * ((k_real * (k_real / 3.0 + 0.625) + 1.0 / 6.0) / s.npq + 0.5);
+  const double t = -0.5 * k_real * k_real / s.npq;
+  const double alpha = std::log(v);
+  if (alpha < t - rho) return true;
+  if (alpha > t + rho) return false;
+  return !(alpha > btpe_stirling_bound(s, n, p, q, y));
+}
+
+// The Beta variate from Cheng's w for shapes (a, b) as the algorithm left them.
+double beta_from_w(double w, double b, bool switched) {
+  if (switched) return b / (b + w);
+  return w == std::numeric_limits<double>::infinity() ? 1.0 : w / (b + w);
+}
+
 }  // namespace
 
 template <int Rounds>
@@ -269,6 +350,7 @@ Result<double> ChaChaSource<Rounds>::sample_beta(double alpha, double beta) {
   if (!(beta > 0.0)) {
     return internal("invalid Beta parameters: BetaTooSmall");
   }
+  // a is the smaller shape.
   double a = alpha;
   double b = beta;
   bool switched = false;
@@ -276,76 +358,61 @@ Result<double> ChaChaSource<Rounds>::sample_beta(double alpha, double beta) {
     std::swap(a, b);
     switched = true;
   }
-  double w = 0.0;
-  if (a > 1.0) {
-    // BB: a is the smaller shape.
-    const double sum = a + b;
-    const double scale = std::sqrt((sum - 2.0) / (2.0 * a * b - sum));
-    const double gamma = a + 1.0 / scale;
-    // Each attempt draws u1 then u2.
-    for (;;) {
-      const double u1 = open_unit_real52();
-      const double u2 = open_unit_real52();
-      const double v = scale * fdlibm_log(u1 / (1.0 - u1));
-      w = a * fdlibm_exp(v);
-      const double z = u1 * u1 * u2;
-      const double r = gamma * v - kLn4;
-      const double s = a + r - w;
-      if (s + 1.0 + kLn5 >= 5.0 * z) {
-        break;
-      }
-      const double t = fdlibm_log(z);
-      if (s >= t) {
-        break;
-      }
-      if (!(r + sum * fdlibm_log(sum / (b + w)) < t)) {
-        break;
-      }
-    }
-  } else {
-    // BC: a becomes the larger shape.
-    std::swap(a, b);
-    switched = !switched;
-    const double sum = a + b;
-    const double scale = 1.0 / b;
-    const double delta = 1.0 + a - b;
-    // 1/24, 1/72 and 7/9 rounded to doubles.
-    const double k1 = delta * (b * 0.041666666666666664 + 0.013888888888888888) /
-                      (a * scale - 0.7777777777777778);
-    const double k2 = b * (0.25 / delta + 0.5) + 0.25;
-    // Each attempt draws u1 then u2.
-    for (;;) {
-      const double u1 = open_unit_real52();
-      const double u2 = open_unit_real52();
-      double z = 0.0;
-      if (u1 < 0.5) {
-        const double y = u1 * u2;
-        z = u1 * y;
-        if (0.25 * u2 + z - y >= k1) {
-          continue;
-        }
-      } else {
-        z = u1 * u1 * u2;
-        if (z <= 0.25) {
-          const double v = scale * fdlibm_log(u1 / (1.0 - u1));
-          w = a * fdlibm_exp(v);
-          break;
-        }
-        if (z >= k2) {
-          continue;
-        }
-      }
-      const double v = scale * fdlibm_log(u1 / (1.0 - u1));
-      w = a * fdlibm_exp(v);
-      if (!(sum * (fdlibm_log(sum / (b + w)) + v) - kLn4 < fdlibm_log(z))) {
-        break;
-      }
-    }
+  if (a > 1.0) return beta_from_w(beta_cheng_bb(a, b), b, switched);
+  // BC takes a as the larger shape.
+  return beta_from_w(beta_cheng_bc(b, a), a, !switched);
+}
+
+template <int Rounds>
+double ChaChaSource<Rounds>::beta_cheng_bb(double a, double b) {
+  // a is the smaller shape, both exceed 1.
+  const double sum = a + b;
+  const double scale = std::sqrt((sum - 2.0) / (2.0 * a * b - sum));
+  const double gamma = a + 1.0 / scale;
+  // Each attempt draws u1 then u2.
+  for (;;) {
+    const double u1 = open_unit_real52();
+    const double u2 = open_unit_real52();
+    const double v = scale * fdlibm_log(u1 / (1.0 - u1));
+    const double w = a * fdlibm_exp(v);
+    const double z = u1 * u1 * u2;
+    const double r = gamma * v - kLn4;
+    const double s = a + r - w;
+    if (s + 1.0 + kLn5 >= 5.0 * z) return w;
+    const double t = fdlibm_log(z);
+    if (s >= t) return w;
+    if (!(r + sum * fdlibm_log(sum / (b + w)) < t)) return w;
   }
-  if (switched) {
-    return b / (b + w);
+}
+
+template <int Rounds>
+double ChaChaSource<Rounds>::beta_cheng_bc(double a, double b) {
+  // a is the larger shape, the smaller is at most 1.
+  const double sum = a + b;
+  const double scale = 1.0 / b;
+  const double delta = 1.0 + a - b;
+  // 1/24, 1/72 and 7/9 rounded to doubles.
+  const double k1 = delta * (b * 0.041666666666666664 + 0.013888888888888888) /
+                    (a * scale - 0.7777777777777778);
+  const double k2 = b * (0.25 / delta + 0.5) + 0.25;
+  // Each attempt draws u1 then u2.
+  for (;;) {
+    const double u1 = open_unit_real52();
+    const double u2 = open_unit_real52();
+    double z = 0.0;
+    if (u1 < 0.5) {
+      const double y = u1 * u2;
+      z = u1 * y;
+      if (0.25 * u2 + z - y >= k1) continue;
+    } else {
+      z = u1 * u1 * u2;
+      if (z <= 0.25) return a * fdlibm_exp(scale * fdlibm_log(u1 / (1.0 - u1)));
+      if (z >= k2) continue;
+    }
+    const double v = scale * fdlibm_log(u1 / (1.0 - u1));
+    const double w = a * fdlibm_exp(v);
+    if (!(sum * (fdlibm_log(sum / (b + w)) + v) - kLn4 < fdlibm_log(z))) return w;
   }
-  return w == std::numeric_limits<double>::infinity() ? 1.0 : w / (b + w);
 }
 
 template <int Rounds>
@@ -423,109 +490,34 @@ uint64_t ChaChaSource<Rounds>::binomial_btpe(uint64_t n, double p, double q) {
   // two exponential tails dominate the pmf; accept by squeeze or by the exact
   // Stirling-based test. Integers are taken by truncation toward zero, saturating
   // (a uniform draw of exactly 0 sends ln(v) to -infinity).
-  const double n_real = static_cast<double>(n);
-  const double np = n_real * p;
-  const double npq = np * q;
-  const double f_mode = np + p;
-  const double p1 = std::floor(2.195 * std::sqrt(npq) - 4.6 * q) + 0.5;
-  const int64_t m = saturating_cast<int64_t>(f_mode);
-  const double m_real = static_cast<double>(m);
-  const double x_m = m_real + 0.5;
-  const double x_l = x_m - p1;
-  const double x_r = x_m + p1;
-  const double c = 0.134 + 20.5 / (15.3 + m_real);
-  const double p2 = p1 * (1.0 + 2.0 * c);
-  const double lambda_l = btpe_lambda((f_mode - x_l) / (f_mode - x_l * p));
-  const double lambda_r = btpe_lambda((x_r - f_mode) / (x_r * q));
-  const double p3 = p2 + c / lambda_l;
-  const double p4 = p3 + c / lambda_r;
-
+  const BtpeShape s = btpe_shape(n, p, q);
   // Each attempt draws u then v.
   for (;;) {
-    const double u = p4 * unit_real52();
+    const double u = s.p4 * unit_real52();
     double v = unit_real52();
     int64_t y = 0;
-    if (u <= p1) {
+    if (u <= s.p1) {
       // Triangular centre: accepted outright.
-      y = saturating_cast<int64_t>(x_m - p1 * v + u);
-      return static_cast<uint64_t>(y);
+      return static_cast<uint64_t>(saturating_cast<int64_t>(s.x_m - s.p1 * v + u));
     }
-    if (u <= p2) {
+    if (u <= s.p2) {
       // Parallelograms.
-      const double x = x_l + (u - p1) / c;
-      v = v * c + 1.0 - std::fabs(x - x_m) / p1;
-      if (v > 1.0) {
-        continue;
-      }
+      const double x = s.x_l + (u - s.p1) / s.c;
+      v = v * s.c + 1.0 - std::fabs(x - s.x_m) / s.p1;
+      if (v > 1.0) continue;
       y = saturating_cast<int64_t>(x);
-    } else if (u <= p3) {
+    } else if (u <= s.p3) {
       // Left exponential tail.
-      y = saturating_cast<int64_t>(x_l + std::log(v) / lambda_l);
-      if (y < 0) {
-        continue;
-      }
-      v = v * ((u - p2) * lambda_l);
+      y = saturating_cast<int64_t>(s.x_l + std::log(v) / s.lambda_l);
+      if (y < 0) continue;
+      v = v * ((u - s.p2) * s.lambda_l);
     } else {
       // Right exponential tail.
-      y = saturating_cast<int64_t>(x_r - std::log(v) / lambda_r);
-      if (y < 0 || static_cast<uint64_t>(y) > n) {
-        continue;
-      }
-      v = v * ((u - p3) * lambda_r);
+      y = saturating_cast<int64_t>(s.x_r - std::log(v) / s.lambda_r);
+      if (y < 0 || static_cast<uint64_t>(y) > n) continue;
+      v = v * ((u - s.p3) * s.lambda_r);
     }
-
-    const uint64_t k = m < y ? static_cast<uint64_t>(wrapping_sub(y, m))
-                             : static_cast<uint64_t>(wrapping_sub(m, y));
-    const double k_real = static_cast<double>(k);
-    if (k <= 20 || k_real >= npq / 2.0 - 1.0) {
-      // Explicit pmf ratio f(y)/f(m), built up from the mode one factor at a time.
-      const double s = p / q;
-      const double a = s * (n_real + 1.0);
-      double ratio = 1.0;
-      // y and m are non-negative here (the tails rejected y < 0).
-      const auto y_index = static_cast<uint64_t>(y);
-      const auto m_index = static_cast<uint64_t>(m);
-      if (m_index < y_index) {
-        for (uint64_t i = m_index + 1; i <= y_index; ++i) {
-          ratio *= a / static_cast<double>(i) - s;
-        }
-      } else if (m_index > y_index) {
-        for (uint64_t i = y_index + 1; i <= m_index; ++i) {
-          ratio /= a / static_cast<double>(i) - s;
-        }
-      }
-      if (v <= ratio) {
-        return static_cast<uint64_t>(y);
-      }
-      continue;
-    }
-
-    // Squeeze on ln f(y)/f(m) around the normal approximation.
-    const double rho = (k_real / npq) * ((k_real * (k_real / 3.0 + 0.625) + 1.0 / 6.0) / npq + 0.5);
-    const double t = -0.5 * k_real * k_real / npq;
-    const double alpha = std::log(v);
-    if (alpha < t - rho) {
-      return static_cast<uint64_t>(y);
-    }
-    if (alpha > t + rho) {
-      continue;
-    }
-
-    // Final test: ln f(y)/f(m) by Stirling's formula with correction terms.
-    const int64_t big_n = saturating_cast<int64_t>(n_real);
-    const double x1 = static_cast<double>(wrapping_add(y, 1));
-    const double f1 = static_cast<double>(wrapping_add(m, 1));
-    const double z = static_cast<double>(wrapping_sub(wrapping_add(big_n, 1), m));
-    const double w = static_cast<double>(wrapping_add(wrapping_sub(big_n, y), 1));
-    const double n_minus_m = static_cast<double>(n - static_cast<uint64_t>(m));
-    const double y_minus_m = static_cast<double>(wrapping_sub(y, m));
-    const double bound = x_m * std::log(f1 / x1) + (n_minus_m + 0.5) * std::log(z / w) +
-                         y_minus_m * std::log(w * p / (x1 * q)) + stirling_correction(f1) +
-                         stirling_correction(z) - stirling_correction(x1) - stirling_correction(w);
-    if (alpha > bound) {
-      continue;
-    }
-    return static_cast<uint64_t>(y);
+    if (btpe_accepts(s, n, p, q, y, v)) return static_cast<uint64_t>(y);
   }
 }
 

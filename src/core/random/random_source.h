@@ -74,6 +74,10 @@ class ChaChaSource {
   // the caller mirrors the result when it flipped p.
   uint64_t binomial_inversion(double n_real, double p, double q);
   uint64_t binomial_btpe(uint64_t n, double p, double q);
+  // Cheng's BB (both shapes above 1, a the smaller) and BC (a the larger, the
+  // smaller at most 1); each returns the algorithm's w.
+  double beta_cheng_bb(double a, double b);
+  double beta_cheng_bc(double a, double b);
 
   std::array<uint32_t, 8> key_{};
   uint64_t counter_ = 0;

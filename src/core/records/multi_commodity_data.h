@@ -1,7 +1,7 @@
 // MultiCommodityData: a network's supply partition and per-commodity arc values.
-// Holds each value once: dense arc-major tables (entry a*K + k) for costs and
-// capacities, the arc keys and upper bounds, and the arc_indices arrangement.
-// commodity_edges, capacities, weight and the keyed maps are produced when read.
+// Holds each value once: dense arc-major tables (entry a*K + k) of costs and
+// capacities (cost_table, capacity_table), the arc keys and upper bounds, and the arc_indices arrangement.
+// commodity_edges, the per-arc lists and the keyed maps are produced when read.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +33,8 @@ struct MultiCommodityData {
   std::vector<uint64_t> pair_order;  // as NetworkInstance::pair_order
 
   // E*K tables, arc-major: entry a*K + k is arc a, commodity k.
-  std::vector<int64_t> costs;
-  std::vector<int64_t> capacities;  // after randomisation and zeroing
+  std::vector<int64_t> cost_table;
+  std::vector<int64_t> capacity_table;  // after randomisation and zeroing
 
   std::size_t num_edges() const { return tails.size(); }
 };

@@ -398,43 +398,44 @@ Result<uint64_t> parse_u64(std::string_view token) {
   return value;
 }
 
-bool parse_f64_to(std::string_view token, double& out) {
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  bool negative = false;
-  if (p < end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
+namespace {
+
+// NaN, inf or infinity in any case, after an optional sign.
+bool parse_float_word(std::string_view word, bool negative, double& out) {
+  if (equals_ignoring_case(word, "nan")) {
+    out = std::numeric_limits<double>::quiet_NaN();
+    return true;
   }
-  if (p == end) return false;
-  if (!is_digit(*p) && *p != '.') {
-    const std::string_view word(p, static_cast<std::size_t>(end - p));
-    if (equals_ignoring_case(word, "nan")) {
-      out = std::numeric_limits<double>::quiet_NaN();
-      return true;
-    }
-    if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity")) {
-      out = negative ? -std::numeric_limits<double>::infinity()
-                     : std::numeric_limits<double>::infinity();
-      return true;
-    }
-    return false;
+  if (equals_ignoring_case(word, "inf") || equals_ignoring_case(word, "infinity")) {
+    out = negative ? -std::numeric_limits<double>::infinity()
+                   : std::numeric_limits<double>::infinity();
+    return true;
   }
-  // The grammar is checked here; from_chars would stop early on forms such as
-  // "1e" (reading "1") and accepts words like "nan(...)".
-  const char* const number = p;
-  const char* const int_begin = p;
+  return false;
+}
+
+// The parts of an unsigned decimal: digits [.digits] [(e|E)[sign]digits].
+struct DecimalForm {
+  const char* int_begin;
+  const char* int_end;
+  const char* frac_begin;
+  const char* frac_end;
+  int64_t exponent;
+};
+
+// Checks the grammar of [p, end) and finds its parts. from_chars alone would
+// stop early on forms such as "1e" (reading "1") and accepts "nan(...)".
+bool scan_decimal(const char* p, const char* end, DecimalForm& form) {
+  form.int_begin = p;
   while (p < end && is_digit(*p)) ++p;
-  const char* const int_end = p;
-  const char* frac_begin = p;
-  const char* frac_end = p;
+  form.int_end = form.frac_begin = form.frac_end = p;
   if (p < end && *p == '.') {
-    frac_begin = ++p;
+    form.frac_begin = ++p;
     while (p < end && is_digit(*p)) ++p;
-    frac_end = p;
+    form.frac_end = p;
   }
-  if (int_end == int_begin && frac_end == frac_begin) return false;
-  int64_t exponent = 0;
+  if (form.int_end == form.int_begin && form.frac_end == form.frac_begin) return false;
+  form.exponent = 0;
   if (p < end && (*p == 'e' || *p == 'E')) {
     ++p;
     bool exp_negative = false;
@@ -447,36 +448,55 @@ bool parse_f64_to(std::string_view token, double& out) {
     // stops growing there instead of wrapping.
     constexpr int64_t kExponentCap = 1'000'000'000'000'000;
     while (p < end && is_digit(*p)) {
-      if (exponent < kExponentCap) exponent = exponent * 10 + (*p - '0');
+      if (form.exponent < kExponentCap) form.exponent = form.exponent * 10 + (*p - '0');
       ++p;
     }
-    if (exp_negative) exponent = -exponent;
+    if (exp_negative) form.exponent = -form.exponent;
   }
-  if (p != end) return false;
+  return p == end;
+}
 
+// The value of a decimal too large or too small for a double: the decimal
+// exponent of the leading significant digit says which (overflow needs >= 308,
+// underflow <= -324). All-zero digits are zero.
+double out_of_range_value(const DecimalForm& form) {
+  int64_t leading = 0;
+  const char* q = form.int_begin;
+  while (q < form.int_end && *q == '0') ++q;
+  if (q < form.int_end) {
+    leading = static_cast<int64_t>(form.int_end - q) - 1;
+  } else {
+    const char* f = form.frac_begin;
+    while (f < form.frac_end && *f == '0') ++f;
+    if (f == form.frac_end) return 0.0;
+    leading = -static_cast<int64_t>(f - form.frac_begin) - 1;
+  }
+  // Both terms are far from the int64 limits: the exponent is capped and the
+  // leading-digit offset is bounded by the token's length.
+  return leading + form.exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+}  // namespace
+
+bool parse_f64_to(std::string_view token, double& out) {
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  bool negative = false;
+  if (p < end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  if (p == end) return false;
+  if (!is_digit(*p) && *p != '.') {
+    return parse_float_word(std::string_view(p, static_cast<std::size_t>(end - p)), negative, out);
+  }
+  DecimalForm form{};
+  if (!scan_decimal(p, end, form)) return false;
   double value = 0.0;
-  const auto parsed = std::from_chars(number, end, value, std::chars_format::general);
+  const auto parsed = std::from_chars(p, end, value, std::chars_format::general);
   if (parsed.ptr != end) return false;
   if (parsed.ec == std::errc::result_out_of_range) {
-    // Too large or too small for a double: the decimal exponent of the leading
-    // significant digit says which (overflow needs >= 308, underflow <= -324).
-    int64_t leading = 0;
-    const char* q = int_begin;
-    while (q < int_end && *q == '0') ++q;
-    if (q < int_end) {
-      leading = static_cast<int64_t>(int_end - q) - 1;
-    } else {
-      const char* f = frac_begin;
-      while (f < frac_end && *f == '0') ++f;
-      if (f == frac_end) {
-        out = negative ? -0.0 : 0.0;
-        return true;
-      }
-      leading = -static_cast<int64_t>(f - frac_begin) - 1;
-    }
-    // Both terms are far from the int64 limits: the exponent is capped and the
-    // leading-digit offset is bounded by the token's length.
-    value = leading + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    value = out_of_range_value(form);
   } else if (parsed.ec != std::errc()) {
     return false;
   }
