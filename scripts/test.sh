@@ -20,7 +20,8 @@ run_suite() {  # run_suite LABEL CXX BUILD_DIR [pytest args...]
   ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
   echo "== [$label] Python tests"
   # -P keeps the current folder off sys.path, so only the build tree provides korvane.
-  (cd "$ROOT" && PYTHONPATH="$build/python" "$PY" -P -m pytest -q "$@")
+  # A temporary folder of its own per build keeps concurrent runs out of each other's way.
+  (cd "$ROOT" && PYTHONPATH="$build/python" "$PY" -P -m pytest -q --basetemp="$build/pytest-tmp" "$@")
 }
 
 run_suite gcc g++ "$ROOT/build" "$@"
