@@ -238,37 +238,34 @@ def read_mnetgen(base: str | os.PathLike[str]) -> MnetgenInstance:
     """
     base = os.fspath(base)
     paths = {part: _find_part(base, part) for part in _PARTS}
-    header = [_int(t, paths["nod"], 1) for t in _only_line(paths["nod"])]
-    if len(header) < 2:
-        raise ValueError(f"{paths['nod']} line 1: expected the number of commodities and of nodes")
-    k, n = header[0], header[1]
+    k, n = _only_line(paths["nod"])[:2]
     if k < 1 or n < 0:
         raise ValueError(f"{paths['nod']} line 1: {k} commodities and {n} nodes")
 
     bundles: dict[int, int] = {}
-    for where, fields in _lines(paths["mut"], 2):
-        bundles[_int(fields[0], *where)] = _int(fields[1], *where)
+    for where, (pointer, capacity) in _lines(paths["mut"], 2):
+        bundles[pointer] = capacity
 
     arcs: dict[int, list[Any]] = {}  # name -> [tail, head, pointer, capacities, costs]
-    for where, fields in _lines(paths["arc"], 7):
-        name, tail, head, c, cost, cap, pointer = (_int(f, *where) for f in fields[:7])
-        _check_node(tail, n, where)
-        _check_node(head, n, where)
-        _check_commodity(c, k, where, allow_all=False)
-        if pointer != 0 and pointer not in bundles:
-            raise ValueError(f"{_at(where)}: unknown bundle {pointer} (not in the .mut file)")
-        if name < 1:
+    for where, (name, tail, head, c, cost, cap, pointer) in _lines(paths["arc"], 7):
+        if not (0 < tail <= n and 0 < head <= n and 0 < c <= k and name > 0):
+            _check_node(tail, n, where)
+            _check_node(head, n, where)
+            _check_commodity(c, k, where, allow_all=False)
             raise ValueError(f"{_at(where)}: arc name {name} is not positive")
-        arc = arcs.setdefault(name, [tail, head, pointer, [0] * k, [0] * k])
-        if (arc[0], arc[1], arc[2]) != (tail, head, pointer):
+        arc = arcs.get(name)
+        if arc is None:
+            if pointer != 0 and pointer not in bundles:
+                raise ValueError(f"{_at(where)}: unknown bundle {pointer} (not in the .mut file)")
+            arc = arcs[name] = [tail, head, pointer, [0] * k, [0] * k]
+        elif arc[0] != tail or arc[1] != head or arc[2] != pointer:
             raise ValueError(f"{_at(where)}: arc {name} was given as {arc[0]} -> {arc[1]} with "
                              f"bundle {arc[2]} before")
         arc[3][c - 1] = cap
         arc[4][c - 1] = cost
 
     supply: dict[int, list[int]] = {}
-    for where, fields in _lines(paths["sup"], 3):
-        node, c, amount = (_int(f, *where) for f in fields[:3])
+    for where, (node, c, amount) in _lines(paths["sup"], 3):
         _check_node(node, n, where)
         _check_commodity(c, k, where, allow_all=True)
         amounts = supply.setdefault(node, [0] * k)
@@ -327,20 +324,24 @@ def _raw_lines(path: str) -> Iterator[tuple[int, str]]:
         raise ValueError(f"{path}: not UTF-8 text: {exc}") from exc
 
 
-def _lines(path: str, width: int) -> Iterator[tuple[tuple[str, int], list[str]]]:
-    """The non-blank lines of a part split into fields, with (path, line number)."""
+def _lines(path: str, width: int) -> Iterator[tuple[tuple[str, int], list[int]]]:
+    """The first ``width`` numbers of each non-blank line of a part, with (path, line number)."""
     for number, text in _raw_lines(path):
         fields = text.split()
-        if not fields:
-            continue
         if len(fields) < width:
+            if not fields:
+                continue
             raise ValueError(f"{path} line {number}: expected {width} fields, found {len(fields)}")
-        yield (path, number), fields
+        try:
+            values = list(map(int, fields[:width]))
+        except ValueError:
+            values = [_int(token, path, number) for token in fields[:width]]
+        yield (path, number), values
 
 
-def _only_line(path: str) -> list[str]:
-    for _, fields in _lines(path, 1):
-        return fields
+def _only_line(path: str) -> list[int]:
+    for _, values in _lines(path, 2):
+        return values
     raise ValueError(f"{path}: empty file")
 
 
