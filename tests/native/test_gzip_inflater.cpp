@@ -1,0 +1,80 @@
+// The inflater's input/output state machine, driven with compressed input in pieces of every
+// size (the line reader always hands it 8192-byte blocks, so member and block boundaries
+// rarely meet there).
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/io/gzip_inflater.h"
+
+namespace korvane {
+namespace {
+
+std::string gzip(const std::string& text) {
+  z_stream zs{};
+  EXPECT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&zs, static_cast<uLong>(text.size())) + 32, '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  zs.avail_in = static_cast<uInt>(text.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
+
+// Feeds `packed` in pieces of `piece` bytes (the first piece as the prefix) and drains
+// the output `out_size` bytes at a time.
+Result<std::string> inflate_all(const std::string& packed, std::size_t piece, std::size_t out_size) {
+  std::size_t fed = std::min(piece, packed.size());
+  GzipInflater inflater(std::string_view(packed).substr(0, fed));
+  std::string text;
+  std::vector<char> out(out_size);
+  for (;;) {
+    if (inflater.wants_input()) {
+      const std::size_t n = std::min({piece, packed.size() - fed, inflater.input_space().size()});
+      std::copy_n(packed.data() + fed, n, inflater.input_space().data());
+      fed += n;
+      inflater.added(n);
+    }
+    auto got = inflater.inflate(out.data(), out.size());
+    if (!got.ok()) return got.take_error();
+    text.append(out.data(), got.value());
+    if (got.value() == 0 && !inflater.wants_input()) return text;
+  }
+}
+
+TEST(GzipInflater, MembersAcrossEveryPieceAndOutputSize) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "a " + std::to_string(i * 7919 % 1000) + " 3 0 9 1\n";
+  const std::string packed = gzip(text.substr(0, 1000)) + gzip("") + gzip(text.substr(1000));
+  for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{8192}}) {
+    for (std::size_t out_size : {std::size_t{1}, std::size_t{300}, std::size_t{8192}}) {
+      auto got = inflate_all(packed, piece, out_size);
+      ASSERT_TRUE(got.ok()) << got.error().message;
+      EXPECT_EQ(got.value(), text) << piece << " " << out_size;
+    }
+  }
+  EXPECT_EQ(inflate_all(gzip(""), 1, 10).value(), "");
+}
+
+TEST(GzipInflater, EveryCutIsTruncatedAndJunkIsCorrupt) {
+  const std::string packed = gzip("p min 2 1\na 1 2 0 4 1\n");
+  for (std::size_t cut = 2; cut < packed.size(); ++cut) {
+    auto got = inflate_all(packed.substr(0, cut), 3, 64);
+    ASSERT_FALSE(got.ok()) << cut;
+    EXPECT_EQ(got.error().message, "truncated gzip stream: unexpected end of file");
+  }
+  auto junk = inflate_all(packed + "xy", 5, 64);
+  ASSERT_FALSE(junk.ok());
+  EXPECT_EQ(junk.error().message, "corrupt gzip stream: incorrect header check");
+  EXPECT_TRUE(has_gzip_magic("\x1f\x8b"));
+  EXPECT_FALSE(has_gzip_magic("\x1f"));
+}
+
+}  // namespace
+}  // namespace korvane
