@@ -3,8 +3,9 @@
 gzip: load_min_instance and load_multi_commodity_instance on gzip files against the same
 calls on the plain files plus `zcat` alone (the target is at most 1.5x plain + zcat).
 model: building the arc-flow model of netgen_8_14a.min at K = 8 against HiGHS's solve time.
+k1: K = 1 optima of every DIMACS sample, HiGHS against networkx's network simplex.
 
-    python bench_interop.py [gzip] [model] [--time-limit SECONDS]
+    python bench_interop.py [gzip] [model] [k1] [--time-limit SECONDS]
 """
 
 from __future__ import annotations
@@ -13,6 +14,7 @@ import argparse
 import gzip
 import shutil
 import sys
+import time
 from pathlib import Path
 
 import korvane
@@ -21,7 +23,8 @@ from korvane import solve
 from common import CACHE, best_of, command_time, row, synthetic_min
 
 # The DIMACS sample folder lives beside the checkout, as for the tests.
-NETGEN = Path(__file__).resolve().parents[1].parent / "shared" / "data" / "dimacs" / "netgen_8_14a.min"
+DIMACS = Path(__file__).resolve().parents[1].parent / "shared" / "data" / "dimacs"
+NETGEN = DIMACS / "netgen_8_14a.min"
 
 
 def gzipped(path: Path) -> Path:
@@ -70,15 +73,56 @@ def bench_model(time_limit: float | None) -> None:
           f"{result.build_seconds / result.solve_seconds:.4f}", flush=True)
 
 
+def networkx_optimum(inst: korvane.NetworkInstance) -> object:
+    import networkx as nx
+
+    g = nx.MultiDiGraph()
+    supply = dict.fromkeys(inst.nodes, 0)
+    supply.update(inst.supplies)
+    offset = 0
+    for e in inst.edges:  # lower bounds moved into the supplies
+        supply[e.tail] -= e.low
+        supply[e.head] += e.low
+        offset += e.low * e.cost
+        g.add_edge(e.tail, e.head, capacity=e.up - e.low, weight=e.cost)
+    for node, amount in supply.items():
+        g.add_node(node, demand=-amount)
+    try:
+        return nx.network_simplex(g)[0] + offset
+    except nx.NetworkXUnfeasible:
+        return "infeasible"
+
+
+def bench_k1() -> None:
+    widths = (28, 8, 14, 8, 14, 8, 8)
+    print(row("instance", "arcs", "networkx", "s", "HiGHS", "solve s", "build s", widths=widths))
+    for path in sorted(DIMACS.glob("*")):
+        if path.suffix not in (".min", ".dmx"):
+            continue
+        inst = korvane.load_min_instance(str(path))
+        began = time.perf_counter()
+        expected = networkx_optimum(inst)
+        nx_seconds = time.perf_counter() - began
+        data = korvane.generate_multi_commodity_data(inst, 1, 1)
+        result = solve.solve(inst, data)
+        print(row(path.name, len(inst.edges), expected, f"{nx_seconds:.2f}",
+                  f"{result.objective:.0f}" if result.objective is not None else result.status,
+                  f"{result.solve_seconds:.2f}", f"{result.build_seconds:.3f}", widths=widths),
+              flush=True)
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("parts", nargs="*", choices=["gzip", "model"], default=["gzip", "model"])
+    parser.add_argument("parts", nargs="*", choices=["gzip", "model", "k1"],
+                        default=["gzip", "model", "k1"])
     parser.add_argument("--time-limit", type=float, default=None)
     args = parser.parse_args()
     if "gzip" in args.parts:
         bench_gzip()
     if "model" in args.parts:
         bench_model(args.time_limit)
+    if "k1" in args.parts:
+        bench_k1()
 
 
 if __name__ == "__main__":

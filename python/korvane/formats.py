@@ -171,7 +171,8 @@ def write_mnetgen(base: str | os.PathLike[str], instance: Any, data: Any = None,
 
     Nodes are numbered 1..n in ascending id order, commodity k becomes k + 1 and arc a is
     named a + 1. Each arc's own upper bound becomes its bundle, written only where it
-    constrains (below the sum of the commodities' capacities). Raises ValueError naming the
+    constrains (below the sum of the commodities' capacities); a record read by
+    ``read_mnetgen`` is written back as it was read. Raises ValueError naming the
     arc for what the format cannot hold (a non-zero lower bound, a negative per-commodity
     capacity, which the format reads as unbounded), before any file is opened.
     """
@@ -180,16 +181,19 @@ def write_mnetgen(base: str | os.PathLike[str], instance: Any, data: Any = None,
     renumber = {node: i for i, node in enumerate(table.nodes, start=1)}
     arc_rows: list[int] = []
     mut_rows: list[int] = []
+    # A record read from Mnetgen files keeps its bundles and its -1 (unbounded) capacities.
+    as_read = isinstance(instance, MnetgenInstance)
     for a, (tail, head, low, up, caps, costs) in enumerate(
             zip(table.tails, table.heads, table.lows, table.ups, table.capacities, table.costs)):
-        name = f"arc {a} ({tail}, {head}, {table.indices[a]})"
-        if low != 0:
-            raise ValueError(f"{name} has lower bound {low}; Mnetgen files have no lower bounds")
-        if any(c < 0 for c in caps):
+        if low != 0 or (not as_read and min(caps, default=0) < 0):
+            name = f"arc {a} ({tail}, {head}, {table.indices[a]})"
+            if low != 0:
+                raise ValueError(f"{name} has lower bound {low}; Mnetgen files have no lower "
+                                 "bounds")
             raise ValueError(f"{name} has a negative commodity capacity, which Mnetgen files "
                              "read as unbounded")
         pointer = 0
-        if up is not None and up < sum(caps):
+        if up is not None and (as_read or up < sum(caps)):
             mut_rows += (len(mut_rows) // 2 + 1, up)
             pointer = len(mut_rows) // 2
         t, h = renumber[tail], renumber[head]

@@ -92,6 +92,8 @@ def test_suite_files_keep_parallel_arcs_and_commodity_values(tmp_path):
     assert rec.commodity_weights == {(1, 2, 0): [4, 6], (1, 2, 1): [0, 1], (2, 3, 0): [2, 2]}
     assert rec.bundle_capacities == [5, None, None]
     assert rec.supply_partition == {1: [3, 4], 3: [-3, -4]}
+    write_mnetgen(tmp_path / "again", rec)
+    assert read_mnetgen(tmp_path / "again") == rec
 
 
 def test_refusals(net, parsed, tmp_path):
