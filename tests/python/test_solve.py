@@ -135,3 +135,14 @@ def test_missing_extra_is_named(missing, hand, monkeypatch):
     with pytest.raises(ImportError) as exc:
         solve.solve(hand())
     assert str(exc.value) == f"korvane.solve needs {missing}: pip install 'korvane[solve]'"
+
+
+def test_unbounded_commodity_on_a_negative_cycle(tmp_path):
+    # Mnetgen's -1 leaves the commodity unbounded; the cycle 1->2->1 costs -1 per unit.
+    for part, text in {"nod": "1 2 2 0\n", "arc": "1 1 2 1 -1 -1 0\n2 2 1 1 0 -1 0\n",
+                       "sup": "", "mut": ""}.items():
+        (tmp_path / f"u.{part}").write_text(text)
+    rec = read_mnetgen(tmp_path / "u")
+    result = solve.solve(rec)
+    assert (result.status, result.objective, result.flows) == ("unbounded", None, None)
+    assert solve.check_feasible(rec).feasible
