@@ -118,7 +118,9 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
     tails = np.searchsorted(nodes, np.asarray(table.tails, dtype=np.int64))
     heads = np.searchsorted(nodes, np.asarray(table.heads, dtype=np.int64))
     caps = np.asarray(table.capacities, dtype=np.float64).reshape(e, k)
-    caps[caps < 0] = np.inf  # a negative commodity bound (Mnetgen's -1) leaves it unbounded
+    # A negative commodity bound is Mnetgen's "unbounded". In korvane's own instances it can
+    # only come from a negative arc bound, which that arc's bundle row still enforces.
+    caps[caps < 0] = np.inf
     lows = np.asarray(table.lows, dtype=np.float64)
     # None (no bundle) becomes NaN here and +inf below.
     ups = np.asarray(table.ups, dtype=np.float64)
