@@ -10,7 +10,6 @@ import json
 import math
 import os
 import sys
-import time
 from collections.abc import Sequence
 from pathlib import Path
 from typing import Any, NoReturn
@@ -59,9 +58,10 @@ def fail_file(path: str | os.PathLike[str], exc: BaseException | str) -> NoRetur
 def _is_mnetgen(path: str) -> str | None:
     """The base name when path names a four-file Mnetgen instance (by base or by one part)."""
     for part in suites.MNETGEN_PARTS:
-        if path.endswith(part):
-            return path.removesuffix(part)
-    if not os.path.exists(path) and os.path.exists(path + ".nod"):
+        for name in (part, part + ".gz"):
+            if path.endswith(name):
+                return path.removesuffix(name)
+    if not os.path.exists(path) and (os.path.exists(path + ".nod") or os.path.exists(path + ".nod.gz")):
         return path
     return None
 
@@ -134,7 +134,10 @@ def describe(path: str) -> dict[str, Any]:
         out.update(nodes=len(rec.nodes), arcs=len(rec.edges),
                    parallel_arc_pairs=sum(1 for v in rec.arc_indices.values() if len(v) > 1))
     else:
-        out.update(arcs=len(rec.commodity_capacities))
+        bundled = sum(1 for b in rec.bundle_capacities if b is not None)
+        out.update(arcs=len(rec.edges),
+                   parallel_arc_pairs=len({(t, h) for t, h, p in rec.edges if p == 1}),
+                   bundled_arcs=bundled)
     out.update(num_commodities=k, commodity_supply=supply, commodity_demand=demand)
     if kind == "mcf":
         method = rec.method
@@ -225,8 +228,8 @@ def cmd_convert(args: argparse.Namespace) -> int:
     try:
         if args.to == "mcf":
             if kind != "mcf":
-                raise UserError(f"{args.input}: converting a {kind} instance to mcf is not supported",
-                                EXIT_USAGE)
+                raise UserError(f"{args.input}: cannot convert a Mnetgen instance to mcf: mcf files "
+                                "record generation parameters that Mnetgen files do not hold", EXIT_USAGE)
             # The reader keeps no lower bounds, so the file itself is copied (decompressed),
             # which is exact.
             _copy_decompressed(args.input, out)
@@ -267,15 +270,12 @@ def cmd_solve(args: argparse.Namespace) -> int:
         kind, rec = load_any(path)
         if kind == "min":
             fail_file(path, "a .min network has no commodities; solve a generated instance")
-        started = time.perf_counter()
         try:
             result = solve.solve(rec, time_limit=args.time_limit)
         except (ValueError, RuntimeError) as exc:
             fail_file(path, exc)
-        elapsed = time.perf_counter() - started
-        objective = result.objective if result.status == "optimal" else None
-        rows.append({"file": path, "status": str(result.status),
-                     "objective": objective, "seconds": round(elapsed, 6)})
+        rows.append({"file": path, "status": str(result.status), "objective": result.objective,
+                     "seconds": round(float(result.solve_seconds), 6)})
     if args.json:
         print(json.dumps(rows if len(rows) > 1 else rows[0], indent=2))
     else:
@@ -460,7 +460,8 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("--time-limit", type=float, default=None, metavar="SECONDS")
     p.add_argument("--require-feasible", action="store_true",
-                   help="exit with 1 when any instance is not solved to optimality")
+                   help="exit with 1 when any instance is not solved to optimality "
+                        "(infeasible, unbounded, or stopped by the time limit)")
     p.add_argument("--json", action="store_true")
     p.set_defaults(run=cmd_solve)
 
@@ -494,7 +495,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     except UserError as exc:
         print(f"korvane: {exc}", file=sys.stderr)
         return exc.code
-    except suites.MissingFeature as exc:
+    except ImportError as exc:
+        # korvane's optional parts raise ImportError naming the extra to install.
         print(f"korvane: {exc}", file=sys.stderr)
         return EXIT_MISSING
     except KeyboardInterrupt:

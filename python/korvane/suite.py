@@ -117,7 +117,14 @@ def formats_module() -> Any:
 
 
 def solve_module() -> Any:
-    return _submodule("solve", "solving")
+    solve = _submodule("solve", "solving")
+    # korvane.solve imports its solver only when it runs; find out before any work starts.
+    for name in ("numpy", "highspy"):
+        try:
+            importlib.import_module(name)
+        except ImportError:
+            raise MissingFeature(f"korvane.solve needs {name}: pip install 'korvane[solve]'") from None
+    return solve
 
 
 def output_files(base: Path, fmt: str) -> list[Path]:
