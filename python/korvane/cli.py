@@ -49,7 +49,9 @@ class UserError(Exception):
 
 
 def fail_file(path: str | os.PathLike[str], exc: BaseException | str) -> NoReturn:
-    raise UserError(f"{os.fspath(path)}: {exc}", EXIT_FILE)
+    # Python's own OSErrors carry "[Errno N] text: 'path'"; the path is already named.
+    text = exc.strerror if isinstance(exc, OSError) and exc.strerror else str(exc)
+    raise UserError(f"{os.fspath(path)}: {text}", EXIT_FILE)
 
 
 # --- reading any of the three kinds of file ------------------------------------------------
@@ -319,8 +321,8 @@ class _Progress:
 def cmd_suite(args: argparse.Namespace) -> int:
     try:
         suite = suites.load_manifest(args.manifest)
-    except FileNotFoundError as exc:
-        fail_file(args.manifest, exc.strerror or exc)
+    except OSError as exc:
+        fail_file(args.manifest, exc)
     except suites.ManifestError as exc:
         raise UserError(f"{args.manifest}: {exc}", EXIT_USAGE) from None
     if args.jobs is not None and args.jobs < 1:

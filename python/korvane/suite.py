@@ -12,6 +12,7 @@ import hashlib
 import importlib
 import itertools
 import json
+import math
 import os
 import tempfile
 import time
@@ -254,7 +255,7 @@ def _grid_values(grid: dict[str, Any]) -> dict[str, list[Any]]:
         if not isinstance(rng, dict) or set(rng) != {"start", "count"}:
             raise ManifestError("grid.seed_range: expected a table {start = S, count = N}")
         start = _check_int("grid.seed_range.start", rng["start"], 0)
-        count = _check_int("grid.seed_range.count", rng["count"], 1, 2**64 - start)
+        count = _check_int("grid.seed_range.count", rng["count"], 1, min(2**64 - start, 10**7))
         values["seed"] = list(range(start, start + count))
     else:
         values["seed"] = [_check_int("grid.seed", v, 0) for v in _as_list("grid.seed", grid.get("seed", 42))]
@@ -268,8 +269,8 @@ def _grid_values(grid: dict[str, Any]) -> dict[str, list[Any]]:
     for key in FLOAT_KEYS:
         vals = _as_list(f"grid.{key}", grid.get(key, getattr(defaults, key)))
         for v in vals:
-            if isinstance(v, bool) or not isinstance(v, (int, float)):
-                raise ManifestError(f"grid.{key}: expected a number, got {v!r}")
+            if isinstance(v, bool) or not isinstance(v, (int, float)) or not math.isfinite(v):
+                raise ManifestError(f"grid.{key}: expected a finite number, got {v!r}")
         values[key] = [float(v) for v in vals]
     if any(c <= 0 for c in values["concentration_param"]) and 2 in values["method"]:
         raise ManifestError("grid.concentration_param: must be positive")
@@ -301,6 +302,8 @@ def load_manifest(path: str | os.PathLike[str]) -> Suite:
             doc = tomllib.load(f)
     except tomllib.TOMLDecodeError as exc:
         raise ManifestError(f"not valid TOML: {exc}") from None
+    except UnicodeDecodeError:
+        raise ManifestError("not valid TOML: not UTF-8 text") from None
     unknown = sorted(set(doc) - TOP_KEYS)
     if unknown:
         raise ManifestError(f"{unknown[0]}: unknown key")
@@ -478,7 +481,16 @@ def read_suite_file(suite: Suite) -> dict[str, dict[str, Any]]:
     entries = doc.get("instances") if isinstance(doc, dict) else None
     if not isinstance(entries, list):
         raise InstanceError(f"{suite.suite_file}: no list of instances")
-    return {e["name"]: e for e in entries if isinstance(e, dict) and "name" in e}
+    # Only plain names in the output folder are trusted: an edited suite.json must not make
+    # the runner look at, or replace, files elsewhere.
+    return {e["name"]: e for e in entries
+            if isinstance(e, dict) and isinstance(e.get("name"), str)
+            and isinstance(e.get("files"), list) and e["files"]
+            and all(isinstance(f, dict) and _plain_name(f.get("name")) for f in e["files"])}
+
+
+def _plain_name(name: Any) -> bool:
+    return isinstance(name, str) and name not in ("", ".", "..") and "/" not in name and os.sep not in name
 
 
 def _still_valid(suite: Suite, job: Job, entry: dict[str, Any]) -> bool:

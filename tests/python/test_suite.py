@@ -139,7 +139,7 @@ def test_interrupted_suite_resumes(tmp_path, capsys):
     (('"uniform"', '"unifrom"'),
      "grid.method: unknown method 'unifrom' (expected spread, uniform or beta-binomial, or 0, 1, 2)"),
     (('output = "out"', 'output = "out"\nformat = "mps"'), "format: unknown format 'mps' (expected mcf or mnetgen)"),
-    (("cap_zero_param = 0.2", 'cap_zero_param = "0.2"'), "grid.cap_zero_param: expected a number, got '0.2'"),
+    (("cap_zero_param = 0.2", 'cap_zero_param = "0.2"'), "grid.cap_zero_param: expected a finite number, got '0.2'"),
 ])
 def test_bad_manifest_refused_before_work(tmp_path, capsys, edit, message):
     manifest = write_manifest(tmp_path, MANIFEST.replace(*edit))
