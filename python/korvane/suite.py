@@ -502,6 +502,12 @@ def _still_valid(suite: Suite, job: Job, entry: dict[str, Any]) -> bool:
         return False
     if job.feasible_only != ("status" in entry):
         return False
+    # A replaced seed stands only while replacement is asked for, and an infeasible
+    # instance only while it is not.
+    if "requested_seed" in entry and not job.replace_infeasible:
+        return False
+    if job.replace_infeasible and entry.get("status") != "optimal":
+        return False
     for f in entry.get("files", []):
         path = suite.output / f["name"]
         try:
@@ -576,12 +582,12 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
               collect: bool = False, progress: Progress | None = None) -> RunSummary:
     """Make every instance of the suite not already made. suite.json is rewritten atomically
     as instances finish, so an interrupted run is resumed by running it again."""
-    suite.output.mkdir(parents=True, exist_ok=True)
-    _remove_leftovers(suite.output)
     if suite.fmt == "mnetgen":
         formats_module()
     if any(job.feasible_only for job in suite.jobs):
         solve_module()
+    suite.output.mkdir(parents=True, exist_ok=True)
+    _remove_leftovers(suite.output)
     networks = network_checksums(suite)
     previous = read_suite_file(suite)
     entries: dict[str, dict[str, Any]] = {}
