@@ -3,6 +3,7 @@ cluster; --verify catches a changed byte; an interrupted run resumes; bad manife
 refused before any work."""
 
 import concurrent.futures
+import gzip
 import json
 from pathlib import Path
 
@@ -160,3 +161,15 @@ cap_a = [0.5, 0.9]
 """))
     assert [(j.params.method, j.params.concentration_param, j.params.cap_a) for j in plan.jobs] == [
         (1, 3.0, 0.8), (2, 0.5, 0.8), (2, 2.0, 0.8)]
+
+
+def test_networks_by_glob_plain_or_gzip(tmp_path, capsys):
+    (tmp_path / "nets").mkdir()
+    text = Path(NETWORK).read_bytes()
+    (tmp_path / "nets" / "a.min").write_bytes(text)
+    (tmp_path / "nets" / "b.min.gz").write_bytes(gzip.compress(text))
+    manifest = write_manifest(tmp_path, 'networks = ["nets/*.min*"]\n[grid]\nnum_commodities = 2\nmethod = "spread"\n')
+    assert run(capsys, "suite", manifest, "--jobs", "1", "-q")[0] == 0
+    a, b = json.loads((tmp_path / "suite" / "suite.json").read_text())["instances"]
+    assert (a["network"], b["network"]) == ("nets/a.min", "nets/b.min.gz")
+    assert a["files"][0]["sha256"] == b["files"][0]["sha256"]
