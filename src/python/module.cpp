@@ -2,6 +2,7 @@
 // exec step that registers the functions and classes, in the one order that
 // also fills __all__.
 #include "python/functions.h"
+#include "python/arrays.h"
 #include "core/records/edge.h"
 #include "core/records/multi_commodity_data.h"
 #include "core/records/parsed_instance.h"
@@ -80,6 +81,9 @@ int exec_module(PyObject* module) noexcept {
       if (PyObject_SetAttr(module, name.get(), type.get()) < 0) return -1;
     }
   }
+  // Private entry points of korvane.arrays, kept out of __all__.
+  Ref array_view = Ref::steal(reinterpret_cast<PyObject*>(array_view_type()));
+  if (!array_view || PyModule_AddFunctions(module, array_functions) < 0) return -1;
   // Reachable for callers who want to catch it; deliberately not in __all__.
   PyObject* internal_error = ensure_internal_error_class();
   if (internal_error == nullptr) return -1;

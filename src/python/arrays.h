@@ -1,0 +1,16 @@
+// Private native entry points of korvane.arrays: read-only buffers over record
+// columns, each keeping its record alive, and the CSR builder.
+#pragma once
+
+#include "python/py_ref.h"
+
+namespace korvane::py {
+
+// The buffer exporter type, created by the exec step: a new reference, or
+// nullptr with an error set.
+PyTypeObject* array_view_type();
+
+// _network_columns, _data_columns, _parsed_columns, _csr; ends with a sentinel.
+extern PyMethodDef array_functions[];
+
+}  // namespace korvane::py
