@@ -43,7 +43,10 @@ from __future__ import annotations
 import importlib
 from typing import TYPE_CHECKING, Any
 
-from . import korvane as _native
+from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance
+
+# The native module's private entry points: a buffer exporter per column.
+_native: Any = importlib.import_module("korvane.korvane")
 
 if TYPE_CHECKING:
     import numpy as np
@@ -68,23 +71,23 @@ def _arrays(columns: dict[str, Any]) -> dict[str, Int64Array]:
     return {name: np.asarray(view) for name, view in columns.items()}
 
 
-def network_arrays(instance: _native.NetworkInstance) -> dict[str, Int64Array]:
+def network_arrays(instance: NetworkInstance) -> dict[str, Int64Array]:
     """The arc, node and supply columns of a NetworkInstance as read-only int64 views."""
     return _arrays(_native._network_columns(instance))
 
 
-def data_arrays(data: _native.MultiCommodityData) -> dict[str, Int64Array]:
+def data_arrays(data: MultiCommodityData) -> dict[str, Int64Array]:
     """The (E, K) tables, the partition and the arc columns of a MultiCommodityData."""
     return _arrays(_native._data_columns(data))
 
 
-def parsed_arrays(parsed: _native.ParsedMulticommodityInstance) -> dict[str, Int64Array]:
+def parsed_arrays(parsed: ParsedMulticommodityInstance) -> dict[str, Int64Array]:
     """The (E, K) tables, node amounts and arc columns of a ParsedMulticommodityInstance."""
     return _arrays(_native._parsed_columns(parsed))
 
 
 def csr(
-    instance: _native.NetworkInstance | _native.ParsedMulticommodityInstance,
+    instance: NetworkInstance | ParsedMulticommodityInstance,
 ) -> dict[str, Int64Array]:
     """Out- and in-adjacency over node rows (ascending id) as CSR arrays."""
     return _arrays(_native._csr(instance))

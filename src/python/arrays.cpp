@@ -81,6 +81,13 @@ void dealloc_view(PyObject* self) noexcept {
 }
 
 PyObject* make_view(ArrayView&& view) {
+  // Shapes stand for sizes in bytes too: refuse one whose size overflows.
+  Py_ssize_t bytes = 8;
+  for (int d = 0; d < view.ndim; ++d) {
+    if (view.shape[d] < 0 || __builtin_mul_overflow(bytes, view.shape[d], &bytes)) {
+      return PyErr_NoMemory();
+    }
+  }
   if (g_array_view_type == nullptr) {
     PyErr_SetString(PyExc_RuntimeError, "korvane array type is not initialised");
     return nullptr;
@@ -91,7 +98,10 @@ PyObject* make_view(ArrayView&& view) {
   return self;
 }
 
-Py_ssize_t ssize(std::size_t n) { return static_cast<Py_ssize_t>(n); }
+// A size as a shape entry; beyond Py_ssize_t it becomes -1, which make_view refuses.
+Py_ssize_t ssize(std::size_t n) {
+  return n > static_cast<std::size_t>(PY_SSIZE_T_MAX) ? -1 : static_cast<Py_ssize_t>(n);
+}
 
 // n values of the record `owner`, `stride` bytes apart.
 PyObject* column(PyObject* owner, const int64_t* data, std::size_t n, std::size_t stride = 8) {
@@ -225,6 +235,9 @@ PyObject* parsed_arc_values(PyObject* owner, const ParsedMulticommodityInstance&
     // A compressed list is one stored value standing for K: a column stride of 0.
     const bool expanded = capacities ? seg.capacities_expanded : seg.costs_expanded;
     return expanded ? table(owner, first, e, k, 8 * k, 8) : table(owner, first, e, k, 8, 0);
+  }
+  if (!parsed.commodity_major_size() || e * k > static_cast<std::size_t>(PY_SSIZE_T_MAX) / 8) {
+    return PyErr_NoMemory();
   }
   std::vector<int64_t> built = without_gil([&] { return parsed_arc_table(parsed, capacities); });
   return owned(std::move(built), e, k);

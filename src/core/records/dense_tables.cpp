@@ -6,23 +6,14 @@
 namespace korvane {
 
 std::optional<std::vector<int64_t>> partition_table(const Partition& partition, uint64_t k) {
+  for (const auto& entry : partition) {
+    if (entry.second.size() != k) return std::nullopt;
+  }
+  // Every list holds K values, so N * K values already exist in memory.
   std::vector<int64_t> table;
   table.reserve(partition.size() * k);
-  for (const auto& [node, amounts] : partition) {
-    if (amounts.size() != k) return std::nullopt;
-    table.insert(table.end(), amounts.begin(), amounts.end());
-  }
-  return table;
-}
-
-std::optional<std::vector<int64_t>> parsed_amount_table(const ParsedMulticommodityInstance& parsed) {
-  const uint64_t k = parsed.num_commodities;
-  std::vector<int64_t> table;
-  table.reserve(parsed.supplies.size() * k);
-  for (std::size_t i = 0; i < parsed.supplies.size(); ++i) {
-    const auto amounts = parsed.amounts(i);
-    if (amounts.size() != k) return std::nullopt;
-    table.insert(table.end(), amounts.begin(), amounts.end());
+  for (const auto& entry : partition) {
+    table.insert(table.end(), entry.second.begin(), entry.second.end());
   }
   return table;
 }

@@ -1,5 +1,5 @@
 // Dense row-major tables built from records whose memory does not hold them in
-// that form: a supply partition's amounts and a parsed instance's per-commodity
+// that form: a supply partition's amounts, and a parsed instance's per-commodity
 // lists when its arcs were read in more than one layout.
 #pragma once
 
@@ -16,11 +16,8 @@ namespace korvane {
 // an amount list does not hold exactly K values.
 std::optional<std::vector<int64_t>> partition_table(const Partition& partition, uint64_t k);
 
-// Same for a parsed instance's node lines.
-std::optional<std::vector<int64_t>> parsed_amount_table(const ParsedMulticommodityInstance& parsed);
-
 // E x K, row a the first K values of arc a's capacity (or cost) list. Every
-// list holds at least K values, so this never fails besides running out of memory.
+// list holds at least K values; the caller checks that E * K values fit in memory.
 std::vector<int64_t> parsed_arc_table(const ParsedMulticommodityInstance& parsed, bool capacities);
 
 }  // namespace korvane
