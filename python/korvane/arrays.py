@@ -52,10 +52,6 @@ if TYPE_CHECKING:
     import numpy as np
     from numpy.typing import NDArray
 
-    Int64Array = NDArray[np.int64]
-else:
-    Int64Array = Any
-
 __all__ = ["network_arrays", "data_arrays", "parsed_arrays", "csr"]
 
 
@@ -66,28 +62,28 @@ def _numpy() -> Any:
         raise ImportError("korvane.arrays needs numpy: pip install 'korvane[numpy]'") from exc
 
 
-def _arrays(columns: dict[str, Any]) -> dict[str, Int64Array]:
+def _arrays(columns: dict[str, Any]) -> dict[str, NDArray[np.int64]]:
     np = _numpy()
     return {name: np.asarray(view) for name, view in columns.items()}
 
 
-def network_arrays(instance: NetworkInstance) -> dict[str, Int64Array]:
+def network_arrays(instance: NetworkInstance) -> dict[str, NDArray[np.int64]]:
     """The arc, node and supply columns of a NetworkInstance as read-only int64 views."""
     return _arrays(_native._network_columns(instance))
 
 
-def data_arrays(data: MultiCommodityData) -> dict[str, Int64Array]:
+def data_arrays(data: MultiCommodityData) -> dict[str, NDArray[np.int64]]:
     """The (E, K) tables, the partition and the arc columns of a MultiCommodityData."""
     return _arrays(_native._data_columns(data))
 
 
-def parsed_arrays(parsed: ParsedMulticommodityInstance) -> dict[str, Int64Array]:
+def parsed_arrays(parsed: ParsedMulticommodityInstance) -> dict[str, NDArray[np.int64]]:
     """The (E, K) tables, node amounts and arc columns of a ParsedMulticommodityInstance."""
     return _arrays(_native._parsed_columns(parsed))
 
 
 def csr(
     instance: NetworkInstance | ParsedMulticommodityInstance,
-) -> dict[str, Int64Array]:
+) -> dict[str, NDArray[np.int64]]:
     """Out- and in-adjacency over node rows (ascending id) as CSR arrays."""
     return _arrays(_native._csr(instance))

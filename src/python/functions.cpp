@@ -1,8 +1,11 @@
 // The module functions: each binds and converts its arguments, calls one core
-// routine and converts the result or raises.
+// routine without the interpreter lock (its inputs are native copies or immutable
+// records the caller's arguments keep alive) and converts the result or raises.
 #include "python/functions.h"
 
 #include "python/bind.h"
+#include "python/gc_pause.h"
+#include "python/gil.h"
 #include "core/generate/generate.h"
 #include "core/generate/heterogeneity.h"
 #include "core/generate/partition.h"
@@ -35,6 +38,7 @@ PyObject* finish_record(Result<T>&& result, PyObject* reported) {
 template <class Item>
 PyObject* mapping_to_py(const NodeMapping<Item>& mapping) {
   using Map = FlatMap<int64_t, std::vector<Item>>;
+  const GcPaused paused;
   return build_tuple(Converter<Map>::to_py(mapping.incoming), Converter<Map>::to_py(mapping.outgoing));
 }
 
@@ -52,13 +56,14 @@ PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) noexcept {
   return call<kLoadMinInstance>(args, nargsf, kwnames, std::tuple<std::string>{},
               [](const std::string& path) {
-                return finish_record(parse_min(path), PyExc_OSError);
+                return finish_record(without_gil([&] { return parse_min(path); }), PyExc_OSError);
               });
 }
 
 // ------------------------------------------------------------- partitioning
 
 PyObject* partition_to_py(Result<Partition>&& result) {
+  const GcPaused paused;
   return finish(std::move(result), PyExc_RuntimeError,
                 [](const Partition& p) { return Converter<Partition>::to_py(p); });
 }
@@ -76,7 +81,7 @@ PyObject* split_supplies_uniform(PyObject*, PyObject* const* args, Py_ssize_t na
                                  PyObject* kwnames) noexcept {
   return call<kSplitUniform>(args, nargsf, kwnames, std::tuple<Supplies, uint64_t>{},
               [](const Supplies& data, uint64_t k) {
-                return partition_to_py(split_supply_and_demand_uniform(data, k));
+                return partition_to_py(without_gil([&] { return split_supply_and_demand_uniform(data, k); }));
               });
 }
 
@@ -93,7 +98,8 @@ PyObject* split_supplies_spread(PyObject*, PyObject* const* args, Py_ssize_t nar
                                 PyObject* kwnames) noexcept {
   return call<kSplitSpread>(args, nargsf, kwnames, std::tuple<Supplies, uint64_t, uint64_t>{},
               [](const Supplies& data, uint64_t k, uint64_t seed) {
-                return partition_to_py(split_supply_and_demand_spread(data, k, seed));
+                return partition_to_py(
+                    without_gil([&] { return split_supply_and_demand_spread(data, k, seed); }));
               });
 }
 
@@ -114,7 +120,8 @@ PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssiz
   return call<kSplitBetaBinomial>(args, nargsf, kwnames,
               std::tuple<Supplies, uint64_t, double, uint64_t>{{}, 0, 3.0, 42},
               [](const Supplies& data, uint64_t k, double c, uint64_t seed) {
-                return partition_to_py(split_supply_and_demand_beta_binomial(data, k, seed, c));
+                return partition_to_py(without_gil(
+                    [&] { return split_supply_and_demand_beta_binomial(data, k, seed, c); }));
               });
 }
 
@@ -135,8 +142,8 @@ PyObject* compute_heterogeneity(PyObject*, PyObject* const* args, Py_ssize_t nar
                                 PyObject* kwnames) noexcept {
   return call<kHeterogeneity>(args, nargsf, kwnames, std::tuple<Partition, Supplies>{},
               [](const Partition& partition, const Supplies& original) {
-                return Converter<double>::to_py(
-                    compute_commodity_demand_heterogeneity(partition, original));
+                return Converter<double>::to_py(without_gil(
+                    [&] { return compute_commodity_demand_heterogeneity(partition, original); }));
               });
 }
 
@@ -188,7 +195,7 @@ PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_
                 const GenerationParams params{k,      method,         randomize_caps, cap_a,
                                               cap_b,  randomize_costs, cost_a,        cost_b,
                                               concentration, cap_zero, cap_zero_param, seed};
-                return finish_record(generate_multi_commodity_data(*instance, params),
+                return finish_record(without_gil([&] { return generate_multi_commodity_data(*instance, params); }),
                                      PyExc_RuntimeError);
               });
 }
@@ -211,7 +218,8 @@ PyObject* save_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
   return call<kSave>(args, nargsf, kwnames, Args{{}, nullptr, nullptr},
               [](const std::string& path, const NetworkInstance* instance,
                  const MultiCommodityData* data) -> PyObject* {
-                const Result<void> written = export_to_dimacs(path, *instance, *data);
+                const Result<void> written =
+                    without_gil([&] { return export_to_dimacs(path, *instance, *data); });
                 if (!written.ok()) return raise(written.error(), PyExc_OSError);
                 Py_RETURN_NONE;
               });
@@ -232,7 +240,7 @@ PyObject* load_multi_commodity_instance(PyObject*, PyObject* const* args, Py_ssi
                                         PyObject* kwnames) noexcept {
   return call<kLoadMulti>(args, nargsf, kwnames, std::tuple<std::string>{},
               [](const std::string& path) {
-                return finish_record(parse_multi_min(path), PyExc_RuntimeError);
+                return finish_record(without_gil([&] { return parse_multi_min(path); }), PyExc_RuntimeError);
               });
 }
 
@@ -258,7 +266,7 @@ PyObject* get_adjacency_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
   return call<kGetAdjacencyMapping>(args, nargsf, kwnames,
               std::tuple<std::vector<int64_t>, std::vector<Pair>>{},
               [](const std::vector<int64_t>& nodes, const std::vector<Pair>& edges) {
-                return mapping_to_py(get_adjacency_mapping(nodes, edges));
+                return mapping_to_py(without_gil([&] { return get_adjacency_mapping(nodes, edges); }));
               });
 }
 
@@ -267,7 +275,7 @@ PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
   return call<kGetIncidenceMapping>(args, nargsf, kwnames,
               std::tuple<std::vector<int64_t>, std::vector<ArcKey>>{},
               [](const std::vector<int64_t>& nodes, const std::vector<ArcKey>& edges) {
-                return mapping_to_py(get_incidence_mapping(nodes, edges));
+                return mapping_to_py(without_gil([&] { return get_incidence_mapping(nodes, edges); }));
               });
 }
 

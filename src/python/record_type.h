@@ -8,6 +8,7 @@
 #include "core/records/network_instance.h"
 #include "core/records/parsed_instance.h"
 #include "python/convert.h"
+#include "python/gc_pause.h"
 #include "python/py_errors.h"
 
 #include <cstdint>
@@ -61,16 +62,22 @@ PyTypeObject* make_record_type(PyGetSetDef* getset, PyMethodDef* methods) {
 }
 
 // A getter built from `Fn(const T&) -> PyObject*`: converts the field afresh on
-// every read.
+// every read, with the collector suspended while it builds.
 template <class T, auto Fn>
 PyObject* getter(PyObject* self, void*) noexcept {
-  return guard([&]() -> PyObject* { return Fn(record_of<T>(self)); });
+  return guard([&]() -> PyObject* {
+    const GcPaused paused;
+    return Fn(record_of<T>(self));
+  });
 }
 
 // The same for a method taking no arguments.
 template <class T, auto Fn>
 PyObject* method_noargs(PyObject* self, PyObject*) noexcept {
-  return guard([&]() -> PyObject* { return Fn(record_of<T>(self)); });
+  return guard([&]() -> PyObject* {
+    const GcPaused paused;
+    return Fn(record_of<T>(self));
+  });
 }
 
 // A value converted with its Converter (scalars, lists, maps).
@@ -82,7 +89,10 @@ PyObject* to_python(const V& value) {
 // Field getter for a plain member.
 template <class T, auto Member>
 PyObject* field_getter(PyObject* self, void*) noexcept {
-  return guard([&]() -> PyObject* { return to_python(record_of<T>(self).*Member); });
+  return guard([&]() -> PyObject* {
+    const GcPaused paused;
+    return to_python(record_of<T>(self).*Member);
+  });
 }
 
 // (tail, head) per arc.

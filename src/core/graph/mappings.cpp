@@ -1,6 +1,9 @@
-// Builds both maps by sorting their key sets once, counting, then filling the
-// lists in arc order: O((N + E) log N) with one allocation per key.
+// Builds both maps by ranking their key sets once (a direct table when the ids
+// are dense, else one sort and a binary search per arc), counting, then filling
+// the lists in arc order, with one allocation per key.
 #include "core/graph/mappings.h"
+
+#include "core/graph/node_rank.h"
 
 #include <algorithm>
 
@@ -12,17 +15,15 @@ template <class Arc, class Endpoint, class ItemOf>
 FlatMap<int64_t, std::vector<std::invoke_result_t<ItemOf, const Arc&>>> build_side(
     std::span<const int64_t> nodes, std::span<const Arc> edges, Endpoint endpoint, ItemOf item_of) {
   using Item = std::invoke_result_t<ItemOf, const Arc&>;
-  std::vector<int64_t> keys(nodes.begin(), nodes.end());
-  keys.reserve(nodes.size() + edges.size());
-  for (const Arc& arc : edges) keys.push_back(endpoint(arc));
-  std::sort(keys.begin(), keys.end());
-  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::vector<int64_t> endpoints(edges.size());
+  for (std::size_t i = 0; i < edges.size(); ++i) endpoints[i] = endpoint(edges[i]);
+  const std::vector<int64_t> keys = detail::sorted_ids({nodes, endpoints});
+  const detail::Ranker rank(keys);
 
   std::vector<std::size_t> slot_of_arc(edges.size());
   std::vector<std::size_t> counts(keys.size(), 0);
   for (std::size_t i = 0; i < edges.size(); ++i) {
-    const auto it = std::lower_bound(keys.begin(), keys.end(), endpoint(edges[i]));
-    slot_of_arc[i] = static_cast<std::size_t>(it - keys.begin());
+    slot_of_arc[i] = static_cast<std::size_t>(rank(endpoints[i]));
     ++counts[slot_of_arc[i]];
   }
   FlatMap<int64_t, std::vector<Item>> map;
