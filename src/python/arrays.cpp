@@ -207,8 +207,8 @@ PyObject* data_columns(PyObject*, PyObject* arg) noexcept {
         without_gil([&] { return partition_table(data->supply_partition, k); });
     if (!supply) return no_dense_supply();
     Ref dict = Ref::steal(PyDict_New());
-    if (!dict || !put(dict.get(), "capacity", table(arg, data->capacities.data(), e, k, 8 * k, 8)) ||
-        !put(dict.get(), "cost", table(arg, data->costs.data(), e, k, 8 * k, 8)) ||
+    if (!dict || !put(dict.get(), "capacity", table(arg, data->capacity_table.data(), e, k, 8 * k, 8)) ||
+        !put(dict.get(), "cost", table(arg, data->cost_table.data(), e, k, 8 * k, 8)) ||
         !put(dict.get(), "supply_node", keys_of(arg, data->supply_partition)) ||
         !put(dict.get(), "supply", owned(std::move(*supply), data->supply_partition.size(), k)) ||
         !put(dict.get(), "tail", column(arg, data->tails)) ||
