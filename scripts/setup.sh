@@ -19,11 +19,13 @@ REQUIREMENTS=(
   highspy networkx
 )
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
-# fuzzer runtimes, zlib for compressed input.
+# fuzzer runtimes, zlib and libzstd for compressed input (and the zstd command
+# that makes the tests' zstd files).
 DEBIAN_PACKAGES=(
   libgtest-dev
   clang libclang-rt-14-dev
   zlib1g-dev
+  libzstd-dev zstd
 )
 
 find_python() {

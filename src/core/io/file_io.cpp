@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/io/gzip_inflater.h"
+#include "core/io/zstd_inflater.h"
 
 namespace korvane {
 namespace {
@@ -101,6 +102,7 @@ LineReader::LineReader(LineReader&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       file_size_(other.file_size_),
       gzip_(std::move(other.gzip_)),
+      zstd_(std::move(other.zstd_)),
       begin_(other.begin_),
       end_(other.end_),
       eof_(other.eof_),
@@ -115,6 +117,7 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     file_size_ = other.file_size_;
     gzip_ = std::move(other.gzip_);
+    zstd_ = std::move(other.zstd_);
     begin_ = other.begin_;
     end_ = other.end_;
     eof_ = other.eof_;
@@ -154,34 +157,48 @@ Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
 Result<bool> LineReader::fill() {
   begin_ = 0;
   end_ = 0;
-  if (!gzip_) {
-    auto got = read_file(buffer_, kIoBufferSize);
-    if (!got.ok()) return got.take_error();
-    end_ = got.value();
-    if (at_start_ && end_ == 1 && buffer_[0] == '\x1f') {
-      // A short first read (a pipe) must not hide the second magic byte.
-      auto more = read_file(buffer_ + 1, kIoBufferSize - 1);
+  if (gzip_) return fill_from(*gzip_);
+  if (zstd_) return fill_from(*zstd_);
+  auto got = read_file(buffer_, kIoBufferSize);
+  if (!got.ok()) return got.take_error();
+  end_ = got.value();
+  if (at_start_) {
+    // A short first read (a pipe) must not hide the rest of a magic number.
+    while (end_ != 0 && end_ < 4) {
+      auto more = read_file(buffer_ + end_, kIoBufferSize - end_);
       if (!more.ok()) return more.take_error();
+      if (more.value() == 0) break;
       end_ += more.value();
     }
-    if (!at_start_ || !has_gzip_magic(std::string_view(buffer_, end_))) {
-      if (end_ == 0) eof_ = true;
-      return end_ != 0;
+    const std::string_view first(buffer_, end_);
+    if (has_gzip_magic(first)) {
+      gzip_ = std::make_unique<GzipInflater>(first);
+      return fill_from(*gzip_);
     }
-    gzip_ = std::make_unique<GzipInflater>(std::string_view(buffer_, end_));
-    end_ = 0;
+    if (has_zstd_magic(first)) {
+      zstd_ = std::make_unique<ZstdInflater>(first);
+      return fill_from(*zstd_);
+    }
   }
+  if (end_ == 0) eof_ = true;
+  return end_ != 0;
+}
+
+template <class Inflater>
+Result<bool> LineReader::fill_from(Inflater& inflater) {
+  end_ = 0;
   for (;;) {
-    if (gzip_->wants_input()) {
-      auto got = read_file(gzip_->input_space().data(), gzip_->input_space().size());
+    if (inflater.wants_input()) {
+      const std::span<char> space = inflater.input_space();
+      auto got = read_file(space.data(), space.size());
       if (!got.ok()) return got.take_error();
-      gzip_->added(got.value());
+      inflater.added(got.value());
     }
-    auto out = gzip_->inflate(buffer_, kIoBufferSize);
+    auto out = inflater.inflate(buffer_, kIoBufferSize);
     if (!out.ok()) return out.take_error();
     end_ = out.value();
     if (end_ != 0) return true;
-    if (!gzip_->wants_input()) {
+    if (!inflater.wants_input()) {
       eof_ = true;
       return false;
     }

@@ -15,6 +15,7 @@ namespace korvane {
 inline constexpr std::size_t kIoBufferSize = 8192;
 
 class GzipInflater;
+class ZstdInflater;
 
 // "No such file or directory (os error 2)" for errno 2.
 std::string os_error_message(int errnum);
@@ -22,9 +23,9 @@ std::string os_error_message(int errnum);
 // Reads a file line by line. A line is the bytes before the next line feed (or
 // end of file), with one carriage return before the line feed removed; every
 // line must be valid UTF-8. A UTF-8 byte-order mark at the very start of the
-// file is skipped. A file that starts with the gzip magic bytes is decompressed
-// as it is read, whatever its name; a corrupt or truncated stream fails the
-// read (kReported) with a message that says so. Views returned by next() stay
+// file is skipped. A file that starts with the gzip or zstd magic bytes is
+// decompressed as it is read, whatever its name; a corrupt or truncated stream
+// fails the read (kReported) with a message that says so. Views returned by next() stay
 // valid until the next call.
 class LineReader {
  public:
@@ -49,10 +50,13 @@ class LineReader {
   static Result<bool> finish_line(std::string_view& line);
 
   Result<std::size_t> read_file(char* out, std::size_t size);
+  template <class Inflater>
+  Result<bool> fill_from(Inflater& inflater);
 
   int fd_ = -1;
   std::size_t file_size_ = 0;
   std::unique_ptr<GzipInflater> gzip_;  // set once the file proved to be gzip
+  std::unique_ptr<ZstdInflater> zstd_;  // or zstd
   char buffer_[kIoBufferSize];
   std::size_t begin_ = 0;  // first unread byte in buffer_
   std::size_t end_ = 0;    // one past the last valid byte in buffer_

@@ -1,14 +1,16 @@
-// The inflater's input/output state machine, driven with compressed input in pieces of every
-// size (the line reader always hands it 8192-byte blocks, so member and block boundaries
-// rarely meet there).
+// The gzip and zstd inflaters' input/output state machine, driven with compressed input in
+// pieces of every size (the line reader always hands them 8192-byte blocks, so member, frame
+// and block boundaries rarely meet there).
 #include <gtest/gtest.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/io/gzip_inflater.h"
+#include "core/io/zstd_inflater.h"
 
 namespace korvane {
 namespace {
@@ -27,11 +29,20 @@ std::string gzip(const std::string& text) {
   return out;
 }
 
+std::string zstd(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  const std::size_t n = ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3);
+  EXPECT_FALSE(ZSTD_isError(n));
+  out.resize(n);
+  return out;
+}
+
 // Feeds `packed` in pieces of `piece` bytes (the first piece as the prefix) and drains
 // the output `out_size` bytes at a time.
+template <class Inflater>
 Result<std::string> inflate_all(const std::string& packed, std::size_t piece, std::size_t out_size) {
   std::size_t fed = std::min(piece, packed.size());
-  GzipInflater inflater(std::string_view(packed).substr(0, fed));
+  Inflater inflater(std::string_view(packed).substr(0, fed));
   std::string text;
   std::vector<char> out(out_size);
   for (;;) {
@@ -48,32 +59,42 @@ Result<std::string> inflate_all(const std::string& packed, std::size_t piece, st
   }
 }
 
-TEST(GzipInflater, MembersAcrossEveryPieceAndOutputSize) {
+template <class Inflater>
+void expect_members_read_whole(std::string (*pack)(const std::string&)) {
   std::string text;
   for (int i = 0; i < 3000; ++i) text += "a " + std::to_string(i * 7919 % 1000) + " 3 0 9 1\n";
-  const std::string packed = gzip(text.substr(0, 1000)) + gzip("") + gzip(text.substr(1000));
-  for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{8192}}) {
+  const std::string packed = pack(text.substr(0, 1000)) + pack("") + pack(text.substr(1000));
+  for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{8192}}) {
     for (std::size_t out_size : {std::size_t{1}, std::size_t{300}, std::size_t{8192}}) {
-      auto got = inflate_all(packed, piece, out_size);
+      auto got = inflate_all<Inflater>(packed, piece, out_size);
       ASSERT_TRUE(got.ok()) << got.error().message;
       EXPECT_EQ(got.value(), text) << piece << " " << out_size;
     }
   }
-  EXPECT_EQ(inflate_all(gzip(""), 1, 10).value(), "");
 }
 
-TEST(GzipInflater, EveryCutIsTruncatedAndJunkIsCorrupt) {
-  const std::string packed = gzip("p min 2 1\na 1 2 0 4 1\n");
-  for (std::size_t cut = 2; cut < packed.size(); ++cut) {
-    auto got = inflate_all(packed.substr(0, cut), 3, 64);
+template <class Inflater>
+void expect_damage_reported(std::string (*pack)(const std::string&), const std::string& name,
+                            const std::string& junk_reason) {
+  const std::string packed = pack("p min 2 1\na 1 2 0 4 1\n");
+  for (std::size_t cut = 4; cut < packed.size(); ++cut) {
+    auto got = inflate_all<Inflater>(packed.substr(0, cut), 3, 64);
     ASSERT_FALSE(got.ok()) << cut;
-    EXPECT_EQ(got.error().message, "truncated gzip stream: unexpected end of file");
+    EXPECT_EQ(got.error().message, "truncated " + name + " stream: unexpected end of file");
   }
-  auto junk = inflate_all(packed + "xy", 5, 64);
+  auto junk = inflate_all<Inflater>(packed + "junk", 5, 64);
   ASSERT_FALSE(junk.ok());
-  EXPECT_EQ(junk.error().message, "corrupt gzip stream: incorrect header check");
-  EXPECT_TRUE(has_gzip_magic("\x1f\x8b"));
-  EXPECT_FALSE(has_gzip_magic("\x1f"));
+  EXPECT_EQ(junk.error().message, "corrupt " + name + " stream: " + junk_reason);
+}
+
+TEST(Inflaters, MembersAndFramesAcrossEveryPieceAndOutputSize) {
+  expect_members_read_whole<GzipInflater>(gzip);
+  expect_members_read_whole<ZstdInflater>(zstd);
+}
+
+TEST(Inflaters, EveryCutIsTruncatedAndJunkIsCorrupt) {
+  expect_damage_reported<GzipInflater>(gzip, "gzip", "incorrect header check");
+  expect_damage_reported<ZstdInflater>(zstd, "zstd", "Unknown frame descriptor");
 }
 
 }  // namespace

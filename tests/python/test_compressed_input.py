@@ -1,8 +1,10 @@
-"""Both readers take gzip files, recognised by their magic bytes: read exactly like the plain
-text, and a truncated or corrupt stream fails with the reader's own class, never a partial
-record."""
+"""Both readers take gzip and zstd files, recognised by their magic bytes: read exactly like
+the plain text, and a truncated or corrupt stream fails with the reader's own class, never a
+partial record."""
 
 import gzip
+import shutil
+import subprocess
 
 import pytest
 from conftest import DATA, PARSED_FIELDS, needs_data
@@ -30,24 +32,30 @@ def mc_text(net, tmp_path):
     return (tmp_path / "x.mc").read_bytes()
 
 
+def zstd(data):
+    if shutil.which("zstd") is None:
+        pytest.skip("the zstd command (Debian's zstd) is not installed")
+    return subprocess.run(["zstd", "-q", "-c"], input=data, stdout=subprocess.PIPE,
+                          check=True).stdout
+
+
 @needs_data
+@pytest.mark.parametrize("pack", [gzip.compress, zstd])
 @pytest.mark.parametrize("name", ["sample.dmx", "Network1.dmx", "netgen_8_14a.min"])
-def test_dimacs_gzip_reads_like_plain(name, tmp_path):
+def test_dimacs_compressed_reads_like_plain(name, pack, tmp_path):
     raw = (DATA / name).read_bytes()
     # Whatever the name: the magic bytes decide. Two members read as their concatenation.
-    packed = tmp_path / "renamed.min"
-    packed.write_bytes(gzip.compress(raw, compresslevel=1))
-    assert network(korvane.load_min_instance(str(packed))) == network(
-        korvane.load_min_instance(str(DATA / name)))
     half = len(raw) // 2
-    (tmp_path / "two.gz").write_bytes(gzip.compress(raw[:half]) + gzip.compress(raw[half:]))
-    assert network(korvane.load_min_instance(str(tmp_path / "two.gz"))) == network(
-        korvane.load_min_instance(str(DATA / name)))
+    for packed in (pack(raw), pack(raw[:half]) + pack(raw[half:])):
+        (tmp_path / "renamed.min").write_bytes(packed)
+        assert network(korvane.load_min_instance(str(tmp_path / "renamed.min"))) == network(
+            korvane.load_min_instance(str(DATA / name)))
 
 
-def test_multi_commodity_gzip_reads_like_plain(mc_text, tmp_path):
+@pytest.mark.parametrize("pack", [gzip.compress, zstd])
+def test_multi_commodity_compressed_reads_like_plain(pack, mc_text, tmp_path):
     (tmp_path / "plain").write_bytes(b"\xef\xbb\xbf" + mc_text.replace(b"\n", b"\r\n"))
-    (tmp_path / "packed").write_bytes(gzip.compress((tmp_path / "plain").read_bytes()))
+    (tmp_path / "packed").write_bytes(pack((tmp_path / "plain").read_bytes()))
     load = korvane.load_multi_commodity_instance
     assert parsed(load(str(tmp_path / "packed"))) == parsed(load(str(tmp_path / "plain")))
     # An empty member, and a file of empty members, are valid empty streams.
@@ -58,14 +66,28 @@ def test_multi_commodity_gzip_reads_like_plain(mc_text, tmp_path):
     assert korvane.load_min_instance(str(tmp_path / "one")).edges == []
 
 
+READERS = [(korvane.load_min_instance, OSError),
+           (korvane.load_multi_commodity_instance, RuntimeError)]
+
+
+@pytest.mark.parametrize("load, error", READERS)
+def test_damaged_zstd_fails_whole(load, error, mc_text, tmp_path):
+    packed = zstd(mc_text * 40)
+    path = tmp_path / "bad.zst"
+    for damaged, message in [(packed[:4], "truncated zstd stream: unexpected end of file"),
+                             (packed[:-1], "truncated zstd stream: unexpected end of file"),
+                             (packed + b"junk", "corrupt zstd stream: Unknown frame descriptor")]:
+        path.write_bytes(damaged)
+        with pytest.raises(error) as exc:
+            load(str(path))
+        assert type(exc.value) is error and str(exc.value) == message
+
+
 TRUNCATED = "truncated gzip stream: unexpected end of file"
 
 
-@pytest.mark.parametrize("load, error", [
-    (korvane.load_min_instance, OSError),
-    (korvane.load_multi_commodity_instance, RuntimeError),
-])
-def test_damaged_streams_fail_whole(load, error, mc_text, tmp_path):
+@pytest.mark.parametrize("load, error", READERS)
+def test_damaged_gzip_fails_whole(load, error, mc_text, tmp_path):
     packed = gzip.compress(mc_text * 40)
     path = tmp_path / "bad.gz"
     # Every cut, from the magic bytes alone to a missing last trailer byte.
