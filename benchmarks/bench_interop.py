@@ -1,7 +1,8 @@
 """Compressed input and the LP model.
 
-gzip: load_min_instance and load_multi_commodity_instance on gzip files against the same
-calls on the plain files plus `zcat` alone (the target is at most 1.5x plain + zcat).
+gzip: load_min_instance and load_multi_commodity_instance on gzip (and zstd) files against
+the same calls on the plain files plus `zcat` (`zstd -dc`) alone (the target is at most
+1.5x plain + zcat).
 model: building the arc-flow model of netgen_8_14a.min at K = 8 against HiGHS's solve time.
 k1: K = 1 optima of every DIMACS sample, HiGHS against networkx's network simplex.
 
@@ -13,6 +14,7 @@ from __future__ import annotations
 import argparse
 import gzip
 import shutil
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -35,6 +37,13 @@ def gzipped(path: Path) -> Path:
     return target
 
 
+def zstd_packed(path: Path) -> Path:
+    target = path.with_name(path.name + ".zst")
+    if not target.exists():
+        subprocess.run(["zstd", "-q", "-3", str(path), "-o", str(target)], check=True)
+    return target
+
+
 def bench_gzip() -> None:
     plain_min = synthetic_min()
     inst = korvane.load_min_instance(str(plain_min))
@@ -44,17 +53,21 @@ def bench_gzip() -> None:
         korvane.save_multi_commodity_instance(str(plain_mcf), inst, data)
         del data
     del inst
-    print(row("", "plain s", "zcat s", "gzip s", "ratio", widths=(34, 10, 10, 10, 26)))
+    widths = (34, 6, 10, 10, 12, 26)
+    print(row("", "", "plain s", "tool s", "packed s", "ratio", widths=widths))
     for name, load, plain in (("load_min_instance", korvane.load_min_instance, plain_min),
                               ("load_multi_commodity_instance",
                                korvane.load_multi_commodity_instance, plain_mcf)):
-        packed = gzipped(plain)
         t_plain = best_of(lambda: load(str(plain)))
-        t_zcat = command_time(["zcat", str(packed)])
-        t_gzip = best_of(lambda: load(str(packed)))
-        ratio = t_gzip / (t_plain + t_zcat)
-        print(row(name, f"{t_plain:.3f}", f"{t_zcat:.3f}", f"{t_gzip:.3f}",
-                  f"{ratio:.2f}x of plain + zcat", widths=(34, 10, 10, 10, 26)), flush=True)
+        for kind, pack, tool in (("gzip", gzipped, ["zcat"]), ("zstd", zstd_packed, ["zstd", "-dcq"])):
+            if kind == "zstd" and shutil.which("zstd") is None:
+                continue
+            packed = pack(plain)
+            t_tool = command_time([*tool, str(packed)])
+            t_packed = best_of(lambda: load(str(packed)))
+            ratio = t_packed / (t_plain + t_tool)
+            print(row(name, kind, f"{t_plain:.3f}", f"{t_tool:.3f}", f"{t_packed:.3f}",
+                      f"{ratio:.2f}x of plain + tool", widths=widths), flush=True)
 
 
 def bench_model(time_limit: float | None) -> None:
