@@ -5,6 +5,11 @@ refused before any work."""
 import concurrent.futures
 import gzip
 import json
+import os
+import signal
+import subprocess
+import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -173,3 +178,33 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, capsys):
     a, b = json.loads((tmp_path / "suite" / "suite.json").read_text())["instances"]
     assert (a["network"], b["network"]) == ("nets/a.min", "nets/b.min.gz")
     assert a["files"][0]["sha256"] == b["files"][0]["sha256"]
+
+
+def test_ctrl_c_then_resume(tmp_path):
+    # A real Ctrl-C to the whole process group while two workers write: the run stops with
+    # 130, leaves no temporary file, and records exactly the instances it finished.
+    lines = ["p min 2000 100000"] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
+    lines += [f"a {i % 2000 + 1} {(i * 7) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(100000)]
+    (tmp_path / "big.min").write_text("\n".join(lines) + "\n")
+    manifest = write_manifest(tmp_path, 'networks = ["big.min"]\n[grid]\nnum_commodities = 8\n'
+                                        'method = "beta-binomial"\nseed_range = {start = 1, count = 200}\n'
+                                        'randomize_caps = true\n')
+    argv = [sys.executable, "-m", "korvane", "suite", manifest, "--jobs", "2", "-q"]
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            start_new_session=True)
+    record = tmp_path / "suite" / "suite.json"
+    deadline = time.monotonic() + 60
+    while not record.exists() and proc.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.05)
+    os.killpg(proc.pid, signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    assert (proc.returncode, out, err) == (130, "", "korvane: interrupted\n")
+    assert not [p for p in (tmp_path / "suite").iterdir() if p.name.startswith(".")]
+    made = json.loads(record.read_text())["instances"]
+    assert 0 < len(made) < 200
+    assert len(list((tmp_path / "suite").glob("*.mcf"))) == len(made)
+
+    plan = suite.load_manifest(manifest)
+    plan.jobs = plan.jobs[:len(made) + 1]
+    summary = suite.run_suite(plan, suite.SerialExecutor())
+    assert (summary.made, summary.kept) == (1, len(made))
