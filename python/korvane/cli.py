@@ -149,7 +149,10 @@ def describe(path: str) -> dict[str, Any]:
             randomized_weights=rec.randomized_weights,
             cap_zero=rec.cap_zero, cap_zero_param=rec.cap_zero_param, seed=rec.seed)
     if partition and k > 0:
-        out["heterogeneity"] = korvane.compute_commodity_demand_heterogeneity(partition, totals)
+        try:
+            out["heterogeneity"] = korvane.compute_commodity_demand_heterogeneity(partition, totals)
+        except (OverflowError, korvane.InternalError):
+            pass  # a file's amounts may sum beyond 64 bits; the measure is then left out
     return out
 
 
