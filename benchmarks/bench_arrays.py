@@ -40,7 +40,7 @@ def main() -> None:
             import scipy.sparse
 
             cols = network_arrays(inst)
-            n = len(inst.nodes) + 1
+            n = int(max(cols["tail"].max(), cols["head"].max())) + 1
             arc = np.arange(len(cols["tail"]), dtype=np.int64)
             peer = best_of(lambda: (
                 scipy.sparse.csr_array((arc, (cols["tail"], cols["head"])), shape=(n, n)),
