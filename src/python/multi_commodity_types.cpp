@@ -28,7 +28,7 @@ PyGetSetDef supplies_getset[] = {
 };
 
 // The K values of arc a in an arc-major table.
-PyObject* arc_row(const std::vector<int64_t>& table, uint64_t k, uint64_t a) {
+PyObject* arc_row(std::span<const int64_t> table, uint64_t k, uint64_t a) {
   return build_list(k, [&](uint64_t j) { return PyLong_FromLongLong(table[a * k + j]); });
 }
 

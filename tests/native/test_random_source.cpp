@@ -153,6 +153,20 @@ TEST(WordHandOut, FirstRefillAndFifthRefill) {
   EXPECT_EQ(source.counter(), 20u);
 }
 
+TEST(WordHandOut, SeekContinuesTheStreamAnywhere) {
+  RandomSource sequential = RandomSource::from_seed(7);
+  std::vector<uint32_t> words(700);
+  for (uint32_t& w : words) w = sequential.next_u32();
+  for (const uint64_t start : {0u, 1u, 2u, 63u, 64u, 65u, 127u, 128u, 500u}) {
+    RandomSource seeked = RandomSource::from_seed(7);
+    seeked.seek(start);
+    // next_u64 across a refill boundary too (odd starts put it at word 63).
+    for (uint64_t i = start; i + 1 < start + 130 && i + 1 < words.size(); i += 2) {
+      EXPECT_EQ(seeked.next_u64(), uint64_t{words[i]} | (uint64_t{words[i + 1]} << 32)) << start;
+    }
+  }
+}
+
 TEST(WordHandOut, NextU64AcrossRefillTakesLowHalfFirst) {
   RandomSource source = RandomSource::from_seed(3);
   for (int i = 0; i < 63; ++i) source.next_u32();

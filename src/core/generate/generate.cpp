@@ -10,7 +10,9 @@
 
 #include "core/generate/partition.h"
 #include "core/random/random_source.h"
+#include "core/base/big_vector.h"
 #include "core/base/numeric.h"
+#include "core/base/parallel.h"
 #include "core/base/table_size.h"
 
 namespace korvane {
@@ -75,41 +77,112 @@ struct DrawRange {
   }
 };
 
+// The two draw ranges of arc a.
+struct ArcRanges {
+  DrawRange cost;
+  DrawRange cap;
+  ArcRanges(const NetworkInstance& instance, const GenerationParams& params, std::size_t a)
+      : cost(params.randomize_costs, params.cost_a, params.cost_b, instance.costs[a],
+             instance.costs[a] != 0 ? 1 : 0),
+        cap(params.randomize_caps, params.cap_a, params.cap_b, instance.ups[a], 1) {}
+  // The arc's first refusal, cost before capacity.
+  Result<void> check(RandomSource& generator) const {
+    KORVANE_TRY(cost.check(generator));
+    return cap.check(generator);
+  }
+  bool refused() const {
+    return (cost.draw && !std::isfinite(cost.scale)) || (cap.draw && !std::isfinite(cap.scale));
+  }
+  // 32-bit words the arc's draws take: one 64-bit word per drawn value.
+  uint64_t words(uint64_t num_commodities) const {
+    return 2 * num_commodities * ((cost.draw ? 1u : 0u) + (cap.draw ? 1u : 0u));
+  }
+};
+
+// Writes one arc's row of each table: drawn values, or the fixed ones.
+void fill_row(const ArcRanges& r, RandomSource& generator, uint64_t num_commodities,
+              int64_t* cost_row, int64_t* cap_row) {
+  if (r.cost.draw && r.cap.draw) {
+    // Commodities ascending, cost draw before capacity draw.
+    for (uint64_t k = 0; k < num_commodities; ++k) {
+      cost_row[k] = r.cost.sample(generator);
+      cap_row[k] = r.cap.sample(generator);
+    }
+  } else if (r.cost.draw) {
+    // Commodities ascending; the capacities keep their fixed value.
+    for (uint64_t k = 0; k < num_commodities; ++k) cost_row[k] = r.cost.sample(generator);
+  } else if (r.cap.draw) {
+    // Commodities ascending; the costs keep their fixed value.
+    for (uint64_t k = 0; k < num_commodities; ++k) cap_row[k] = r.cap.sample(generator);
+  }
+}
+
 // Fills the E x K cost and capacity tables in draw order: arcs ascending,
 // commodities ascending, cost draw before capacity draw. Each arc's row is
 // appended (reserved storage, so no reallocation) and then written in place.
 Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationParams& params,
-                             RandomSource& generator, std::vector<int64_t>& cost_table,
-                             std::vector<int64_t>& capacity_table) {
+                             RandomSource& generator, BigVector<int64_t>& cost_table,
+                             BigVector<int64_t>& capacity_table) {
   const uint64_t num_commodities = params.num_commodities;
   const std::size_t num_edges = instance.num_edges();
   for (std::size_t a = 0; a < num_edges; ++a) {
-    const int64_t cost = instance.costs[a];
-    const DrawRange cost_range(params.randomize_costs, params.cost_a, params.cost_b, cost,
-                               cost != 0 ? 1 : 0);
-    const DrawRange cap_range(params.randomize_caps, params.cap_a, params.cap_b, instance.ups[a],
-                              1);
-    KORVANE_TRY(cost_range.check(generator));
-    KORVANE_TRY(cap_range.check(generator));
+    const ArcRanges ranges(instance, params, a);
+    KORVANE_TRY(ranges.check(generator));
     const std::size_t row = a * num_commodities;
-    cost_table.resize(row + num_commodities, cost_range.fixed);
-    capacity_table.resize(row + num_commodities, cap_range.fixed);
-    int64_t* const cost_row = cost_table.data() + row;
-    int64_t* const cap_row = capacity_table.data() + row;
-    if (cost_range.draw && cap_range.draw) {
-      // Commodities ascending, cost draw before capacity draw.
-      for (uint64_t k = 0; k < num_commodities; ++k) {
-        cost_row[k] = cost_range.sample(generator);
-        cap_row[k] = cap_range.sample(generator);
-      }
-    } else if (cost_range.draw) {
-      // Commodities ascending; the capacities keep their fixed value.
-      for (uint64_t k = 0; k < num_commodities; ++k) cost_row[k] = cost_range.sample(generator);
-    } else if (cap_range.draw) {
-      // Commodities ascending; the costs keep their fixed value.
-      for (uint64_t k = 0; k < num_commodities; ++k) cap_row[k] = cap_range.sample(generator);
-    }
+    cost_table.resize(row + num_commodities, ranges.cost.fixed);
+    capacity_table.resize(row + num_commodities, ranges.cap.fixed);
+    fill_row(ranges, generator, num_commodities, cost_table.data() + row,
+             capacity_table.data() + row);
   }
+  return {};
+}
+
+// The same tables from `chunks` threads, each over a contiguous run of arcs. A
+// first pass counts the words each run's draws take (and finds refused arcs); a
+// run then starts its own source at the prefix sum of the runs before it, so
+// every value is the one the single-threaded draw order gives it, and the first
+// refused arc in arc order is the one reported.
+Result<void> draw_arc_values_parallel(const NetworkInstance& instance,
+                                      const GenerationParams& params, std::size_t chunks,
+                                      BigVector<int64_t>& cost_table,
+                                      BigVector<int64_t>& capacity_table) {
+  const uint64_t num_commodities = params.num_commodities;
+  const std::size_t num_edges = instance.num_edges();
+  std::vector<uint64_t> words(chunks + 1, 0);
+  std::vector<std::size_t> refused(chunks, num_edges);
+  for_each_chunk(num_edges, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+    uint64_t n = 0;
+    for (std::size_t a = begin; a < end; ++a) {
+      const ArcRanges ranges(instance, params, a);
+      if (ranges.refused()) {
+        refused[c] = a;
+        return;
+      }
+      n += ranges.words(num_commodities);
+    }
+    words[c + 1] = n;
+  });
+  for (std::size_t c = 0; c < chunks; ++c) {
+    if (refused[c] == num_edges) continue;
+    RandomSource scratch = RandomSource::from_seed(params.seed);
+    return ArcRanges(instance, params, refused[c]).check(scratch);
+  }
+  for (std::size_t c = 0; c < chunks; ++c) words[c + 1] += words[c];
+
+  cost_table.resize(num_edges * num_commodities);
+  capacity_table.resize(num_edges * num_commodities);
+  for_each_chunk(num_edges, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+    RandomSource generator = RandomSource::from_seed(params.seed);
+    generator.seek(words[c]);
+    for (std::size_t a = begin; a < end; ++a) {
+      const ArcRanges ranges(instance, params, a);
+      int64_t* const cost_row = cost_table.data() + a * num_commodities;
+      int64_t* const cap_row = capacity_table.data() + a * num_commodities;
+      std::fill(cost_row, cost_row + num_commodities, ranges.cost.fixed);
+      std::fill(cap_row, cap_row + num_commodities, ranges.cap.fixed);
+      fill_row(ranges, generator, num_commodities, cost_row, cap_row);
+    }
+  });
   return {};
 }
 
@@ -117,7 +190,7 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
 // gives every arc left all-zero its own upper capacity back in commodity a mod K.
 // Runs only for p in (0, 1) or NaN (which zeroes nothing). Without arcs or
 // commodities there is nothing to zero or restore.
-void zero_capacities(std::vector<int64_t>& capacity_table, std::span<const int64_t> ups,
+void zero_capacities(BigVector<int64_t>& capacity_table, std::span<const int64_t> ups,
                      uint64_t num_commodities, double p) {
   if (p <= 0.0 || p >= 1.0) return;
   const uint64_t num_edges = ups.size();
@@ -161,11 +234,20 @@ Result<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& 
   const uint64_t num_commodities = params.num_commodities;
   const std::size_t num_edges = instance.num_edges();
   check_table_size(num_edges, num_commodities);
-  std::vector<int64_t> cost_table;
-  std::vector<int64_t> capacity_table;
+  BigVector<int64_t> cost_table;
+  BigVector<int64_t> capacity_table;
   cost_table.reserve(num_edges * num_commodities);
   capacity_table.reserve(num_edges * num_commodities);
-  KORVANE_TRY(draw_arc_values(instance, params, generator, cost_table, capacity_table));
+  // Each thread takes at least kMinValuesPerChunk table entries.
+  constexpr std::size_t kMinValuesPerChunk = std::size_t{1} << 14;
+  const std::size_t chunks = chunk_count(
+      num_edges, thread_count(), kMinValuesPerChunk / std::max<uint64_t>(num_commodities, 1));
+  if (chunks > 1) {
+    KORVANE_TRY(
+        draw_arc_values_parallel(instance, params, chunks, cost_table, capacity_table));
+  } else {
+    KORVANE_TRY(draw_arc_values(instance, params, generator, cost_table, capacity_table));
+  }
   if (params.cap_zero) {
     zero_capacities(capacity_table, instance.ups, num_commodities, params.cap_zero_param);
   }

@@ -245,6 +245,14 @@ void ChaChaSource<Rounds>::refill() {
 }
 
 template <int Rounds>
+void ChaChaSource<Rounds>::seek(uint64_t words) {
+  // A refill covers kLanes blocks, kBufferWords words.
+  counter_ = words / static_cast<uint64_t>(kBufferWords) * kLanes;
+  refill();
+  index_ = static_cast<int>(words % static_cast<uint64_t>(kBufferWords));
+}
+
+template <int Rounds>
 uint32_t ChaChaSource<Rounds>::next_u32() {
   if (index_ >= kBufferWords) {
     refill();

@@ -29,6 +29,11 @@ class ChaChaSource {
   // One 16-word block for `counter` (and stream 0) under this source's key.
   std::array<uint32_t, 16> block(uint64_t counter) const;
 
+  // Positions the source as if `words` 32-bit words had been taken since seeding:
+  // the counter-based stream can start anywhere. Used to give each thread its
+  // own stretch of one stream.
+  void seek(uint64_t words);
+
   uint32_t next_u32();
   // The first word taken is always the low half, even across a refill.
   uint64_t next_u64() {

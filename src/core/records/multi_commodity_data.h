@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/base/big_vector.h"
 #include "core/base/flat_map.h"
 
 namespace korvane {
@@ -33,8 +34,9 @@ struct MultiCommodityData {
   std::vector<uint64_t> pair_order;  // as NetworkInstance::pair_order
 
   // E*K tables, arc-major: entry a*K + k is arc a, commodity k.
-  std::vector<int64_t> cost_table;
-  std::vector<int64_t> capacity_table;  // after randomisation and zeroing
+  // Huge-page backed, see BigVector.
+  BigVector<int64_t> cost_table;
+  BigVector<int64_t> capacity_table;  // after randomisation and zeroing
 
   std::size_t num_edges() const { return tails.size(); }
 };
