@@ -348,6 +348,8 @@ def cmd_suite(args: argparse.Namespace) -> int:
         fail_file(args.manifest, exc)
     except suites.ManifestError as exc:
         raise UserError(f"{args.manifest}: {exc}", EXIT_USAGE) from None
+    if args.output is not None:
+        suite = suite.with_output(args.output)
     if args.jobs is not None and args.jobs < 1:
         raise UserError(f"--jobs: must be at least 1, got {args.jobs}", EXIT_USAGE)
     if args.executor is not None and not args.executor.startswith("dask://"):
@@ -505,6 +507,8 @@ def build_parser() -> argparse.ArgumentParser:
                    help="worker processes (default: the cores available)")
     p.add_argument("--executor", metavar="dask://HOST:PORT", default=None,
                    help="run on a Dask cluster (extra korvane[dask])")
+    p.add_argument("-o", "--output", metavar="DIR", default=None,
+                   help="make the suite in DIR instead of the manifest's output folder")
     p.add_argument("--collect", action="store_true",
                    help="workers return the files' bytes and this process writes them")
     p.add_argument("-q", "--quiet", action="store_true", help="no progress output")

@@ -210,6 +210,12 @@ class Suite:
     def suite_file(self) -> Path:
         return self.output / SUITE_FILE
 
+    def with_output(self, folder: str | os.PathLike[str]) -> Suite:
+        """The same suite made in another folder (a published manifest names its own)."""
+        out = Path(folder).resolve()
+        jobs = [dataclasses.replace(job, output=str(out)) for job in self.jobs]
+        return dataclasses.replace(self, output=out, jobs=jobs)
+
 
 def _as_list(key: str, value: Any) -> list[Any]:
     items = value if isinstance(value, list) else [value]

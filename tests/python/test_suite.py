@@ -174,8 +174,9 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, capsys):
     (tmp_path / "nets" / "a.min").write_bytes(text)
     (tmp_path / "nets" / "b.min.gz").write_bytes(gzip.compress(text))
     manifest = write_manifest(tmp_path, 'networks = ["nets/*.min*"]\n[grid]\nnum_commodities = 2\nmethod = "spread"\n')
-    assert run(capsys, "suite", manifest, "--jobs", "1", "-q")[0] == 0
-    a, b = json.loads((tmp_path / "suite" / "suite.json").read_text())["instances"]
+    assert run(capsys, "suite", manifest, "--jobs", "1", "-q", "--output", str(tmp_path / "elsewhere"))[0] == 0
+    assert not (tmp_path / "suite").exists()
+    a, b = json.loads((tmp_path / "elsewhere" / "suite.json").read_text())["instances"]
     assert (a["network"], b["network"]) == ("nets/a.min", "nets/b.min.gz")
     assert a["files"][0]["sha256"] == b["files"][0]["sha256"]
 
