@@ -17,6 +17,7 @@ import time
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
+from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance, arrays
 from .formats import arc_table
 
 if TYPE_CHECKING:
@@ -110,27 +111,22 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
     bundle rows, ``costs=False`` zeroes the costs (a pure feasibility problem)."""
     np = _numpy()
     began = time.perf_counter()
-    table = arc_table(instance, data)
-    k = table.num_commodities
-    e = len(table.tails)
-    nodes = np.asarray(table.nodes, dtype=np.int64)
+    columns = _columns(np, instance, data)
+    k = columns["k"]
+    e = len(columns["tail"])
+    nodes = columns["node"]
     n = len(nodes)
-    tails = np.searchsorted(nodes, np.asarray(table.tails, dtype=np.int64))
-    heads = np.searchsorted(nodes, np.asarray(table.heads, dtype=np.int64))
-    caps = np.asarray(table.capacities, dtype=np.float64).reshape(e, k)
+    tails = np.searchsorted(nodes, columns["tail"])
+    heads = np.searchsorted(nodes, columns["head"])
+    caps = np.array(columns["capacity"], dtype=np.float64).reshape(e, k)
     # A negative commodity bound is Mnetgen's "unbounded". In korvane's own instances it can
     # only come from a negative arc bound, which that arc's bundle row still enforces.
     caps[caps < 0] = np.inf
-    lows = np.asarray(table.lows, dtype=np.float64)
-    # None (no bundle) becomes NaN here and +inf below.
-    ups = np.asarray(table.ups, dtype=np.float64)
-    ups[np.isnan(ups)] = np.inf
-
+    lows = np.asarray(columns["low"], dtype=np.float64)
+    ups = np.asarray(columns["up"], dtype=np.float64)
     supply = np.zeros((k, n))
-    if table.supply_partition:
-        partition_nodes = np.searchsorted(nodes, np.fromiter(table.supply_partition, np.int64))
-        supply[:, partition_nodes] = np.asarray(list(table.supply_partition.values()),
-                                                dtype=np.float64).reshape(-1, k).T
+    supply[:, np.searchsorted(nodes, columns["supply_node"])] = np.asarray(
+        columns["supply"], dtype=np.float64).reshape(-1, k).T
 
     bundled = (lows > 0) | (ups < caps.sum(axis=1)) if bundles else np.zeros(e, dtype=bool)
     bundle_arcs = np.flatnonzero(bundled)
@@ -154,7 +150,7 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
 
     row_lower = np.concatenate([supply.ravel(), lows[bundle_arcs]])
     row_upper = np.concatenate([supply.ravel(), ups[bundle_arcs]])
-    cost = np.asarray(table.costs, dtype=np.float64).reshape(e * k)
+    cost = np.asarray(columns["cost"], dtype=np.float64).reshape(e * k)
     return Model(
         num_arcs=e, num_commodities=k, nodes=nodes, bundle_arcs=bundle_arcs,
         col_cost=cost if costs else np.zeros(e * k), col_lower=np.zeros(e * k),
@@ -165,6 +161,41 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
 
 
 _banner_shown = False
+
+
+def _columns(np: Any, instance: Any, data: Any) -> dict[str, Any]:
+    """The model's inputs as arrays: korvane's records through zero-copy views of their own
+    memory (korvane.arrays), an Mnetgen record through its lists. ``up`` is +inf where an
+    arc has no bundle, ``node`` every node id once, ascending."""
+    if isinstance(instance, NetworkInstance):
+        net = arrays.network_arrays(instance)
+        if data is None:
+            out = dict(net, k=1, capacity=net["up"], supply=net["supply"])
+        elif isinstance(data, MultiCommodityData):
+            tables = arrays.data_arrays(data)
+            if tables["capacity"].shape[0] != len(net["tail"]):
+                raise ValueError(f"the multi-commodity data has {tables['capacity'].shape[0]} "
+                                 f"arcs, the network {len(net['tail'])}")
+            out = dict(net, k=data.num_commodities, capacity=tables["capacity"],
+                       cost=tables["cost"], supply_node=tables["supply_node"],
+                       supply=tables["supply"])
+        else:
+            raise TypeError(f"data must be a MultiCommodityData, not '{type(data).__name__}'")
+    elif isinstance(instance, ParsedMulticommodityInstance) and data is None:
+        parsed = arrays.parsed_arrays(instance)
+        out = dict(parsed, k=instance.num_commodities, low=np.zeros(len(parsed["tail"])))
+    else:
+        table = arc_table(instance, data)
+        ups = np.asarray(table.ups, dtype=np.float64)  # None (no bundle) becomes NaN
+        ups[np.isnan(ups)] = np.inf
+        out = dict(k=table.num_commodities, tail=np.asarray(table.tails, dtype=np.int64),
+                   head=np.asarray(table.heads, dtype=np.int64), low=table.lows, up=ups,
+                   capacity=table.capacities, cost=table.costs,
+                   supply_node=np.fromiter(table.supply_partition, np.int64),
+                   supply=list(table.supply_partition.values()), node=table.nodes)
+    out["node"] = np.union1d(np.union1d(out["node"], out["supply_node"]),
+                             np.union1d(out["tail"], out["head"]))
+    return out
 
 
 def _new_highs(highspy: Any) -> Any:
