@@ -2,6 +2,8 @@
 // grouped by tail, otherwise pair keys and an LSD radix sort with 11-bit digits.
 #include "core/graph/arc_order.h"
 
+#include "core/base/huge_pages.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -15,11 +17,21 @@ struct Item {
   uint64_t position;
 };
 
+// n value-initialised elements, on huge pages where the kernel offers them:
+// the pages are advised before anything touches them.
+template <class T>
+void fresh(std::vector<T>& v, std::size_t n) {
+  v.reserve(n);
+  advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+  v.resize(n);
+}
+
 // Stable sort of items by key, looking only at the low `bits` bits.
 void radix_sort(std::vector<Item>& items, int bits) {
   constexpr int kDigit = 11;
   constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
-  std::vector<Item> other(items.size());
+  std::vector<Item> other;
+  fresh(other, items.size());
   for (int shift = 0; shift < bits; shift += kDigit) {
     std::array<std::size_t, kBuckets> start{};
     for (const Item& it : items) ++start[(it.key >> shift) & (kBuckets - 1)];
@@ -74,7 +86,8 @@ void order_by_pair_keys(std::span<const int64_t> tails, std::span<const int64_t>
   const uint64_t max_key = dense ? span : sorted_ids.size() - 1;
   const int key_bits = std::max(1, static_cast<int>(std::bit_width(max_key)));
 
-  std::vector<Item> items(e);
+  std::vector<Item> items;
+  fresh(items, e);
   for (std::size_t a = 0; a < e; ++a) {
     items[a] = Item{(key(tails[a]) << key_bits) | key(heads[a]), a};
   }
@@ -88,8 +101,8 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
                     std::span<const int64_t> node_ids) {
   const std::size_t e = tails.size();
   ArcOrder out;
-  out.parallel_index.assign(e, 0);
-  out.pair_order.resize(e);
+  fresh(out.parallel_index, e);
+  fresh(out.pair_order, e);
   if (e == 0) return out;
 
   if (std::is_sorted(tails.begin(), tails.end())) {

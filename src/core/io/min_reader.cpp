@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/huge_pages.h"
 #include "core/io/file_io.h"
 #include "core/graph/arc_order.h"
 #include "core/graph/node_index.h"
@@ -117,6 +118,7 @@ class MinReader {
   void reserve(std::size_t n) {
     for (auto* column : {&inst_.tails, &inst_.heads, &inst_.lows, &inst_.ups, &inst_.costs}) {
       column->reserve(n);
+      advise_huge_pages(column->data(), column->capacity() * sizeof(int64_t));
     }
   }
 
