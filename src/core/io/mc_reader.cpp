@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/huge_pages.h"
 #include "core/io/file_io.h"
 #include "core/graph/arc_order.h"
 #include "core/graph/node_index.h"
@@ -44,6 +45,7 @@ template <class T>
 void reserve_hint(std::vector<T>& v, std::size_t target, std::size_t limit) {
   if (target <= v.capacity()) return;
   v.reserve(std::max(target, std::min(v.capacity() * 2, limit)));
+  advise_huge_pages(v.data(), v.capacity() * sizeof(T));
 }
 
 // A node line as read, its amounts at raw_amounts[offset, offset + length).
