@@ -5,6 +5,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 ensure_venv
+ensure_debian_packages "${LIBRARY_PACKAGES[@]}"
 
 echo "== pip install ."
 "$PY" -m pip install --quiet --no-build-isolation "$ROOT"

@@ -68,9 +68,14 @@ ensure_venv() {
   export PATH="$VENV/bin:$PATH"
 }
 
+# The libraries the package itself links (compressed input): enough for pip install.
+LIBRARY_PACKAGES=(zlib1g-dev libzstd-dev)
+
+# ensure_debian_packages [PACKAGE...]: the given packages, or all of DEBIAN_PACKAGES.
 ensure_debian_packages() {
-  local missing=() pkg
-  for pkg in "${DEBIAN_PACKAGES[@]}"; do
+  local missing=() pkg wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${DEBIAN_PACKAGES[@]}")
+  for pkg in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return
