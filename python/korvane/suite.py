@@ -716,12 +716,15 @@ class SerialExecutor(concurrent.futures.Executor):
         return future
 
 
-def _ignore_interrupts() -> None:
+def _init_worker(threads: int) -> None:
     # Ctrl-C reaches every process of the terminal's group; the runner, not the workers,
     # decides what happens, so workers finish the instance they hold.
     import signal
 
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # Generation runs on KORVANE_NUM_THREADS threads, all cores by default; with several
+    # workers the cores are shared out instead of oversubscribed. A value the user set wins.
+    os.environ.setdefault("KORVANE_NUM_THREADS", str(threads))
 
 
 def default_jobs() -> int:
@@ -751,7 +754,8 @@ def open_executor(jobs: int, address: str | None) -> tuple[concurrent.futures.Ex
         return executor, workers, close
     if jobs <= 1:
         return SerialExecutor(), 1, lambda: None
-    pool = concurrent.futures.ProcessPoolExecutor(jobs, initializer=_ignore_interrupts)
+    threads = max(1, default_jobs() // jobs)
+    pool = concurrent.futures.ProcessPoolExecutor(jobs, initializer=_init_worker, initargs=(threads,))
 
     def shutdown() -> None:
         pool.shutdown(wait=True, cancel_futures=True)
