@@ -50,7 +50,7 @@ def run(capsys, *argv):
 def dask_address():
     distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None, host="127.0.0.1") as cluster:
+                                  dashboard_address=":0", host="127.0.0.1") as cluster:
         yield "dask://" + cluster.scheduler_address.removeprefix("tcp://")
 
 
