@@ -572,7 +572,10 @@ def _run_windowed(executor: concurrent.futures.Executor, window: int, tasks: Ite
                 return
             finished, _ = concurrent.futures.wait(pending, return_when=concurrent.futures.FIRST_COMPLETED)
             for future in finished:
-                done(pending.pop(future), future)
+                # Dropped from pending only once recorded: an interrupt inside done() leaves
+                # it for the handler below to record (done() may then run twice for it).
+                done(pending[future], future)
+                del pending[future]
     except BaseException:
         # Interrupted or failed: nothing new starts, but instances already running are
         # finished and recorded, so their work is not lost.
@@ -617,10 +620,14 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
             write_json_atomic(suite.suite_file, _document(suite, networks, entries))
             last_write = time.monotonic()
 
+    recorded: set[int] = set()
+
     def done(job: Job, future: concurrent.futures.Future[Any]) -> None:
+        if id(future) in recorded:
+            return
         result = future.result()
         if collect:
-            for desc, content in zip(result["files"], result.pop("contents")):
+            for desc, content in zip(result["files"], result["contents"]):
                 final = suite.output / desc["name"]
                 tmp = temporary_sibling(final)
                 try:
@@ -629,6 +636,7 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
                 finally:
                     tmp.unlink(missing_ok=True)
         entries[job.name] = _entry(job, result)
+        recorded.add(id(future))
         summary.made += 1
         if result.get("status", "optimal") != "optimal":
             summary.infeasible.append(job.name)

@@ -183,7 +183,8 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, capsys):
 
 def test_ctrl_c_then_resume(tmp_path):
     # A real Ctrl-C to the whole process group while two workers write: the run stops with
-    # 130, leaves no temporary file, and records exactly the instances it finished.
+    # 130, leaves no temporary file, and records the instances it finished (one that a worker
+    # took as the interrupt came may be whole on disk but unrecorded: it is made again).
     lines = ["p min 2000 100000"] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
     lines += [f"a {i % 2000 + 1} {(i * 7) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(100000)]
     (tmp_path / "big.min").write_text("\n".join(lines) + "\n")
@@ -203,9 +204,10 @@ def test_ctrl_c_then_resume(tmp_path):
     assert not [p for p in (tmp_path / "suite").iterdir() if p.name.startswith(".")]
     made = json.loads(record.read_text())["instances"]
     assert 0 < len(made) < 200
-    assert len(list((tmp_path / "suite").glob("*.mcf"))) == len(made)
+    on_disk = len(list((tmp_path / "suite").glob("*.mcf")))
+    assert len(made) <= on_disk <= len(made) + 4
 
     plan = suite.load_manifest(manifest)
-    plan.jobs = plan.jobs[:len(made) + 1]
+    plan.jobs = plan.jobs[:on_disk + 1]
     summary = suite.run_suite(plan, suite.SerialExecutor())
-    assert (summary.made, summary.kept) == (1, len(made))
+    assert (summary.made, summary.kept) == (on_disk + 1 - len(made), len(made))
