@@ -620,10 +620,10 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
             write_json_atomic(suite.suite_file, _document(suite, networks, entries))
             last_write = time.monotonic()
 
-    recorded: set[int] = set()
+    recorded: set[str] = set()
 
     def done(job: Job, future: concurrent.futures.Future[Any]) -> None:
-        if id(future) in recorded:
+        if job.name in recorded:
             return
         result = future.result()
         if collect:
@@ -636,7 +636,7 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
                 finally:
                     tmp.unlink(missing_ok=True)
         entries[job.name] = _entry(job, result)
-        recorded.add(id(future))
+        recorded.add(job.name)
         summary.made += 1
         if result.get("status", "optimal") != "optimal":
             summary.infeasible.append(job.name)
