@@ -3,7 +3,7 @@
 gzip: load_min_instance and load_multi_commodity_instance on gzip (and zstd) files against
 the same calls on the plain files plus `zcat` (`zstd -dc`) alone (the target is at most
 1.5x plain + zcat).
-model: building the arc-flow model of netgen_8_14a.min at K = 8 against HiGHS's solve time.
+model: building the arc-flow model of netgen_8_14a.min at K = 8 (-k K) against HiGHS's solve time.
 k1: K = 1 optima of every DIMACS sample, HiGHS against networkx's network simplex.
 mnetgen: writing and reading netgen_8_14a.min at K = 8 as Mnetgen files.
 
@@ -71,15 +71,15 @@ def bench_gzip() -> None:
                       f"{ratio:.2f}x of plain + tool", widths=widths), flush=True)
 
 
-def bench_model(time_limit: float | None) -> None:
+def bench_model(time_limit: float | None, k: int) -> None:
     if not NETGEN.exists():
         print(f"model: skipped, {NETGEN} is absent")
         return
     inst = korvane.load_min_instance(str(NETGEN))
-    data = korvane.generate_multi_commodity_data(inst, 8, 2, randomize_caps=True, seed=42)
+    data = korvane.generate_multi_commodity_data(inst, k, 2, randomize_caps=True, seed=42)
     build = best_of(lambda: solve.build_model(inst, data))
     model = solve.build_model(inst, data)
-    print(f"netgen_8_14a K=8: {model.num_cols} columns, {model.num_rows} rows, "
+    print(f"netgen_8_14a K={k}: {model.num_cols} columns, {model.num_rows} rows, "
           f"{len(model.index)} non-zeros; build {build:.3f} s (best of 3)", flush=True)
     result = solve.solve(inst, data, time_limit=time_limit)
     print(f"HiGHS: status {result.status}, objective {result.objective}, "
@@ -146,11 +146,12 @@ def main() -> None:
     parser.add_argument("parts", nargs="*", choices=["gzip", "model", "k1", "mnetgen"],
                         default=["gzip", "model", "k1", "mnetgen"])
     parser.add_argument("--time-limit", type=float, default=None)
+    parser.add_argument("-k", type=int, default=8, help="commodities of the model part")
     args = parser.parse_args()
     if "gzip" in args.parts:
         bench_gzip()
     if "model" in args.parts:
-        bench_model(args.time_limit)
+        bench_model(args.time_limit, args.k)
     if "k1" in args.parts:
         bench_k1()
     if "mnetgen" in args.parts:
