@@ -168,13 +168,18 @@ cap_a = [0.5, 0.9]
         (1, 3.0, 0.8), (2, 0.5, 0.8), (2, 2.0, 0.8)]
 
 
-def test_networks_by_glob_plain_or_gzip(tmp_path, capsys):
+def test_networks_by_glob_plain_or_gzip(tmp_path, capsys, monkeypatch):
     (tmp_path / "nets").mkdir()
     text = Path(NETWORK).read_bytes()
     (tmp_path / "nets" / "a.min").write_bytes(text)
     (tmp_path / "nets" / "b.min.gz").write_bytes(gzip.compress(text))
     manifest = write_manifest(tmp_path, 'networks = ["nets/*.min*"]\n[grid]\nnum_commodities = 2\nmethod = "spread"\n')
-    assert run(capsys, "suite", manifest, "--jobs", "1", "-q", "--output", str(tmp_path / "elsewhere"))[0] == 0
+    # On a terminal, progress is a bar on stderr instead of a line per instance on stdout.
+    pytest.importorskip("tqdm")
+    monkeypatch.setattr(sys.stderr, "isatty", lambda: True)
+    code, out, err = run(capsys, "suite", manifest, "--jobs", "1", "--output", str(tmp_path / "elsewhere"))
+    assert code == 0 and out == f"2 made, 0 kept; {tmp_path / 'elsewhere' / 'suite.json'}\n"
+    assert "suite: 100%" in err and "2/2" in err
     assert not (tmp_path / "suite").exists()
     a, b = json.loads((tmp_path / "elsewhere" / "suite.json").read_text())["instances"]
     assert (a["network"], b["network"]) == ("nets/a.min", "nets/b.min.gz")
