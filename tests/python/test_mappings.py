@@ -1,5 +1,7 @@
 """Adjacency and incidence mappings, and the topology view they are built from."""
 
+import gc
+
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -54,3 +56,16 @@ def test_mapping_invariants(nodes, arcs):
     if adj_in:
         next(iter(adj_in.values())).append(99)  # each call builds new lists
         assert adjacency(nodes, pairs)[0] == {n: [t for t, h in pairs if h == n] for n in adj_in}
+
+
+def test_collector_state_is_restored_after_building_results(net):
+    inst = net("p min 2 2\na 1 2 0 5 1\na 2 1 0 5 1\n")
+    assert gc.isenabled()
+    inst.arcs, inst.topology(), adjacency(inst.nodes, inst.topology())
+    assert gc.isenabled()
+    gc.disable()
+    try:
+        inst.arcs, adjacency(inst.nodes, inst.topology())
+        assert not gc.isenabled()
+    finally:
+        gc.enable()
