@@ -60,7 +60,8 @@ def bench_gzip() -> None:
                               ("load_multi_commodity_instance",
                                korvane.load_multi_commodity_instance, plain_mcf)):
         t_plain = best_of(lambda: load(str(plain)))
-        for kind, pack, tool in (("gzip", gzipped, ["zcat"]), ("zstd", zstd_packed, ["zstd", "-dcq"])):
+        for kind, pack, tool in (("gzip", gzipped, ["zcat"]),
+                                 ("zstd", zstd_packed, ["zstd", "-dcq"])):
             if kind == "zstd" and shutil.which("zstd") is None:
                 continue
             packed = pack(plain)

@@ -305,7 +305,8 @@ def _find_part(base: str, part: str) -> str:
     for path in (f"{base}.{part}", f"{base}.{part}.gz"):
         if os.path.exists(path):
             return path
-    raise FileNotFoundError(f"Mnetgen part missing: neither {base}.{part} nor {base}.{part}.gz exists")
+    raise FileNotFoundError(
+        f"Mnetgen part missing: neither {base}.{part} nor {base}.{part}.gz exists")
 
 
 def _open_text(path: str) -> IO[str]:

@@ -40,7 +40,8 @@ std::string zstd(const std::string& text) {
 // Feeds `packed` in pieces of `piece` bytes (the first piece as the prefix) and drains
 // the output `out_size` bytes at a time.
 template <class Inflater>
-Result<std::string> inflate_all(const std::string& packed, std::size_t piece, std::size_t out_size) {
+Result<std::string> inflate_all(const std::string& packed, std::size_t piece,
+                                std::size_t out_size) {
   std::size_t fed = std::min(piece, packed.size());
   Inflater inflater(std::string_view(packed).substr(0, fed));
   std::string text;

@@ -56,7 +56,8 @@ def test_writer_text_and_round_trip(parsed, tmp_path):
     write_mnetgen(tmp_path / "b", rec)
     assert written(tmp_path / "b") == FILES
     write_mnetgen(tmp_path / "c", rec, compress=True)
-    assert {p: gzip.decompress((tmp_path / f"c.{p}.gz").read_bytes()).decode() for p in FILES} == FILES
+    unpacked = {p: gzip.decompress((tmp_path / f"c.{p}.gz").read_bytes()).decode() for p in FILES}
+    assert unpacked == FILES
     assert read_mnetgen(tmp_path / "c") == rec
 
 
@@ -69,12 +70,13 @@ def test_network_with_generated_data_round_trips(net, tmp_path):
     rec = read_mnetgen(str(tmp_path / "g"))
     back = {v: k for k, v in renumber.items()}
     assert [(back[t], back[h], p) for t, h, p in rec.edges] == inst.arcs
-    assert [rec.commodity_capacities[key] for key in rec.edges] == list(data.capacities_by_arc.values())
+    caps = list(data.capacities_by_arc.values())
+    assert [rec.commodity_capacities[key] for key in rec.edges] == caps
     assert [rec.commodity_weights[key] for key in rec.edges] == list(data.weights_by_arc.values())
     assert {back[n]: a for n, a in rec.supply_partition.items()} == {
         n: a for n, a in data.supply_partition.items() if any(a)}
-    assert rec.bundle_capacities == [up if up < sum(caps) else None for up, caps in
-                                     zip(inst.capacities, data.capacities_by_arc.values())]
+    assert rec.bundle_capacities == [up if up < sum(c) else None
+                                     for up, c in zip(inst.capacities, caps)]
 
 
 def test_suite_files_keep_parallel_arcs_and_commodity_values(tmp_path):

@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -60,7 +61,8 @@ void GzipInflater::added(std::size_t n) {
 
 Result<std::size_t> GzipInflater::inflate(char* out, std::size_t size) {
   z_stream& zs = state_->stream;
-  const auto room = static_cast<uInt>(std::min<std::size_t>(size, std::numeric_limits<uInt>::max()));
+  const auto room =
+      static_cast<uInt>(std::min<std::size_t>(size, std::numeric_limits<uInt>::max()));
   zs.next_out = reinterpret_cast<Bytef*>(out);
   zs.avail_out = room;
   // Run until something came out: a call may only consume header bytes.
