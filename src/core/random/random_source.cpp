@@ -8,6 +8,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/random/chacha.h"
 #include "core/random/fdlibm.h"
 #include "core/base/numeric.h"
 
@@ -18,77 +19,8 @@ __extension__ using Uint128 = unsigned __int128;
 
 constexpr uint64_t kPcgMultiplier = 6364136223846793005ULL;
 constexpr uint64_t kPcgIncrement = 11634580027462260723ULL;
-// "expand 32-byte k", the ChaCha constant row.
-constexpr std::array<uint32_t, 4> kChaChaConstants = {0x61707865, 0x3320646E, 0x79622D32,
-                                                      0x6B206574};
-
 constexpr double kLn4 = 1.3862943611198906;
 constexpr double kLn5 = 1.6094379124341003;
-
-constexpr std::size_t kLanes = 4;
-constexpr std::size_t kBlockWords = 16;
-// One state word for each of the four blocks of a refill, as a 128-bit vector (a
-// GCC/Clang extension): the four blocks go through the rounds in parallel lanes.
-// Plain arrays of four lanes are not vectorised by GCC 12 because SSE2 has no
-// vector rotate, and the 64 scalar words then spill out of the registers.
-using Lanes = uint32_t __attribute__((vector_size(16)));
-using LaneState = std::array<Lanes, kBlockWords>;
-
-template <int Shift>
-inline Lanes rotate_left(Lanes v) {
-  return (v << Shift) | (v >> (32 - Shift));
-}
-
-inline void quarter_round(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
-  a += b;
-  d = rotate_left<16>(d ^ a);
-  c += d;
-  b = rotate_left<12>(b ^ c);
-  a += b;
-  d = rotate_left<8>(d ^ a);
-  c += d;
-  b = rotate_left<7>(b ^ c);
-}
-
-// Four consecutive ChaCha blocks (counters counter..counter+3, 64-bit so the carry
-// reaches word 13) into out[16j .. 16j+15] for block j.
-template <int Rounds>
-void chacha_four_blocks(const std::array<uint32_t, 8>& key, uint64_t counter, uint64_t stream,
-                        std::array<uint32_t, 64>& out) {
-  static_assert(Rounds % 2 == 0, "ChaCha rounds come in column/diagonal pairs");
-  LaneState input;
-  for (std::size_t w = 0; w < 4; ++w) {
-    input[w] = Lanes{} + kChaChaConstants[w];
-  }
-  for (std::size_t w = 0; w < 8; ++w) {
-    input[4 + w] = Lanes{} + key[w];
-  }
-  for (std::size_t l = 0; l < kLanes; ++l) {
-    const uint64_t block_counter = counter + l;
-    input[12][l] = static_cast<uint32_t>(block_counter);
-    input[13][l] = static_cast<uint32_t>(block_counter >> 32);
-  }
-  input[14] = Lanes{} + static_cast<uint32_t>(stream);
-  input[15] = Lanes{} + static_cast<uint32_t>(stream >> 32);
-  LaneState x = input;
-  for (int round = 0; round < Rounds; round += 2) {
-    // Column round, then diagonal round.
-    quarter_round(x[0], x[4], x[8], x[12]);
-    quarter_round(x[1], x[5], x[9], x[13]);
-    quarter_round(x[2], x[6], x[10], x[14]);
-    quarter_round(x[3], x[7], x[11], x[15]);
-    quarter_round(x[0], x[5], x[10], x[15]);
-    quarter_round(x[1], x[6], x[11], x[12]);
-    quarter_round(x[2], x[7], x[8], x[13]);
-    quarter_round(x[3], x[4], x[9], x[14]);
-  }
-  for (std::size_t w = 0; w < kBlockWords; ++w) {
-    const Lanes sum = x[w] + input[w];
-    for (std::size_t l = 0; l < kLanes; ++l) {
-      out[kBlockWords * l + w] = sum[l];
-    }
-  }
-}
 
 uint32_t pcg32_output(uint64_t state) {
   const uint32_t xorshifted = static_cast<uint32_t>(((state >> 18) ^ state) >> 27);
@@ -228,9 +160,14 @@ ChaChaSource<Rounds> ChaChaSource<Rounds>::from_key(const std::array<uint32_t, 8
 
 template <int Rounds>
 std::array<uint32_t, 16> ChaChaSource<Rounds>::block(uint64_t counter) const {
-  // Goes through the same four-lane code as refill, so tests of block() cover it.
-  std::array<uint32_t, 64> blocks{};
-  chacha_four_blocks<Rounds>(key_, counter, stream_, blocks);
+  // Goes through the same lane code as refill, so tests of block() cover it.
+  std::array<uint32_t, kBufferWords> blocks{};
+  std::array<uint32_t, kBufferWords> unused{};
+  if (detail::chacha_eight_lanes()) {
+    detail::chacha_eight_blocks<Rounds>(key_, counter, stream_, blocks, unused);
+  } else {
+    detail::chacha_four_blocks<Rounds>(key_, counter, stream_, blocks);
+  }
   std::array<uint32_t, 16> first{};
   for (std::size_t w = 0; w < first.size(); ++w) {
     first[w] = blocks[w];
@@ -240,14 +177,25 @@ std::array<uint32_t, 16> ChaChaSource<Rounds>::block(uint64_t counter) const {
 
 template <int Rounds>
 void ChaChaSource<Rounds>::refill() {
-  chacha_four_blocks<Rounds>(key_, counter_, stream_, buffer_);
-  counter_ += kLanes;
+  if (ahead_ready_) {
+    buffer_ = ahead_;
+    ahead_ready_ = false;
+  } else if (detail::chacha_eight_lanes()) {
+    // Eight blocks in AVX2 lanes cost about what four do in 128-bit lanes; the
+    // second four wait for the next refill.
+    detail::chacha_eight_blocks<Rounds>(key_, counter_, stream_, buffer_, ahead_);
+    ahead_ready_ = true;
+  } else {
+    detail::chacha_four_blocks<Rounds>(key_, counter_, stream_, buffer_);
+  }
+  counter_ += kBlocksPerRefill;
 }
 
 template <int Rounds>
 void ChaChaSource<Rounds>::seek(uint64_t words) {
-  // A refill covers kLanes blocks, kBufferWords words.
-  counter_ = words / static_cast<uint64_t>(kBufferWords) * kLanes;
+  // A refill covers kBlocksPerRefill blocks, kBufferWords words.
+  counter_ = words / static_cast<uint64_t>(kBufferWords) * kBlocksPerRefill;
+  ahead_ready_ = false;
   refill();
   index_ = static_cast<int>(words % static_cast<uint64_t>(kBufferWords));
 }

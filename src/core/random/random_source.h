@@ -20,6 +20,7 @@ template <int Rounds>
 class ChaChaSource {
  public:
   static constexpr int kBufferWords = 64;
+  static constexpr uint64_t kBlocksPerRefill = 4;
 
   // Key words k0..k7 expanded from `seed` by the PCG32 step; counter 0, stream 0.
   static ChaChaSource from_seed(uint64_t seed);
@@ -89,6 +90,9 @@ class ChaChaSource {
   uint64_t stream_ = 0;
   std::array<uint32_t, kBufferWords> buffer_{};
   int index_ = kBufferWords;
+  // The next refill's words when the last one computed eight blocks at once.
+  std::array<uint32_t, kBufferWords> ahead_{};
+  bool ahead_ready_ = false;
 };
 
 using RandomSource = ChaChaSource<12>;
