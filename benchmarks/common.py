@@ -87,3 +87,40 @@ def native_bytes(build: Callable[[], object]) -> tuple[object, int]:
 
 def row(*cells: object, widths: tuple[int, ...] = (34, 14, 14, 14)) -> str:
     return "".join(str(c).ljust(w) if i == 0 else str(c).rjust(w) for i, (c, w) in enumerate(zip(cells, widths)))
+
+
+def numbers_only(source: Path, kind: str, target: Path) -> Path:
+    """The `kind` lines of `source` without their leading letter (space-separated
+    numbers only), written once for a CSV reader, then reused. Every line must
+    hold the same number of fields."""
+    if target.exists():
+        return target
+    tmp = target.with_suffix(".tmp")
+    prefix = kind + " "
+    with open(source) as f, open(tmp, "w") as out:
+        for line in f:
+            if line.startswith(prefix):
+                out.write(line[2:])
+    tmp.rename(target)
+    return target
+
+
+def pyarrow_csv():  # -> the pyarrow.csv module or None
+    """pyarrow.csv, an optional peer of the readers, or None with a message."""
+    try:
+        import pyarrow.csv as csv
+    except ImportError:
+        print("pyarrow is not installed: the pyarrow.csv comparison is skipped")
+        return None
+    return csv
+
+
+def pyarrow_reader(csv, path: Path, columns: int, use_threads: bool) -> Callable[[], object]:
+    """read_csv of a space-separated file of `columns` int64 columns without a header."""
+    names = [f"c{i}" for i in range(columns)]
+    read = csv.ReadOptions(column_names=names, use_threads=use_threads)
+    parse = csv.ParseOptions(delimiter=" ")
+    convert = csv.ConvertOptions(column_types={n: "int64" for n in names})
+    return lambda: csv.read_csv(str(path), read_options=read, parse_options=parse,
+                                convert_options=convert)
+
