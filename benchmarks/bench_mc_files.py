@@ -140,10 +140,12 @@ def main() -> None:
         gc.collect()
         peer = best_of(pyarrow_reader(csv, arcs_path, columns, use_threads=True))
         arcs_path.unlink()
-        print(row("pyarrow read_csv, all threads", f"{peer:.3f}", f"{arcs_mb / peer:.0f}", f"{peer / cat:.1f}x"))
+        print(row("pyarrow read_csv, all threads", f"{peer:.3f}", f"{arcs_mb / peer:.0f}",
+                  f"{peer / cat:.1f}x"))
         print(f"  (pyarrow reads the arc lines' {columns} numbers, {arcs_mb:.0f} MB)")
     print()
-    print(f"save_multi_commodity_instance takes {write / dd:.2f}x the time of dd bs=8192 copying its file")
+    print(f"save_multi_commodity_instance takes {write / dd:.2f}x the time"
+          " of dd bs=8192 copying its file")
     if csv is not None:
         print(f"load_multi_commodity_instance runs at {peer / read:.2f}x the speed (wall) of"
               " pyarrow.csv.read_csv (use_threads=True) on the same values")

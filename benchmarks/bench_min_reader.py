@@ -78,7 +78,8 @@ def main() -> None:
         arcs_mb = arcs_path.stat().st_size / 1e6
         gc.collect()
         peer = best_of(pyarrow_reader(csv, arcs_path, 5, use_threads=False))
-        print(row("pyarrow read_csv, 1 thread", f"{peer:.3f}", f"{arcs_mb / peer:.0f}", f"{peer / wc:.1f}x"))
+        print(row("pyarrow read_csv, 1 thread", f"{peer:.3f}", f"{arcs_mb / peer:.0f}",
+                  f"{peer / wc:.1f}x"))
         print(f"  (pyarrow reads {arcs_path.name}: the arc lines' five numbers, {arcs_mb:.0f} MB)")
         print(f"load_min_instance runs at {peer / native:.2f}x the speed of pyarrow.csv.read_csv"
               " (use_threads=False) on the same arcs")
@@ -88,7 +89,8 @@ def main() -> None:
         start = time.perf_counter()
         model = python_reader(path)
         pure = time.perf_counter() - start
-        print(row("pure-Python reader", f"{pure:.3f}", f"{size_mb / pure:.1f}", f"{pure / wc:.1f}x"))
+        print(row("pure-Python reader", f"{pure:.3f}", f"{size_mb / pure:.1f}",
+                  f"{pure / wc:.1f}x"))
         print(f"load_min_instance is {pure / native:.0f}x the pure-Python reader")
         del model
         gc.collect()
