@@ -84,6 +84,8 @@ int exec_module(PyObject* module) noexcept {
   // Private entry points of korvane.arrays, kept out of __all__.
   Ref array_view = Ref::steal(reinterpret_cast<PyObject*>(array_view_type()));
   if (!array_view || PyModule_AddFunctions(module, array_functions) < 0) return -1;
+  // Long core loops and interrupted system calls ask this poll about Ctrl-C.
+  install_cancel_poll();
   // Reachable for callers who want to catch it; deliberately not in __all__.
   PyObject* internal_error = ensure_internal_error_class();
   if (internal_error == nullptr) return -1;
@@ -92,6 +94,12 @@ int exec_module(PyObject* module) noexcept {
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#ifdef Py_mod_multiple_interpreters
+    // The record types and the internal-error class are created once per process
+    // and shared by every module object, so they must not cross interpreters:
+    // an import in any subinterpreter fails with ImportError instead.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
 #ifdef Py_mod_gil
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
 #endif

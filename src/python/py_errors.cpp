@@ -1,6 +1,8 @@
 // The internal-error exception class and the raising of core errors.
 #include "python/py_errors.h"
 
+#include "core/base/cancel.h"
+
 namespace korvane::py {
 namespace {
 
@@ -12,7 +14,18 @@ constexpr const char* kInternalErrorDoc =
     "a random draw with invalid parameters). It derives from BaseException, so a plain\n"
     "`except Exception` does not catch it; catch korvane.InternalError explicitly.";
 
+bool poll_python_signals() {
+  if (PyGILState_Check()) return PyErr_CheckSignals() != 0;
+  if (PyGILState_GetThisThreadState() == nullptr) return false;
+  const PyGILState_STATE state = PyGILState_Ensure();
+  const bool stop = PyErr_CheckSignals() != 0;
+  PyGILState_Release(state);
+  return stop;
+}
+
 }  // namespace
+
+void install_cancel_poll() noexcept { set_cancel_poll(&poll_python_signals); }
 
 PyObject* ensure_internal_error_class() {
   if (g_internal_error == nullptr) {
@@ -30,6 +43,11 @@ PyObject* raise_internal(const char* message) {
 
 PyObject* raise(const Error& error, PyObject* reported_class) {
   if (error.kind == ErrorKind::kInternal) return raise_internal(error.message.c_str());
+  if (error.kind == ErrorKind::kCancelled) {
+    // The cancellation poll ran the signal handlers, which set the exception.
+    if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return nullptr;
+  }
   Ref text = Ref::steal(
       PyUnicode_FromStringAndSize(error.message.data(), static_cast<Py_ssize_t>(error.message.size())));
   if (text) PyErr_SetObject(reported_class, text.get());

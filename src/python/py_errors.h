@@ -19,6 +19,13 @@ PyObject* ensure_internal_error_class();
 // failure, the internal-error class for an internal one. Always returns nullptr.
 PyObject* raise(const Error& error, PyObject* reported_class);
 
+// Registers the core's cancellation poll (core/base/cancel.h): it runs the
+// interpreter's signal handlers with PyErr_CheckSignals and asks the call to stop
+// when one raised (KeyboardInterrupt for Ctrl-C), leaving that exception set for
+// raise() to report. When the core runs with the GIL released, the poll takes the
+// GIL back for the check alone; a thread Python does not know is never cancelled.
+void install_cancel_poll() noexcept;
+
 // Raises the internal-error exception with `message`. Returns nullptr.
 PyObject* raise_internal(const char* message);
 

@@ -5,15 +5,127 @@
 
 #include "core/generate/balance.h"
 
+#include <random>
+
 namespace korvane {
 namespace {
-
-constexpr int64_t kTwo62 = int64_t{1} << 62;
 
 Result<void> balance(Partition& partition, const Supplies& supplies, uint64_t k,
                      RandomSource* generator = nullptr) {
   return balance_commodities(partition, supplies, k, generator);
 }
+
+// The unit-by-unit algorithm, one unit per node visit, as the model of the bulk one.
+Result<void> balance_by_unit(Partition& partition, const Supplies& supplies, uint64_t k_count,
+                             RandomSource* generator) {
+  std::vector<int64_t> totals(k_count, 0);
+  for (const auto& entry : partition) {
+    for (uint64_t k = 0; k < k_count; ++k) totals[k] += entry.second[k];
+  }
+  const std::size_t n = partition.size();
+  std::size_t h = 0, q = 0;
+  for (;;) {
+    std::vector<uint64_t> pos, neg;
+    for (uint64_t k = 0; k < k_count; ++k) {
+      if (totals[k] > 0) pos.push_back(k);
+      if (totals[k] < 0) neg.push_back(k);
+    }
+    if (pos.empty() || neg.empty()) return {};
+    uint64_t d = pos[0];
+    if (generator != nullptr) d = pos[generator->uniform_index(pos.size()).value()];
+    if (q >= neg.size()) q = 0;
+    uint64_t moved = 0;
+    for (std::size_t visits = 0; visits < n; ++visits) {
+      auto& [node, s] = partition.entries[h];
+      const int64_t o = *supplies.find(node);
+      uint64_t r = k_count;
+      if (o >= 1 && s[d] > 0) {
+        r = neg[q];
+        q = (q + 1) % neg.size();
+      } else if (o < 0) {
+        for (std::size_t tries = 0; tries < neg.size() && r == k_count; ++tries) {
+          if (s[neg[q]] < 0) r = neg[q];
+          q = (q + 1) % neg.size();
+        }
+      }
+      if (r != k_count) {
+        --s[d], ++s[r], --totals[d], ++totals[r], ++moved;
+      }
+      h = (h + 1) % n;
+      if (totals[d] == 0) break;
+    }
+    if (moved == 0 && pos.size() == 1) return internal("stuck");
+  }
+}
+
+// Random partitions whose shares carry their node's sign, with amounts large enough
+// that whole cycles are applied in bulk and small enough for the model.
+TEST(Balance, SameResultAndStreamPositionAsUnitByUnit) {
+  std::mt19937_64 rng(20261206);
+  for (int round = 0; round < 3000; ++round) {
+    const uint64_t k_count = 1 + rng() % 5;
+    const std::size_t nodes = 1 + rng() % 7;
+    const int64_t scale = int64_t{1} << (rng() % 17);
+    Supplies supplies;
+    Partition partition;
+    for (std::size_t v = 0; v < nodes; ++v) {
+      const int sign = static_cast<int>(rng() % 3) - 1;  // demand, transit, supply
+      std::vector<int64_t> shares(k_count, 0);
+      int64_t total = 0;
+      for (auto& share : shares) {
+        if (sign != 0 && rng() % 3 != 0) share = sign * static_cast<int64_t>(rng() % static_cast<uint64_t>(scale + 1));
+        total += share;
+      }
+      supplies.entries.push_back({static_cast<int64_t>(v) * 3 - 5, total});
+      partition.entries.push_back({static_cast<int64_t>(v) * 3 - 5, shares});
+    }
+    const bool drawn = round % 2 == 0;
+    RandomSource bulk_source = RandomSource::from_seed(static_cast<uint64_t>(round));
+    RandomSource unit_source = bulk_source;
+    Partition expected = partition;
+    const Result<void> model = balance_by_unit(expected, supplies, k_count,
+                                               drawn ? &unit_source : nullptr);
+    ASSERT_TRUE(model.ok()) << round;
+    ASSERT_TRUE(balance(partition, supplies, k_count, drawn ? &bulk_source : nullptr).ok());
+    ASSERT_EQ(partition.entries, expected.entries) << "round " << round;
+    EXPECT_EQ(bulk_source.next_u64(), unit_source.next_u64()) << "round " << round;
+  }
+}
+
+TEST(Balance, TwoCommoditiesInTimeIndependentOfTheAmounts) {
+  // 2 * 10^15 units between two nodes: one unit per visit would take days.
+  constexpr int64_t kAmount = 1'000'000'000'000'000;
+  Partition partition{{{1, {kAmount, kAmount}}, {2, {-2 * kAmount, 0}}, {3, {0, 0}}}};
+  const Supplies supplies{{{1, 2 * kAmount}, {2, -2 * kAmount}, {3, 0}}};
+  RandomSource generator = RandomSource::from_seed(1);
+  ASSERT_TRUE(balance(partition, supplies, 2, &generator).ok());
+  // Commodity 1 donates one unit at each of nodes 1 and 2 per pass until its total is 0.
+  constexpr int64_t kHalf = kAmount / 2;
+  EXPECT_EQ(partition.entries, (Partition{{{1, {kAmount + kHalf, kHalf}},
+                                           {2, {-kAmount - kHalf, -kHalf}},
+                                           {3, {0, 0}}}}.entries));
+  // One word per pass of two units: the stream moved on by kAmount / 2 words, as
+  // many as the unit-by-unit run would have drawn.
+  RandomSource reference = RandomSource::from_seed(1);
+  reference.discard_u32(kAmount / 2);
+  EXPECT_EQ(generator.next_u64(), reference.next_u64());
+}
+
+TEST(Balance, DiscardMatchesDrawingWords) {
+  for (const uint64_t skip : {0u, 1u, 63u, 64u, 65u, 127u, 128u, 1000u}) {
+    for (int start = 0; start < 3; ++start) {
+      RandomSource skipped = RandomSource::from_seed(9);
+      for (int i = 0; i < start; ++i) (void)skipped.next_u32();
+      RandomSource drawn = skipped;
+      skipped.discard_u32(skip);
+      for (uint64_t i = 0; i < skip; ++i) (void)drawn.next_u32();
+      EXPECT_EQ(skipped.next_u64(), drawn.next_u64()) << skip << " " << start;
+    }
+  }
+}
+
+constexpr int64_t kTwo62 = int64_t{1} << 62;
+
 
 void expect_refused(Partition partition, const Supplies& supplies, const std::string& message) {
   const Result<void> result = balance(partition, supplies, 2);

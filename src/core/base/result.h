@@ -13,6 +13,7 @@ namespace korvane {
 enum class ErrorKind {
   kReported,  // an I/O or parse failure the caller's exception class reports
   kInternal,  // a violated precondition: raised as the internal-error exception
+  kCancelled,  // the caller asked the call to stop (core/base/cancel.h); no message
 };
 
 struct Error {

@@ -19,6 +19,12 @@ namespace korvane {
 // ("no entry found for key"); a commodity total or a share leaving the signed
 // 64-bit range; a pass that cannot move any unit (only possible when shares do not
 // carry their node's sign). On an error the partition may be partly balanced.
+// kCancelled when the cancellation poll (core/base/cancel.h) asks the call to stop;
+// it is asked about every 50 ms.
+//
+// The result, and the generator's stream position afterwards, are those of moving
+// one unit per node visit; passes that repeat a cycle while a single commodity has
+// a surplus are applied in bulk, and their draws (one word each) are skipped.
 Result<void> balance_commodities(Partition& partition, const Supplies& supplies,
                                  uint64_t num_commodities, RandomSource* generator);
 

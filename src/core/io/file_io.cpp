@@ -1,11 +1,15 @@
 // Line source and buffered sink over POSIX file descriptors.
 #include "core/io/file_io.h"
 
+#include "core/base/cancel.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -29,6 +33,22 @@ Result<std::string> checked_path(std::string_view path) {
 void close_quietly(int fd) {
   if (fd >= 0) ::close(fd);
 }
+
+// ::open, retried after EINTR unless the poll asks the call to stop (a FIFO
+// without a peer blocks in open until a signal arrives). -1 with errno set on
+// failure; errno is EINTR when the call was cancelled.
+int open_retrying(const char* path, int flags, mode_t mode) {
+  for (;;) {
+    const int fd = ::open(path, flags, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+    if (cancel_requested_now()) {
+      errno = EINTR;
+      return -1;
+    }
+  }
+}
+
+Error open_error(int err) { return err == EINTR ? cancelled() : reported(os_error_message(err)); }
 
 }  // namespace
 
@@ -107,6 +127,7 @@ LineReader::LineReader(LineReader&& other) noexcept
       end_(other.end_),
       eof_(other.eof_),
       at_start_(other.at_start_),
+      line_number_(other.line_number_),
       carry_(std::move(other.carry_)) {
   std::memcpy(buffer_, other.buffer_, end_);
 }
@@ -122,6 +143,7 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
     end_ = other.end_;
     eof_ = other.eof_;
     at_start_ = other.at_start_;
+    line_number_ = other.line_number_;
     carry_ = std::move(other.carry_);
     std::memcpy(buffer_, other.buffer_, end_);
   }
@@ -133,11 +155,8 @@ LineReader::~LineReader() { close_quietly(fd_); }
 Result<LineReader> LineReader::open(std::string_view path) {
   auto checked = checked_path(path);
   if (!checked.ok()) return checked.take_error();
-  int fd;
-  do {
-    fd = ::open(checked.value().c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return reported(os_error_message(errno));
+  const int fd = open_retrying(checked.value().c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return open_error(errno);
   struct stat info {};
   std::size_t size = 0;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
@@ -151,6 +170,7 @@ Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
     const ssize_t got = ::read(fd_, out, size);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) return reported(os_error_message(errno));
+    if (cancel_requested_now()) return cancelled();
   }
 }
 
@@ -234,7 +254,11 @@ Result<bool> LineReader::next(std::string_view& line) {
       }
       return finish_line(line);
     }
-    // No line feed in what is buffered: keep it and read on.
+    // No line feed in what is buffered: keep it and read on, up to the limit.
+    if (carry_.size() + (end_ - begin_) > kMaxLineBytes) {
+      return reported("line " + std::to_string(line_number_ + 1) + " is longer than " +
+                      std::to_string(kMaxLineBytes) + " bytes");
+    }
     carry_.append(start, end_ - begin_);
     spanning = true;
     begin_ = end_;
@@ -246,6 +270,7 @@ Result<bool> LineReader::next(std::string_view& line) {
 }
 
 Result<bool> LineReader::finish_line(std::string_view& line) {
+  ++line_number_;
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (!is_valid_utf8(line)) return reported(std::string(kInvalidUtf8));
   return true;
@@ -253,27 +278,118 @@ Result<bool> LineReader::finish_line(std::string_view& line) {
 
 // ------------------------------------------------------------ BufferedWriter
 
+namespace {
+
+// Where a write to `path` lands: the final target of a chain of symbolic links
+// (at most 40, as the kernel allows), with the status of that target when it exists.
+struct Target {
+  std::string path;
+  bool exists = false;
+  struct stat info {};
+};
+
+Result<Target> resolve_target(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    Target target{std::move(path)};
+    if (::lstat(target.path.c_str(), &target.info) != 0) {
+      if (errno == ENOENT) return target;
+      return reported(os_error_message(errno));
+    }
+    if (!S_ISLNK(target.info.st_mode)) {
+      target.exists = true;
+      return target;
+    }
+    std::string link(static_cast<std::size_t>(target.info.st_size) + 256, '\0');
+    const ssize_t n = ::readlink(target.path.c_str(), link.data(), link.size());
+    if (n < 0) return reported(os_error_message(errno));
+    link.resize(static_cast<std::size_t>(n));
+    // A relative link is relative to the folder holding the link.
+    const std::size_t slash = target.path.rfind('/');
+    if (link.front() != '/' && slash != std::string::npos) {
+      link.insert(0, target.path, 0, slash + 1);
+    }
+    path = std::move(link);
+  }
+  return reported(os_error_message(ELOOP));
+}
+
+// A new file beside `target`, named after it, created exclusively with mode 0666
+// so that the kernel applies the umask (and any default ACL) as for the target.
+struct Temporary {
+  int fd = -1;
+  std::string path;
+  int error = 0;  // errno of the failed creation
+};
+
+Temporary create_temporary(const std::string& target) {
+  static std::atomic<uint64_t> sequence{0};
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  for (int attempt = 0;; ++attempt) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const uint64_t tag = (static_cast<uint64_t>(::getpid()) << 32) ^ static_cast<uint64_t>(now) ^
+                         (sequence.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
+    std::string path =
+        folder + "." + name.substr(0, 200) + ".tmp" + std::to_string(tag % 100000000);
+    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return Temporary{fd, std::move(path), 0};
+    if (errno != EEXIST || attempt == 100) return Temporary{-1, {}, errno};
+  }
+}
+
+bool refuses_new_entries(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+
+}  // namespace
+
 BufferedWriter::BufferedWriter(BufferedWriter&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), used_(std::exchange(other.used_, 0)) {
+    : fd_(std::exchange(other.fd_, -1)),
+      temporary_(std::move(other.temporary_)),
+      target_(std::move(other.target_)),
+      used_(std::exchange(other.used_, 0)) {
+  other.temporary_.clear();
   std::memcpy(buffer_, other.buffer_, used_);
 }
 
-BufferedWriter::~BufferedWriter() {
-  if (fd_ >= 0) {
+BufferedWriter::~BufferedWriter() { abandon(); }
+
+void BufferedWriter::abandon() noexcept {
+  if (fd_ < 0) return;
+  if (temporary_.empty()) {
+    // In place there is no old content left to keep: hand over what was written.
     (void)flush();
     close_quietly(fd_);
+  } else {
+    close_quietly(fd_);
+    ::unlink(temporary_.c_str());
   }
+  fd_ = -1;
 }
 
 Result<BufferedWriter> BufferedWriter::create(std::string_view path) {
   auto checked = checked_path(path);
   if (!checked.ok()) return checked.take_error();
-  int fd;
-  do {
-    fd = ::open(checked.value().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return reported(os_error_message(errno));
-  return BufferedWriter(fd);
+  auto resolved = resolve_target(std::move(checked).value());
+  if (!resolved.ok()) return resolved.take_error();
+  Target& target = resolved.value();
+  const bool replaceable = !target.exists || S_ISREG(target.info.st_mode);
+  if (replaceable) {
+    Temporary temporary = create_temporary(target.path);
+    if (temporary.fd >= 0) {
+      const int fd = temporary.fd;
+      BufferedWriter writer(fd, std::move(temporary.path), std::move(target.path));
+      // The replacement keeps the permission bits of the file it replaces.
+      if (target.exists && ::fchmod(fd, target.info.st_mode & 07777) != 0) {
+        return reported(os_error_message(errno));
+      }
+      return writer;
+    }
+    // An existing file in a folder that takes no new entries is still written, in place.
+    if (!target.exists || !refuses_new_entries(temporary.error)) return open_error(temporary.error);
+  }
+  const int fd = open_retrying(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return open_error(errno);
+  return BufferedWriter(fd, std::string(), std::move(target.path));
 }
 
 Result<void> BufferedWriter::flush() {
@@ -281,15 +397,38 @@ Result<void> BufferedWriter::flush() {
   while (done < used_) {
     const ssize_t put = ::write(fd_, buffer_ + done, used_ - done);
     if (put < 0) {
-      if (errno == EINTR) continue;
       const int err = errno;
+      if (err == EINTR && !cancel_requested_now()) continue;
       // Drop what could not be written so the destructor does not retry it.
       used_ = 0;
-      return reported(os_error_message(err));
+      return err == EINTR ? cancelled() : reported(os_error_message(err));
     }
     done += static_cast<std::size_t>(put);
   }
   used_ = 0;
+  return {};
+}
+
+Result<void> BufferedWriter::commit() {
+  Result<void> flushed = flush();
+  if (!flushed.ok()) {
+    abandon();
+    return flushed;
+  }
+  // close() reports write errors the file system deferred (a quota, a network
+  // file system); EINTR still closes the descriptor on Linux, so it is not retried.
+  const int fd = std::exchange(fd_, -1);
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int err = errno;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    return reported(os_error_message(err));
+  }
+  if (temporary_.empty()) return {};
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temporary_.c_str());
+    return reported(os_error_message(err));
+  }
   return {};
 }
 

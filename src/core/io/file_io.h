@@ -4,15 +4,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/base/result.h"
 
 namespace korvane {
 
 inline constexpr std::size_t kIoBufferSize = 8192;
+// The longest line a reader holds: a longer one (a file without line feeds, such
+// as /dev/zero) ends the read with "line N is longer than 268435456 bytes".
+inline constexpr std::size_t kMaxLineBytes = std::size_t{256} << 20;
 
 class GzipInflater;
 class ZstdInflater;
@@ -47,7 +52,7 @@ class LineReader {
  private:
   explicit LineReader(int fd, std::size_t file_size);
   Result<bool> fill();
-  static Result<bool> finish_line(std::string_view& line);
+  Result<bool> finish_line(std::string_view& line);
 
   Result<std::size_t> read_file(char* out, std::size_t size);
   template <class Inflater>
@@ -62,6 +67,7 @@ class LineReader {
   std::size_t end_ = 0;    // one past the last valid byte in buffer_
   bool eof_ = false;
   bool at_start_ = true;
+  uint64_t line_number_ = 0;  // lines handed out so far
   std::string carry_;  // a line that spans buffer refills
 };
 
@@ -78,11 +84,23 @@ Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
   }
 }
 
-// Writes a file through an 8192-byte buffer. The file is created with mode 0666
-// (less the umask) or truncated. The destructor flushes what is buffered (best
-// effort) and closes the file, so lines written before a failure reach the file.
+// Writes a file through an 8192-byte buffer, so that a failure never destroys
+// what stood at the path before.
+//
+// A regular file (or a path that does not exist yet) is written to a temporary
+// file in the same directory and renamed over the target by commit(), once the
+// final flush and close succeeded. The new file gets the replaced file's mode,
+// or 0666 less the umask when nothing was replaced. A symbolic link is followed:
+// its final target is what gets replaced. Any failure, or destruction without a
+// successful commit(), removes the temporary file and leaves the target as it was.
+//
+// A target that exists and is not a regular file (a FIFO, a character device,
+// /dev/stdout) is opened and written in place, as is an existing file whose
+// directory refuses new entries; there the destructor still flushes what is
+// buffered, so lines written before a failure reach it.
 class BufferedWriter {
  public:
+  // Fails with the OS error, or "file name contained an unexpected NUL byte".
   static Result<BufferedWriter> create(std::string_view path);
 
   BufferedWriter(BufferedWriter&& other) noexcept;
@@ -106,11 +124,19 @@ class BufferedWriter {
   void advance(std::size_t n) { used_ += n; }
 
   Result<void> flush();
+  // Flushes, closes (reporting a deferred write error that close returns) and, for
+  // a replaced regular file, renames the temporary file over the target. Every
+  // failure is kReported with the OS error text. The writer is spent afterwards.
+  Result<void> commit();
 
  private:
-  explicit BufferedWriter(int fd) : fd_(fd) {}
+  BufferedWriter(int fd, std::string temporary, std::string target)
+      : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)) {}
+  void abandon() noexcept;
 
   int fd_ = -1;
+  std::string temporary_;  // empty when writing in place
+  std::string target_;
   std::size_t used_ = 0;
   char buffer_[kIoBufferSize];
 };

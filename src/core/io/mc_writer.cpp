@@ -190,7 +190,7 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
   KORVANE_TRY(write_problem_line(out, instance, data));
   KORVANE_TRY(write_node_lines(out, data));
   KORVANE_TRY(write_arc_lines(out, instance, data, capacities_expanded, costs_expanded));
-  return out.flush();
+  return out.commit();
 }
 
 }  // namespace korvane

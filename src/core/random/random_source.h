@@ -46,6 +46,25 @@ class ChaChaSource {
     return next_u64_refilling();
   }
 
+  // Moves the stream position `n` 32-bit words ahead, exactly as `n` calls of
+  // next_u32() would, without computing the blocks passed over.
+  void discard_u32(uint64_t n) {
+    const uint64_t ahead = static_cast<uint64_t>(index_) + n;
+    if (ahead <= kBufferWords) {
+      index_ = static_cast<int>(ahead);
+      return;
+    }
+    // Words past the buffer: whole refills of four blocks are skipped by the counter.
+    const uint64_t past = ahead - kBufferWords;
+    counter_ += (past / kBufferWords) * 4;
+    if (past % kBufferWords == 0) {
+      index_ = kBufferWords;
+      return;
+    }
+    refill();
+    index_ = static_cast<int>(past % kBufferWords);
+  }
+
   // Uniform in [0, n): widening multiply with at most one extra draw. n = 0 fails
   // (internal error "cannot sample empty range").
   Result<uint64_t> uniform_index(uint64_t n);

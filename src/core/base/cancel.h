@@ -1,0 +1,51 @@
+// Cancellation of long-running core routines. The binding layer registers one
+// poll function; loops that can run for seconds, and system calls interrupted by
+// a signal, ask it whether the caller wants the call to stop (a pending Ctrl-C).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "core/base/result.h"
+
+namespace korvane {
+
+// Returns true when the running call should stop. It runs on the thread that runs
+// the routine and may do whatever the embedding layer needs to find out (run the
+// interpreter's signal handlers, record the exception to raise).
+using CancelPoll = bool (*)();
+
+// Installs the process-wide poll; nullptr (the default) never cancels.
+void set_cancel_poll(CancelPoll poll) noexcept;
+
+// Asks the poll at once: for a system call that returned EINTR.
+bool cancel_requested_now();
+
+// The error of a cancelled call. It carries no message: the binding layer raises
+// what its poll recorded.
+inline Error cancelled() { return Error{ErrorKind::kCancelled, {}}; }
+
+// Rate limiter in front of the poll for hot loops. requested(work) adds `work`
+// elementary steps; the clock is read once per kStepsPerClockRead steps, and the
+// poll is asked when kInterval has passed since the last time it was asked. A loop
+// that reports its steps honestly is therefore polled every ~50 ms.
+class CancelCheck {
+ public:
+  static constexpr uint64_t kStepsPerClockRead = uint64_t{1} << 16;
+  static constexpr std::chrono::milliseconds kInterval{50};
+
+  bool requested(uint64_t work = 1) {
+    steps_ += work;
+    if (steps_ < kStepsPerClockRead) return false;
+    steps_ = 0;
+    return poll_if_due();
+  }
+
+ private:
+  bool poll_if_due();
+
+  uint64_t steps_ = 0;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace korvane
