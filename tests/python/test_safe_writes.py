@@ -1,0 +1,78 @@
+"""Saving never destroys what stood at the path: regular files are replaced whole or not at
+all, links are followed, FIFOs are written in place; over-long lines end a read."""
+
+import os
+import subprocess
+import sys
+import threading
+
+import pytest
+
+import korvane
+
+SAVE = korvane.save_multi_commodity_instance
+GEN = korvane.generate_multi_commodity_data
+ARCS = "p min 2 1\nn 1 5\nn 2 -5\na 1 2 0 10 3\n"
+
+
+def many_arcs(n):
+    return "p min 2 %d\nn 1 5\nn 2 -5\n" % n + "a 1 2 0 10 3\n" * n
+
+
+def leftovers(folder):
+    """Temporary files left behind (the writer's are hidden files beside the target)."""
+    return sorted(name for name in os.listdir(folder) if name.startswith("."))
+
+
+def test_file_size_limit_leaves_the_old_file_byte_for_byte(net, tmp_path):
+    target, big = tmp_path / "out.mc", tmp_path / "big.min"
+    SAVE(str(target), net(ARCS), GEN(net(ARCS), 1, 1))
+    old = target.read_bytes()
+    big.write_text(many_arcs(2000))
+    # In a child, so that the limit does not outlive the test; Python ignores SIGXFSZ.
+    script = (
+        "import resource, korvane\n"
+        "resource.setrlimit(resource.RLIMIT_FSIZE, (9000, resource.RLIM_INFINITY))\n"
+        f"inst = korvane.load_min_instance({str(big)!r})\n"
+        "try:\n"
+        f"    korvane.save_multi_commodity_instance({str(target)!r}, inst,"
+        " korvane.generate_multi_commodity_data(inst, 3, 1))\n"
+        "except OSError as e:\n"
+        "    print(type(e).__name__, e.args)\n"
+    )
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60,
+                            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert result.stdout == "OSError ('File too large (os error 27)',)\n", result.stderr
+    assert target.read_bytes() == old
+    assert leftovers(tmp_path) == []
+
+
+def test_a_symbolic_link_is_followed_and_stays_a_link(net, tmp_path):
+    inst = net(ARCS)
+    (tmp_path / "real.mc").write_text("old\n")
+    os.symlink("real.mc", tmp_path / "link.mc")
+    os.symlink(tmp_path / "nowhere.mc", tmp_path / "dangling.mc")
+    SAVE(str(tmp_path / "link.mc"), inst, GEN(inst, 1, 1))
+    SAVE(str(tmp_path / "dangling.mc"), inst, GEN(inst, 1, 1))
+    assert os.path.islink(tmp_path / "link.mc") and os.path.islink(tmp_path / "dangling.mc")
+    assert (tmp_path / "real.mc").read_text().startswith("c Multicommodity")
+    assert (tmp_path / "nowhere.mc").read_text() == (tmp_path / "real.mc").read_text()
+
+
+def test_a_fifo_is_written_in_place(net, tmp_path):
+    inst, fifo, got = net(ARCS), tmp_path / "pipe", []
+    os.mkfifo(fifo)
+    reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
+    reader.start()
+    SAVE(str(fifo), inst, GEN(inst, 1, 1))
+    reader.join(10)
+    assert got and got[0].startswith(b"c Multicommodity") and leftovers(tmp_path) == []
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/zero"), reason="needs /dev/zero")
+@pytest.mark.parametrize("load, cls", [(korvane.load_min_instance, OSError),
+                                       (korvane.load_multi_commodity_instance, RuntimeError)])
+def test_a_line_longer_than_256_mib_ends_the_read(load, cls):
+    with pytest.raises(cls) as exc:
+        load("/dev/zero")
+    assert exc.value.args == ("line 1 is longer than 268435456 bytes",)
