@@ -6,6 +6,7 @@
 
 #include "python/py_ref.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -125,11 +126,16 @@ struct Converter<std::vector<T>> {
   static bool from_py(PyObject* obj, std::vector<T>& out) {
     if (!check_sequence(obj)) return false;
     out.clear();
+    // The length is only a hint, and __len__ of a custom sequence may claim
+    // anything: an exact list or tuple reserves it, anything else a bounded part.
+    // A sequence without a usable __len__ (TypeError) is still read by iteration.
     const Py_ssize_t hint = PySequence_Size(obj);
     if (hint < 0) {
+      if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
       PyErr_Clear();
     } else {
-      out.reserve(static_cast<std::size_t>(hint));
+      const bool exact = PyList_CheckExact(obj) || PyTuple_CheckExact(obj);
+      out.reserve(static_cast<std::size_t>(exact ? hint : std::min<Py_ssize_t>(hint, 4096)));
     }
     Ref it = Ref::steal(PyObject_GetIter(obj));
     if (!it) return false;
@@ -171,11 +177,15 @@ struct Converter<FlatMap<K, V>> {
   static bool from_py(PyObject* obj, FlatMap<K, V>& out) {
     if (!PyDict_Check(obj)) return raise_not_instance(obj, "dict");
     out.entries.clear();
-    out.entries.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
+    // Converting a key or value may run Python code (__index__) that changes the
+    // caller's dict, and another thread may change it too: read a snapshot.
+    Ref snapshot = Ref::steal(PyDict_Copy(obj));
+    if (!snapshot) return false;
+    out.entries.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(snapshot.get())));
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
-    while (PyDict_Next(obj, &pos, &key, &value)) {
+    while (PyDict_Next(snapshot.get(), &pos, &key, &value)) {
       // Hold both while converting: a value's conversion may run Python code.
       Ref key_ref = Ref::borrow(key);
       Ref value_ref = Ref::borrow(value);

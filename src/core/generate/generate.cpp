@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/base/cancel.h"
 #include "core/generate/partition.h"
 #include "core/random/random_source.h"
 #include "core/base/big_vector.h"
@@ -82,9 +83,11 @@ struct ArcRanges {
   DrawRange cost;
   DrawRange cap;
   ArcRanges(const NetworkInstance& instance, const GenerationParams& params, std::size_t a)
-      : cost(params.randomize_costs, params.cost_a, params.cost_b, instance.costs[a],
-             instance.costs[a] != 0 ? 1 : 0),
-        cap(params.randomize_caps, params.cap_a, params.cap_b, instance.ups[a], 1) {}
+      // With K = 0 no draw is made, so no range can be refused.
+      : cost(params.randomize_costs && params.num_commodities > 0, params.cost_a, params.cost_b,
+             instance.costs[a], instance.costs[a] != 0 ? 1 : 0),
+        cap(params.randomize_caps && params.num_commodities > 0, params.cap_a, params.cap_b,
+            instance.ups[a], 1) {}
   // The arc's first refusal, cost before capacity.
   Result<void> check(RandomSource& generator) const {
     KORVANE_TRY(cost.check(generator));
@@ -125,9 +128,11 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
                              BigVector<int64_t>& capacity_table) {
   const uint64_t num_commodities = params.num_commodities;
   const std::size_t num_edges = instance.num_edges();
+  CancelCheck cancel;
   for (std::size_t a = 0; a < num_edges; ++a) {
     const ArcRanges ranges(instance, params, a);
     KORVANE_TRY(ranges.check(generator));
+    if (cancel.requested(num_commodities + 1)) return cancelled();
     const std::size_t row = a * num_commodities;
     cost_table.resize(row + num_commodities, ranges.cost.fixed);
     capacity_table.resize(row + num_commodities, ranges.cap.fixed);

@@ -2,6 +2,8 @@
 // unbalanced partition node by node in ascending id order, followed by balancing.
 #include "core/generate/partition.h"
 
+#include "core/base/cancel.h"
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -34,7 +36,9 @@ Result<Partition> split_each(const Supplies& supplies, uint64_t num_commodities,
   check_table_size(listed, num_commodities);
   Partition partition;
   partition.entries.reserve(listed);
+  CancelCheck cancel;
   for (const auto& [node, amount] : supplies) {
+    if (cancel.requested(num_commodities + 1)) return cancelled();
     if (amount == 0 && !keep_zero) continue;
     if (num_commodities == 0) return internal(no_commodities_message());
     const Result<uint64_t> total = magnitude(amount);

@@ -19,6 +19,8 @@ namespace {
 // The shortest arc line ("a 1 2 0 0 0" and its line feed) bounds how many arcs a
 // file can hold, whatever its problem line declares.
 constexpr std::size_t kMinArcLineBytes = 12;
+// "n 1 0" and its line feed; an arc line names at most two new ids in 12 bytes.
+constexpr std::size_t kMinNodeLineBytes = 6;
 
 class MinReader {
  public:
@@ -73,10 +75,11 @@ class MinReader {
     // Field 1 (the problem name) is never read, so a short line misses field 2 first.
     KORVANE_TRY(field(2, inst_.num_nodes));
     // Node ids are usually 1..num_nodes; let them index the direct table at once.
-    // The hint is capped by the file size, so a wild declaration costs nothing.
+    // The hint is capped by the ids the file can name (a line naming a new id
+    // takes at least kMinNodeLineBytes), so a wild declaration costs nothing.
     if (inst_.num_nodes > 0) {
       nodes_.reserve_dense(
-          std::min(static_cast<uint64_t>(inst_.num_nodes), uint64_t{8} * file_size_) + 1);
+          std::min(static_cast<uint64_t>(inst_.num_nodes), file_size_ / kMinNodeLineBytes) + 1);
     }
     int64_t arcs = 0;
     KORVANE_TRY(field(3, arcs));

@@ -1,0 +1,108 @@
+"""Arguments and files that try to mislead the module: lengths that lie, dicts changed while
+read, keyword names without UTF-8 form, declared counts far beyond the file, K = 0 with an
+infinite range, and imports in a subinterpreter or after a re-import."""
+
+import os
+import subprocess
+import sys
+
+import pytest
+
+import korvane
+
+
+class Lying:
+    """A sequence whose __len__ raises or claims far more than it holds."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return self.length
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+@pytest.mark.parametrize("length", [2**62, -1 + 2**31, TypeError("no length")])
+def test_a_length_is_only_a_hint(length):
+    nodes = Lying([1, 2], length)
+    assert korvane.get_adjacency_mapping(nodes, [(1, 2)]) == ({1: [], 2: [1]}, {1: [2], 2: []})
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), ValueError("bad length")])
+def test_a_length_that_raises_something_else_propagates(error):
+    with pytest.raises(type(error)):
+        korvane.get_adjacency_mapping(Lying([1], error), [])
+
+
+def test_a_dict_changed_while_read_is_read_as_it_was():
+    data = {}
+
+    class Clearing:
+        def __index__(self):
+            data.clear()  # the dict being read loses its other entry
+            return 1
+
+    data.update({Clearing(): 4, 2: -4})
+    assert korvane.split_supplies_uniform(data, 1) == {1: [4], 2: [-4]}
+
+
+def test_a_keyword_name_without_utf8_form_is_an_unexpected_keyword():
+    with pytest.raises(TypeError) as exc:
+        korvane.split_supplies_uniform({1: 1}, 1, **{"\ud800": 1})
+    assert exc.value.args == ("split_supplies_uniform() got an unexpected keyword argument '\ud800'",)
+
+
+def test_k_zero_with_an_infinite_range_makes_no_draw(net):
+    inst = net("p min 2 1\na 1 2 0 10 3\n")  # no supplies to split among no commodities
+    data = korvane.generate_multi_commodity_data(inst, 0, 1, randomize_costs=True, cost_a=-1e308,
+                                                 cost_b=1e308, seed=42)
+    assert data.weights_by_arc == {0: []}
+    with pytest.raises(korvane.InternalError, match="NonFinite$"):
+        korvane.generate_multi_commodity_data(inst, 1, 1, randomize_costs=True, cost_a=-1e308, cost_b=1e308)
+
+
+def peak_memory_kib(script):
+    """Peak address space of a child running `script` (reserved memory counts even untouched)."""
+    code = script + "\nprint(open('/proc/self/status').read().split('VmPeak:')[1].split()[0])"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}, timeout=120)
+    return int(out.stdout.split()[-1])
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
+def test_a_declared_node_count_reserves_no_more_than_the_file_can_hold(tmp_path):
+    # 32 MB of comments under a problem line declaring 2^63 - 1 nodes: the node table
+    # is sized by the file, not by the declaration (it used to take 32 MB).
+    body = ("c " + "x" * 1000 + "\n") * 32_000 + "n 1 5\nn 2 -5\na 1 2 0 10 3\n"
+    for count in (2**63 - 1, 2):
+        (tmp_path / f"{count}.min").write_text(f"p min {count} 1\n" + body)
+    load = "import korvane; korvane.load_min_instance({!r})"
+    wild = peak_memory_kib(load.format(str(tmp_path / f"{2**63 - 1}.min")))
+    tame = peak_memory_kib(load.format(str(tmp_path / "2.min")))
+    assert wild - tame < 8 * 1024
+
+
+def test_isolated_subinterpreters_refuse_the_module_and_a_reimport_works():
+    # The module declares that it does not support several interpreters (its types are
+    # shared by every module object); CPython enforces that for isolated subinterpreters,
+    # while a legacy one, sharing the main interpreter's GIL, still imports it.
+    script = (
+        "import sys, korvane\n"
+        "import _interpreters as interpreters\n"
+        "for config in ('legacy', 'isolated'):\n"
+        "    interp = interpreters.create(config)\n"
+        "    failure = interpreters.run_string(interp, 'import korvane; korvane.split_supplies_uniform({1: 2}, 2)')\n"
+        "    print(config, failure.type.__name__ if failure else None)\n"
+        "    interpreters.destroy(interp)\n"
+        "old = sys.modules.pop('korvane.korvane'); sys.modules.pop('korvane')\n"
+        "import korvane as again\n"
+        "print(again.korvane is not old, again.Edge is old.Edge,"
+        " again.split_supplies_uniform({1: 2}, 2))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60,
+                         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert out.stdout == "legacy None\nisolated ImportError\nTrue True {1: [1, 1]}\n", out.stderr
