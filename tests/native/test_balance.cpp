@@ -5,6 +5,7 @@
 
 #include "core/generate/balance.h"
 
+#include <algorithm>
 #include <random>
 
 namespace korvane {
@@ -37,7 +38,9 @@ Result<void> balance_by_unit(Partition& partition, const Supplies& supplies, uin
     uint64_t moved = 0;
     for (std::size_t visits = 0; visits < n; ++visits) {
       auto& [node, s] = partition.entries[h];
-      const int64_t o = *supplies.find(node);
+      const int64_t o = std::lower_bound(supplies.begin(), supplies.end(), node,
+                                         [](const auto& e, int64_t id) { return e.first < id; })
+                            ->second;
       uint64_t r = k_count;
       if (o >= 1 && s[d] > 0) {
         r = neg[q];
