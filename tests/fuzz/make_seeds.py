@@ -1,0 +1,41 @@
+"""Writes the fuzz seed corpora: .min networks like those the tests load, the multi-commodity
+files korvane writes from them (every list form), and number tokens. Usage: make_seeds.py DIR"""
+
+import sys
+from pathlib import Path
+
+import korvane
+
+NETWORKS = [
+    "p min 3 2\nn 1 10\nn 2 0\nn 3 -10\na 1 2 0 15 4\na 2 3 0 20 2\n",
+    "c comment\r\np min 4 5\nn 1 7\nn 4 -7\na 1 2 0 5 1\na 1 2 0 5 3\na 2 4 1 9 -2\na 1 3 0 0 0\na 3 4 0 8 2\n",
+    "\ufeffp min 2 1\nn -9223372036854775808 1\nn 9223372036854775807 -1\n"
+    "a -9223372036854775808 9223372036854775807 0 9223372036854775807 -9223372036854775808\n",
+]
+OPTIONS = [
+    {}, {"randomize_caps": True}, {"randomize_costs": True}, {"cap_zero": True, "cap_zero_param": 0.5},
+    {"randomize_caps": True, "randomize_costs": True, "cap_zero": True, "cap_zero_param": 0.25},
+]
+NUMBERS = ["0", "-0", "+7", "9223372036854775807", "-9223372036854775808", "18446744073709551615",
+           "1e-7", "0.1", "-2.5e-10", "1e308", "4.9e-324", "NaN", "inf", "-inf", "1.7976931348623157e308",
+           "a 1 2 0 10 3", "p min 2 1 3 1 1 0 1 0.5 42"]
+
+
+def main(out):
+    folders = {name: Path(out) / name for name in ("min", "mc", "numbers")}
+    for folder in folders.values():
+        folder.mkdir(parents=True, exist_ok=True)
+    for i, text in enumerate(NETWORKS):
+        path = folders["min"] / f"net{i}.min"
+        path.write_text(text, encoding="utf-8")
+        inst = korvane.load_min_instance(str(path))
+        for j, options in enumerate(OPTIONS):
+            for method in (0, 1, 2):
+                data = korvane.generate_multi_commodity_data(inst, 1 + (i + j) % 3, method, **options)
+                korvane.save_multi_commodity_instance(str(folders["mc"] / f"net{i}-{j}-{method}.mc"), inst, data)
+    for i, token in enumerate(NUMBERS):
+        (folders["numbers"] / f"token{i}").write_text(token)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
