@@ -52,7 +52,10 @@ run_sanitized() {
   echo "== [asan+ubsan] native tests"
   env "${asan_env[@]}" ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
   echo "== [asan+ubsan] Python tests"
+  # Temporary folders of its own: other pytest runs on the machine clean up the shared ones.
+  mkdir -p "$build/pytest-tmp"
   (cd "$ROOT" && env "${asan_env[@]}" KORVANE_SANITIZED=1 PYTHONPATH="$build/python" \
+    PYTEST_DEBUG_TEMPROOT="$build/pytest-tmp" \
     LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
     "$PY" -P -m pytest -q "$@")
 }
