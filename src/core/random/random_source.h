@@ -54,9 +54,14 @@ class ChaChaSource {
       index_ = static_cast<int>(ahead);
       return;
     }
-    // Words past the buffer: whole refills of four blocks are skipped by the counter.
+    // Words past the buffer: whole refills are skipped by the counter, and blocks
+    // computed ahead for the next refill no longer follow.
     const uint64_t past = ahead - kBufferWords;
-    counter_ += (past / kBufferWords) * 4;
+    const uint64_t whole_refills = past / kBufferWords;
+    if (whole_refills > 0) {
+      counter_ += whole_refills * kBlocksPerRefill;
+      ahead_ready_ = false;
+    }
     if (past % kBufferWords == 0) {
       index_ = kBufferWords;
       return;
