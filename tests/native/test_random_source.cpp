@@ -138,21 +138,6 @@ TEST(KnownAnswer, OutputsOfSeeds) {
 
 // Word hand-out
 
-TEST(WordHandOut, FirstRefillAndFifthRefill) {
-  RandomSource source = RandomSource::from_seed(42);
-  EXPECT_EQ(source.index(), 64);
-  const std::vector<uint32_t> first = blocks_from(source, 0, 4);
-  EXPECT_EQ(source.next_u64(), uint64_t{first[0]} | (uint64_t{first[1]} << 32));
-  EXPECT_EQ(source.counter(), 4u);
-  EXPECT_EQ(source.index(), 2);
-  for (size_t i = 2; i < 64; ++i) ASSERT_EQ(source.next_u32(), first[i]);
-  for (int i = 0; i < 3 * 64; ++i) source.next_u32();
-  EXPECT_EQ(source.counter(), 16u);
-  const std::vector<uint32_t> fifth = blocks_from(source, 16, 4);
-  for (size_t i = 0; i < 64; ++i) ASSERT_EQ(source.next_u32(), fifth[i]);
-  EXPECT_EQ(source.counter(), 20u);
-}
-
 TEST(WordHandOut, SeekContinuesTheStreamAnywhere) {
   RandomSource sequential = RandomSource::from_seed(7);
   std::vector<uint32_t> words(700);
@@ -165,17 +150,6 @@ TEST(WordHandOut, SeekContinuesTheStreamAnywhere) {
       EXPECT_EQ(seeked.next_u64(), uint64_t{words[i]} | (uint64_t{words[i + 1]} << 32)) << start;
     }
   }
-}
-
-TEST(WordHandOut, NextU64AcrossRefillTakesLowHalfFirst) {
-  RandomSource source = RandomSource::from_seed(3);
-  for (int i = 0; i < 63; ++i) source.next_u32();
-  ASSERT_EQ(source.index(), 63);
-  const uint32_t old_last = source.block(3)[15];
-  EXPECT_EQ(source.next_u64(), uint64_t{old_last} | (uint64_t{source.block(4)[0]} << 32));
-  EXPECT_EQ(source.index(), 1);
-  EXPECT_EQ(source.counter(), 8u);
-  EXPECT_EQ(source.next_u32(), source.block(4)[1]);
 }
 
 // Words consumed by the uniform draws. For n = 2^w - 1 and a first word x > 0, the
