@@ -1,6 +1,7 @@
 // ChaCha lane builds against the scalar reference: many keys, counters (the carry
 // into the high counter word and the wrap of the 64-bit counter included), 12 and
-// 20 rounds; and the random source's stream through refills, copies and seeks.
+// 20 rounds; and the random source's stream through refills, copies, seeks and
+// discards.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -101,6 +102,26 @@ TEST(ChaChaSourceStream, CopiesAndSeeksContinueTheSameStream) {
     source.seek(start);
     for (uint64_t i = start; i < start + 140 && i < expected.size(); ++i) {
       ASSERT_EQ(source.next_u32(), expected[i]) << "seek " << start << " word " << i;
+    }
+  }
+}
+
+TEST(ChaChaSourceStream, DiscardsSkipBlocksComputedAhead) {
+  const RandomSource fresh = RandomSource::from_seed(5);
+  const std::vector<uint32_t> expected = reference_words(fresh, 64 * 12);
+  // From just after an eight-block refill, skips that stay in the half computed
+  // ahead, reach exactly its end, or pass it.
+  for (uint64_t skip : {10u, 57u, 58u, 121u, 122u, 185u, 300u}) {
+    RandomSource source = fresh;
+    source.next_u32();
+    source.next_u32();
+    source.next_u32();
+    source.next_u32();
+    source.next_u32();
+    source.next_u32();
+    source.discard_u32(skip);
+    for (uint64_t i = 6 + skip; i < 6 + skip + 140; ++i) {
+      ASSERT_EQ(source.next_u32(), expected[i]) << "skip " << skip << " word " << i;
     }
   }
 }
