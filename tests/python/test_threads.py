@@ -7,7 +7,7 @@ import time
 import pytest
 
 import korvane
-from korvane.arrays import data_arrays
+from korvane.arrays import data_arrays, network_arrays, parsed_arrays
 
 
 def test_python_thread_progresses_beside_a_long_load(tmp_path):
@@ -71,3 +71,32 @@ def test_generation_fails_alike_for_every_thread_count(min_file, monkeypatch):
             korvane.generate_multi_commodity_data(inst, 4, 1, randomize_costs=True, cost_a=-1e300, cost_b=1e300)
         messages.append((type(exc.value), str(exc.value)))
     assert messages[0] == messages[1] == messages[2]
+
+
+def test_large_files_read_alike_for_every_thread_count(tmp_path, monkeypatch):
+    """Files this large are read in ranges, one per thread, merged in file order."""
+    lines = [f"a {1 + (i * 7919) % 30011} {1 + i % 30011} 0 {i % 90} {i % 13 - 6}\n" for i in range(500_000)]
+    # Node ids first met in the second half, by a node line and by an arc.
+    lines[400_000:400_000] = ["n 40000 9\n", "c a comment\n", "n 77 -9\n", "a 40001 5 0 1 1\n"]
+    min_path = tmp_path / "big.min"
+    min_path.write_text("p min 30011 500000\n" + "".join(lines))
+    mc_path = tmp_path / "big.mc"
+    inst = korvane.load_min_instance(str(min_path))
+    data = korvane.generate_multi_commodity_data(inst, 3, 1, randomize_caps=True, seed=5)
+    korvane.save_multi_commodity_instance(str(mc_path), inst, data)
+    with open(mc_path, "a") as f:  # node lines in the last range too, one replacing an earlier line
+        f.write("n 77 1 1 0 0\nn 50000 -1 0 -1 0\n")
+    assert mc_path.stat().st_size > 8 << 20
+
+    def read_under(threads):
+        monkeypatch.setenv("KORVANE_NUM_THREADS", str(threads))
+        net = korvane.load_min_instance(str(min_path))
+        parsed = korvane.load_multi_commodity_instance(str(mc_path))
+        return (net.nodes, net.supplies, network_arrays(net), parsed.nodes, parsed.supplies,
+                parsed.commodity_supply_demand_data, parsed.parallel, parsed_arrays(parsed))
+
+    def as_bytes(reads):
+        return [{k: getattr(v, "tobytes", lambda v=v: v)() for k, v in r.items()} if isinstance(r, dict) else r
+                for r in reads]
+
+    assert as_bytes(read_under(1)) == as_bytes(read_under(2)) == as_bytes(read_under(7))

@@ -128,6 +128,8 @@ LineReader::LineReader(LineReader&& other) noexcept
       eof_(other.eof_),
       at_start_(other.at_start_),
       line_number_(other.line_number_),
+      buffer_offset_(other.buffer_offset_),
+      stop_(other.stop_),
       carry_(std::move(other.carry_)) {
   std::memcpy(buffer_, other.buffer_, end_);
 }
@@ -144,6 +146,8 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
     eof_ = other.eof_;
     at_start_ = other.at_start_;
     line_number_ = other.line_number_;
+    buffer_offset_ = other.buffer_offset_;
+    stop_ = other.stop_;
     carry_ = std::move(other.carry_);
     std::memcpy(buffer_, other.buffer_, end_);
   }
@@ -165,6 +169,48 @@ Result<LineReader> LineReader::open(std::string_view path) {
   return LineReader(fd, size);
 }
 
+std::size_t regular_file_size(std::string_view path) {
+  auto checked = checked_path(path);
+  if (!checked.ok()) return 0;
+  struct stat info {};
+  if (::stat(checked.value().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  return info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+}
+
+Result<LineReader> LineReader::open_range(std::string_view path, uint64_t begin, uint64_t end) {
+  auto opened = open(path);
+  if (!opened.ok()) return opened;
+  LineReader& lines = opened.value();
+  lines.stop_ = end;
+  if (begin == 0) return opened;
+  // Start one byte early: the first line feed from there ends the line that
+  // belongs to the range before (none when that byte is itself a line feed).
+  if (::lseek(lines.fd_, static_cast<off_t>(begin - 1), SEEK_SET) < 0) {
+    return reported(os_error_message(errno));
+  }
+  lines.buffer_offset_ = begin - 1;
+  lines.at_start_ = false;
+  KORVANE_TRY(lines.skip_partial_line());
+  return opened;
+}
+
+Result<void> LineReader::skip_partial_line() {
+  for (;;) {
+    if (begin_ == end_) {
+      auto filled = fill();
+      if (!filled.ok()) return filled.take_error();
+      if (!filled.value()) return {};
+    }
+    const char* start = buffer_ + begin_;
+    const auto* nl = static_cast<const char*>(std::memchr(start, '\n', end_ - begin_));
+    if (nl != nullptr) {
+      begin_ += static_cast<std::size_t>(nl - start) + 1;
+      return {};
+    }
+    begin_ = end_;
+  }
+}
+
 Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
   for (;;) {
     const ssize_t got = ::read(fd_, out, size);
@@ -175,6 +221,7 @@ Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
 }
 
 Result<bool> LineReader::fill() {
+  buffer_offset_ += end_;
   begin_ = 0;
   end_ = 0;
   if (gzip_) return fill_from(*gzip_);
@@ -227,6 +274,7 @@ Result<bool> LineReader::fill_from(Inflater& inflater) {
 
 Result<bool> LineReader::next(std::string_view& line) {
   carry_.clear();
+  if (buffer_offset_ + begin_ >= stop_) return false;
   bool spanning = false;
   for (;;) {
     if (begin_ == end_) {

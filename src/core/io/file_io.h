@@ -25,6 +25,10 @@ class ZstdInflater;
 // "No such file or directory (os error 2)" for errno 2.
 std::string os_error_message(int errnum);
 
+// The size of the regular file at `path`, or 0 when it is not one, cannot be
+// examined, or its name holds a NUL byte.
+std::size_t regular_file_size(std::string_view path);
+
 // Reads a file line by line. A line is the bytes before the next line feed (or
 // end of file), with one carriage return before the line feed removed; every
 // line must be valid UTF-8. A UTF-8 byte-order mark at the very start of the
@@ -37,6 +41,14 @@ class LineReader {
   // Fails with the OS error, or "file name contained an unexpected NUL byte".
   static Result<LineReader> open(std::string_view path);
 
+  // A reader of the lines that start at byte offsets [begin, end) of a plain
+  // (uncompressed) regular file, read through its own descriptor: the line
+  // that starts before `begin` and runs into it belongs to the range before.
+  // Lines follow the rules above, except that no magic bytes are looked for
+  // and a byte-order mark is skipped only when `begin` is 0. Ranges split at
+  // any offsets together hand out every line of the file once, in order.
+  static Result<LineReader> open_range(std::string_view path, uint64_t begin, uint64_t end);
+
   LineReader(LineReader&& other) noexcept;
   LineReader& operator=(LineReader&& other) noexcept;
   LineReader(const LineReader&) = delete;
@@ -48,11 +60,14 @@ class LineReader {
 
   // Size of the file in bytes when known (0 otherwise); a cap for reservations.
   std::size_t file_size() const { return file_size_; }
+  // Whether what was read so far came through a decompressor.
+  bool compressed() const { return gzip_ != nullptr || zstd_ != nullptr; }
 
  private:
   explicit LineReader(int fd, std::size_t file_size);
   Result<bool> fill();
   Result<bool> finish_line(std::string_view& line);
+  Result<void> skip_partial_line();
 
   Result<std::size_t> read_file(char* out, std::size_t size);
   template <class Inflater>
@@ -68,6 +83,8 @@ class LineReader {
   bool eof_ = false;
   bool at_start_ = true;
   uint64_t line_number_ = 0;  // lines handed out so far
+  uint64_t buffer_offset_ = 0;  // file offset of buffer_[0] (plain files)
+  uint64_t stop_ = UINT64_MAX;  // no line starting at or after this offset is handed out
   std::string carry_;  // a line that spans buffer refills
 };
 

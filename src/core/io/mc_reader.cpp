@@ -1,5 +1,6 @@
-// Multi-commodity file reader: one pass over the lines, tokens parsed in place
-// into flat columns; parallel indices and pair order computed once at the end.
+// Multi-commodity file reader: one pass over the lines (several ranges of a
+// large file in parallel, merged in file order), tokens parsed in place into
+// flat columns; parallel indices and pair order computed once at the end.
 #include "core/io/mc_reader.h"
 
 #include <algorithm>
@@ -56,12 +57,66 @@ struct NodeLine {
   uint64_t length;
 };
 
+// Node and arc lines are read with the K and list forms of the latest problem
+// line. A range of a large file starts from those of the file's head (its lines
+// before the first node or arc line) and holds when no problem line after the
+// head changed them.
 class MultiMinReader {
  public:
-  explicit MultiMinReader(std::size_t file_size)
-      : size_known_(file_size != 0),
-        arc_limit_(file_size / kMinArcLineBytes + 1),
-        value_limit_(file_size / kMinValueBytes + 1) {}
+  MultiMinReader(std::size_t byte_count, const MultiMinReader* head)
+      : size_known_(byte_count != 0),
+        arc_limit_(byte_count / kMinArcLineBytes + 1),
+        value_limit_(byte_count / kMinValueBytes + 1) {
+    if (head == nullptr) return;
+    record_.num_commodities = head->record_.num_commodities;
+    capacities_expanded_ = head->capacities_expanded_;
+    costs_expanded_ = head->costs_expanded_;
+    reserve_for(head->record_.num_arcs);
+  }
+
+  bool probe(std::string_view text) {
+    const std::string_view trimmed = trim_white_space(text);
+    if (!trimmed.empty() && (trimmed[0] == 'a' || trimmed[0] == 'n')) return false;
+    return line(text).ok();
+  }
+
+  bool continues(const MultiMinReader& before) const {
+    return !saw_problem_line_ && before.record_.num_commodities == record_.num_commodities &&
+           before.capacities_expanded_ == capacities_expanded_ &&
+           before.costs_expanded_ == costs_expanded_;
+  }
+
+  // The lines of the range after this one, which continues() accepted: columns,
+  // segments, node lines and node ids appended in file order.
+  void append(MultiMinReader&& later) {
+    auto& r = record_;
+    auto& l = later.record_;
+    for (const ArcSegment& s : l.segments) {
+      if (!r.segments.empty() && r.segments.back().num_commodities == s.num_commodities &&
+          r.segments.back().capacities_expanded == s.capacities_expanded &&
+          r.segments.back().costs_expanded == s.costs_expanded) {
+        continue;
+      }
+      r.segments.push_back(ArcSegment{s.first_arc + r.tails.size(), s.num_commodities,
+                                      s.capacities_expanded, s.costs_expanded,
+                                      s.capacity_base + r.capacity_values.size(),
+                                      s.cost_base + r.cost_values.size()});
+    }
+    for (auto [to, from] : {std::pair{&r.tails, &l.tails}, std::pair{&r.heads, &l.heads},
+                            std::pair{&r.ups, &l.ups},
+                            std::pair{&r.capacity_values, &l.capacity_values},
+                            std::pair{&r.cost_values, &l.cost_values}}) {
+      to->insert(to->end(), from->begin(), from->end());
+      std::vector<int64_t>().swap(*from);
+    }
+    const uint64_t shift = raw_amounts_.size();
+    for (NodeLine line : later.node_lines_) {
+      line.offset += shift;
+      node_lines_.push_back(line);
+    }
+    raw_amounts_.insert(raw_amounts_.end(), later.raw_amounts_.begin(), later.raw_amounts_.end());
+    for (const int64_t id : l.nodes) nodes_.place(id, r.nodes);
+  }
 
   // Handles one line.
   Result<void> line(std::string_view text) {
@@ -168,6 +223,7 @@ class MultiMinReader {
     record_.cap_zero = cz != 0;
     record_.cap_zero_param = cap_zero_param;
     record_.seed = seed;
+    saw_problem_line_ = true;
     capacities_expanded_ = rc != 0 || cz != 0;
     costs_expanded_ = rw != 0;
     layout_changed_ = true;
@@ -347,6 +403,7 @@ class MultiMinReader {
   bool capacities_expanded_ = false;
   bool costs_expanded_ = false;
   bool layout_changed_ = true;
+  bool saw_problem_line_ = false;
   ShortIntegerScanner scanner_;
   NodeIndex nodes_;
   std::vector<NodeLine> node_lines_;
@@ -355,14 +412,11 @@ class MultiMinReader {
 
 }  // namespace
 
-Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path) {
-  auto opened = LineReader::open(path);
-  if (!opened.ok()) return opened.take_error();
-  MultiMinReader reader(opened.value().file_size());
-  KORVANE_TRY(for_each_line(opened.value(),
-                            [&](std::string_view text) { return reader.line(text); }));
-  KORVANE_TRY(reader.finish());
-  return std::move(reader.record());
+Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path, std::size_t min_range_bytes) {
+  auto read = read_lines<MultiMinReader>(path, min_range_bytes);
+  if (!read.ok()) return read.take_error();
+  KORVANE_TRY(read.value().finish());
+  return std::move(read.value().record());
 }
 
 }  // namespace korvane

@@ -1,10 +1,12 @@
 // Reader of the multi-commodity file into a ParsedMulticommodityInstance.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "core/records/parsed_instance.h"
 #include "core/base/result.h"
+#include "core/io/parallel_read.h"
 
 namespace korvane {
 
@@ -25,6 +27,10 @@ namespace korvane {
 //
 // Never allocates K values for a compressed list, never loops over K, and
 // clamps the reservations a declared arc count asks for by the file's size.
-Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path);
+// A regular file of at least twice `min_range_bytes` is read in ranges of that
+// size or more, one per thread (thread_count()); the record and any error are
+// those of one pass.
+Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path,
+                                                     std::size_t min_range_bytes = kMinRangeBytes);
 
 }  // namespace korvane

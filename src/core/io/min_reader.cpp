@@ -1,6 +1,7 @@
-// The DIMACS .min reader: one pass over the lines, values appended to flat
-// columns, node ids placed through NodeIndex; parallel indices and arc_indices
-// are computed once at the end (arc_order.h).
+// The DIMACS .min reader: one pass over the lines (several ranges of a large
+// file in parallel, merged in file order), values appended to flat columns,
+// node ids placed through NodeIndex; parallel indices and arc_indices are
+// computed once at the end (arc_order.h).
 #include "core/io/min_reader.h"
 
 #include <algorithm>
@@ -22,9 +23,44 @@ constexpr std::size_t kMinArcLineBytes = 12;
 // "n 1 0" and its line feed; an arc line names at most two new ids in 12 bytes.
 constexpr std::size_t kMinNodeLineBytes = 6;
 
+// No line's meaning depends on the lines before it, so a range of a large file
+// is read on its own; the problem line's declarations only size the columns.
 class MinReader {
  public:
-  explicit MinReader(std::size_t file_size) : file_size_(file_size) {}
+  MinReader(std::size_t byte_count, const MinReader* head) : file_size_(byte_count) {
+    if (head != nullptr && head->has_problem_) reserve_declared(head->inst_.num_nodes, head->inst_.num_arcs);
+  }
+
+  // The head of a file is its lines before the first node or arc line.
+  bool probe(std::string_view text) {
+    const std::string_view trimmed = trim_white_space(text);
+    if (!trimmed.empty() && (trimmed[0] == 'a' || trimmed[0] == 'n')) return false;
+    return line(text).ok();
+  }
+
+  bool continues(const MinReader&) const { return true; }
+
+  // The lines of the range after this one: columns, supplies and node ids
+  // appended in file order, the later problem line winning.
+  void append(MinReader&& later) {
+    for (auto [to, from] : {std::pair{&inst_.tails, &later.inst_.tails},
+                            std::pair{&inst_.heads, &later.inst_.heads},
+                            std::pair{&inst_.lows, &later.inst_.lows},
+                            std::pair{&inst_.ups, &later.inst_.ups},
+                            std::pair{&inst_.costs, &later.inst_.costs}}) {
+      to->insert(to->end(), from->begin(), from->end());
+      std::vector<int64_t>().swap(*from);
+    }
+    auto& entries = inst_.supplies.entries;
+    entries.insert(entries.end(), later.inst_.supplies.entries.begin(),
+                   later.inst_.supplies.entries.end());
+    for (const int64_t id : later.inst_.nodes) nodes_.place(id, inst_.nodes);
+    if (later.has_problem_) {
+      has_problem_ = true;
+      inst_.num_nodes = later.inst_.num_nodes;
+      inst_.num_arcs = later.inst_.num_arcs;
+    }
+  }
 
   Result<void> line(std::string_view text) {
     const std::string_view trimmed = trim_white_space(text);
@@ -74,21 +110,26 @@ class MinReader {
   Result<void> problem_line() {
     // Field 1 (the problem name) is never read, so a short line misses field 2 first.
     KORVANE_TRY(field(2, inst_.num_nodes));
-    // Node ids are usually 1..num_nodes; let them index the direct table at once.
-    // The hint is capped by the ids the file can name (a line naming a new id
-    // takes at least kMinNodeLineBytes), so a wild declaration costs nothing.
-    if (inst_.num_nodes > 0) {
-      nodes_.reserve_dense(
-          std::min(static_cast<uint64_t>(inst_.num_nodes), file_size_ / kMinNodeLineBytes) + 1);
-    }
     int64_t arcs = 0;
     KORVANE_TRY(field(3, arcs));
     inst_.num_arcs = arcs;
-    // The declaration is only a sizing hint: never more than the file can hold.
+    has_problem_ = true;
+    reserve_declared(inst_.num_nodes, arcs);
+    return {};
+  }
+
+  // The declarations are only sizing hints: never more than the bytes can hold.
+  void reserve_declared(int64_t num_nodes, int64_t arcs) {
+    // Node ids are usually 1..num_nodes; let them index the direct table at once.
+    // The hint is capped by the ids the file can name (a line naming a new id
+    // takes at least kMinNodeLineBytes), so a wild declaration costs nothing.
+    if (num_nodes > 0) {
+      nodes_.reserve_dense(
+          std::min(static_cast<uint64_t>(num_nodes), file_size_ / kMinNodeLineBytes) + 1);
+    }
     const std::size_t cap = file_size_ / kMinArcLineBytes + 1;
     const std::size_t more = arcs <= 0 ? 0 : std::min(static_cast<std::size_t>(arcs), cap);
     reserve(inst_.tails.size() + more);
-    return {};
   }
 
   Result<void> node_line() {
@@ -126,6 +167,7 @@ class MinReader {
   }
 
   std::size_t file_size_;
+  bool has_problem_ = false;
   NetworkInstance inst_;
   NodeIndex nodes_;
   std::vector<std::string_view> fields_;
@@ -134,12 +176,10 @@ class MinReader {
 
 }  // namespace
 
-Result<NetworkInstance> parse_min(std::string_view path) {
-  auto opened = LineReader::open(path);
-  if (!opened.ok()) return opened.take_error();
-  MinReader reader(opened.value().file_size());
-  KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) { return reader.line(text); }));
-  return std::move(reader).finish();
+Result<NetworkInstance> parse_min(std::string_view path, std::size_t min_range_bytes) {
+  auto read = read_lines<MinReader>(path, min_range_bytes);
+  if (!read.ok()) return read.take_error();
+  return std::move(read.value()).finish();
 }
 
 }  // namespace korvane

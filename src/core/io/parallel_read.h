@@ -1,0 +1,93 @@
+// Reading a large plain file on several threads: the file is split into byte
+// ranges, each range's lines go to a reader of its own, and the readers are
+// merged in file order. Any failure in any range, or a range whose reader
+// cannot stand on its own (a line whose meaning depends on lines of an earlier
+// range), sends the whole file through one reader from the start instead, so
+// that what comes out, errors included, is what a single pass gives.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/base/parallel.h"
+#include "core/base/result.h"
+#include "core/io/file_io.h"
+
+namespace korvane {
+
+// Ranges smaller than this are not worth a thread of their own.
+inline constexpr std::size_t kMinRangeBytes = std::size_t{4} << 20;
+
+// Reads the lines of `path` into a Reader, in ranges of at least min_range_bytes
+// (one per thread), which provides:
+//   Reader(std::size_t byte_count, const Reader* head)
+//       byte_count bounds what the lines can hold (for reservations); head, when
+//       given, is the state a range after the first starts from
+//   Result<void> line(std::string_view)    one line
+//   bool probe(std::string_view)           one of the file's first lines, for the
+//                                          head; false once the head is complete
+//   bool continues(const Reader& before) const
+//                                          whether a range's lines mean, after the
+//                                          range `before`, what they meant from head
+//   void append(Reader&& later)            merges the next range
+// The head is a Reader fed the file's first lines through probe(); the lines a
+// probe declines are read again by the first range's Reader.
+template <class Reader>
+Result<Reader> read_lines(std::string_view path, std::size_t min_range_bytes) {
+  auto sequential = [&]() -> Result<Reader> {
+    auto opened = LineReader::open(path);
+    if (!opened.ok()) return opened.take_error();
+    Reader reader(opened.value().file_size(), nullptr);
+    KORVANE_TRY(for_each_line(opened.value(), [&](std::string_view text) {
+      return reader.line(text);
+    }));
+    return reader;
+  };
+
+  // Only a regular file is opened more than once (a FIFO would lose its data).
+  const std::size_t size = regular_file_size(path);
+  const std::size_t ranges = chunk_count(size, thread_count(), min_range_bytes);
+  if (ranges < 2) return sequential();
+
+  // The state later ranges start from: the lines before the first one the
+  // Reader's probe declines.
+  auto head_lines = LineReader::open(path);
+  if (!head_lines.ok()) return sequential();
+  Reader head(0, nullptr);
+  for (std::string_view text;;) {
+    auto more = head_lines.value().next(text);
+    if (!more.ok() || !more.value() || !head.probe(text)) break;
+  }
+  if (head_lines.value().compressed()) return sequential();
+
+  std::vector<std::optional<Reader>> readers(ranges);
+  std::vector<std::optional<Error>> failures(ranges);
+  for_each_chunk(size, ranges, [&](std::size_t c, std::size_t begin, std::size_t end) {
+    auto lines = LineReader::open_range(path, begin, end);
+    if (!lines.ok()) {
+      failures[c] = lines.take_error();
+      return;
+    }
+    // The first range may reserve for the whole file: the others append to it.
+    Reader& reader = c == 0 ? readers[c].emplace(size, nullptr) : readers[c].emplace(end - begin, &head);
+    auto done = for_each_line(lines.value(), [&](std::string_view text) { return reader.line(text); });
+    if (!done.ok()) failures[c] = done.take_error();
+  });
+
+  for (std::size_t c = 0; c < ranges; ++c) {
+    if (failures[c]) {
+      if (failures[c]->kind == ErrorKind::kCancelled) return std::move(*failures[c]);
+      return sequential();
+    }
+    if (c > 0 && !readers[c]->continues(*readers[c - 1])) return sequential();
+  }
+  Reader& merged = *readers[0];
+  for (std::size_t c = 1; c < ranges; ++c) merged.append(std::move(*readers[c]));
+  return std::move(merged);
+}
+
+}  // namespace korvane
