@@ -114,21 +114,7 @@ TEST(Balance, TwoCommoditiesInTimeIndependentOfTheAmounts) {
   EXPECT_EQ(generator.next_u64(), reference.next_u64());
 }
 
-TEST(Balance, DiscardMatchesDrawingWords) {
-  for (const uint64_t skip : {0u, 1u, 63u, 64u, 65u, 127u, 128u, 1000u}) {
-    for (int start = 0; start < 3; ++start) {
-      RandomSource skipped = RandomSource::from_seed(9);
-      for (int i = 0; i < start; ++i) (void)skipped.next_u32();
-      RandomSource drawn = skipped;
-      skipped.discard_u32(skip);
-      for (uint64_t i = 0; i < skip; ++i) (void)drawn.next_u32();
-      EXPECT_EQ(skipped.next_u64(), drawn.next_u64()) << skip << " " << start;
-    }
-  }
-}
-
 constexpr int64_t kTwo62 = int64_t{1} << 62;
-
 
 void expect_refused(Partition partition, const Supplies& supplies, const std::string& message) {
   const Result<void> result = balance(partition, supplies, 2);

@@ -104,24 +104,24 @@ TEST(ChaChaSourceStream, CopiesAndSeeksContinueTheSameStream) {
       ASSERT_EQ(source.next_u32(), expected[i]) << "seek " << start << " word " << i;
     }
   }
+  // next_u64 takes its low half from word 63 and its high half from the next refill.
+  source.seek(63);
+  EXPECT_EQ(source.next_u64(), expected[63] | (uint64_t{expected[64]} << 32));
 }
 
 TEST(ChaChaSourceStream, DiscardsSkipBlocksComputedAhead) {
   const RandomSource fresh = RandomSource::from_seed(5);
   const std::vector<uint32_t> expected = reference_words(fresh, 64 * 12);
-  // From just after an eight-block refill, skips that stay in the half computed
-  // ahead, reach exactly its end, or pass it.
-  for (uint64_t skip : {10u, 57u, 58u, 121u, 122u, 185u, 300u}) {
-    RandomSource source = fresh;
-    source.next_u32();
-    source.next_u32();
-    source.next_u32();
-    source.next_u32();
-    source.next_u32();
-    source.next_u32();
-    source.discard_u32(skip);
-    for (uint64_t i = 6 + skip; i < 6 + skip + 140; ++i) {
-      ASSERT_EQ(source.next_u32(), expected[i]) << "skip " << skip << " word " << i;
+  // From a fresh source (nothing computed yet), and from just after an eight-block
+  // refill: skips that stay in the half computed ahead, reach exactly its end, or pass it.
+  for (uint64_t drawn : {0u, 6u}) {
+    for (uint64_t skip : {0u, 10u, 57u, 58u, 64u, 121u, 122u, 185u, 300u}) {
+      RandomSource source = fresh;
+      for (uint64_t i = 0; i < drawn; ++i) source.next_u32();
+      source.discard_u32(skip);
+      for (uint64_t i = drawn + skip; i < drawn + skip + 140; ++i) {
+        ASSERT_EQ(source.next_u32(), expected[i]) << drawn << " skip " << skip << " word " << i;
+      }
     }
   }
 }
