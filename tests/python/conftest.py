@@ -31,6 +31,13 @@ PARSED_FIELDS = [
 ]
 
 
+def fails_with(action):
+    """(exception class, its args) of a call that must fail."""
+    with pytest.raises(BaseException) as exc:
+        action()
+    return type(exc.value), exc.value.args
+
+
 @pytest.fixture
 def min_file(tmp_path):
     """Write str (as UTF-8) or bytes verbatim to a fresh file and return its path as str."""

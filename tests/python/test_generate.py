@@ -6,7 +6,7 @@ import os
 import tempfile
 
 import pytest
-from conftest import DATA_FIELDS
+from conftest import DATA_FIELDS, fails_with
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -164,13 +164,6 @@ class TestValues:
         costs = GEN(network([(1, 2, 10, 10**6)]), 64, 1, randomize_costs=True, cost_a=-1e13, cost_b=2e13).weight
         assert {1, MAX} <= {c for [c] in costs} and all(1 <= c <= MAX for [c] in costs)
 
-    @pytest.mark.parametrize("kwargs", [{"randomize_costs": True, "cost_a": -1e308, "cost_b": 1e308},
-                                        {"randomize_caps": True, "cap_a": -1e308, "cap_b": 1e308}])
-    def test_infinite_draw_width(self, kwargs):
-        with pytest.raises(korvane.InternalError) as exc:
-            GEN(chain([10], cost=10), 2, 1, **kwargs)
-        assert exc.value.args == ("invalid uniform range: NonFinite",)
-
 
 class TestCapacityZeroing:
     @pytest.mark.parametrize(("ups", "k", "p", "expected"), [
@@ -206,13 +199,14 @@ class TestCapacityZeroing:
         assert data.cap_zero is True and (data.cap_zero_param == p or math.isnan(p))
 
 
-class TestFailures:
-    @pytest.mark.parametrize("method", [3, -1, MAX])
-    def test_unknown_method(self, method):
-        with pytest.raises(korvane.InternalError) as exc:
-            GEN(chain([10]), 2, method)
-        assert exc.value.args == (f"Unknown partitioning method: {method}",)
+INFINITE = (korvane.InternalError, ("invalid uniform range: NonFinite",))
 
-    def test_unallocatable_commodity_count(self):
-        with pytest.raises(MemoryError):
-            GEN(chain([10]), 2**62, 1)
+
+@pytest.mark.parametrize(("k", "method", "kwargs", "failure"), [
+    *[(2, m, {}, (korvane.InternalError, (f"Unknown partitioning method: {m}",))) for m in (3, -1, MAX)],
+    (2, 1, {"randomize_costs": True, "cost_a": -1e308, "cost_b": 1e308}, INFINITE),
+    (2, 1, {"randomize_caps": True, "cap_a": -1e308, "cap_b": 1e308}, INFINITE),
+    (2**62, 1, {}, (MemoryError, ())),  # a commodity count no table can hold
+])
+def test_failures(k, method, kwargs, failure):
+    assert fails_with(lambda: GEN(chain([10], cost=10), k, method, **kwargs)) == failure

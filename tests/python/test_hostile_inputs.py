@@ -60,9 +60,7 @@ def test_k_zero_with_an_infinite_range_makes_no_draw(net):
     inst = net("p min 2 1\na 1 2 0 10 3\n")  # no supplies to split among no commodities
     data = korvane.generate_multi_commodity_data(inst, 0, 1, randomize_costs=True, cost_a=-1e308,
                                                  cost_b=1e308, seed=42)
-    assert data.weights_by_arc == {0: []}
-    with pytest.raises(korvane.InternalError, match="NonFinite$"):
-        korvane.generate_multi_commodity_data(inst, 1, 1, randomize_costs=True, cost_a=-1e308, cost_b=1e308)
+    assert data.weights_by_arc == {0: []}  # with K = 1 it fails (test_generate.py)
 
 
 def peak_memory_kib(script):

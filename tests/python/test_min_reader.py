@@ -4,7 +4,7 @@ valid files against a model of the format."""
 import re
 
 import pytest
-from conftest import mutated
+from conftest import fails_with, mutated
 from hypothesis import HealthCheck, given, settings
 
 import korvane
@@ -93,9 +93,9 @@ def test_what_is_never_read_is_never_checked(net):
 
 
 FAILURES = [
-    ("n 7 +-1", OSError, INVALID_DIGIT), ("n 7 5-", OSError, INVALID_DIGIT), ("n 7 1e3", OSError, INVALID_DIGIT),
-    ("a 1 9223372036854775808 0 1 1", OSError, TOO_LARGE), ("a 1 2 0 1 -9223372036854775809", OSError, TOO_SMALL),
-    ("a 1 2 0 5 1\u200b", OSError, INVALID_DIGIT), (b"n 1\x002", OSError, INVALID_DIGIT),
+    # the token grammar itself is test_tokens.cpp's; here, the class each message takes
+    ("n 7 1e3", OSError, INVALID_DIGIT), ("a 1 9223372036854775808 0 1 1", OSError, TOO_LARGE),
+    ("a 1 2 0 1 -9223372036854775809", OSError, TOO_SMALL),
     # missing fields, each found just before it would be parsed, so a malformed one comes first
     ("p", InternalError, missing(1, 2)), ("a", InternalError, missing(1)),
     ("  a\t1 2 0 5\u00a0 ", InternalError, missing(5)), (b"a 1 2 0 5 \t\x0b\x0c\r", InternalError, missing(5)),
@@ -103,9 +103,7 @@ FAILURES = [
     # the first failing line wins
     ("n 1 2\nn 1 x\nn 1 99999999999999999999", OSError, INVALID_DIGIT),
     (b"n 1 x\n\xff", OSError, INVALID_DIGIT), ("a 1\na 1 x", InternalError, missing(2)),
-    # hostile fields
-    (b"a 1 2 0 5 " + b"9" * 10**6, OSError, TOO_LARGE), (b"a 1 2 0 5 -" + b"9" * 10**6, OSError, TOO_SMALL),
-    (b"a 1 2 0 5 " + b"\x00" * 10**5, OSError, INVALID_DIGIT),
+    (b"a 1 2 0 5 " + b"9" * 10**6, OSError, TOO_LARGE),  # a hostile field
     # text that is not UTF-8, after valid lines
     (b"p min 3 2\nn 1 1\n\xff", OSError, BAD_UTF8), (b"c \xc0\x80", OSError, BAD_UTF8),
     (b"a 1 2 0 5 1\n\xf4\x90\x80\x80", OSError, BAD_UTF8), (b"\xef\xbb", OSError, BAD_UTF8),
@@ -115,23 +113,21 @@ FAILURES = [
 
 @pytest.mark.parametrize(("content", "cls", "message"), FAILURES)
 def test_failure_message(min_file, content, cls, message):
-    with pytest.raises(cls) as exc:
-        korvane.load_min_instance(min_file(content + ("\n" if isinstance(content, str) else b"\n")))
-    assert type(exc.value) is cls
-    assert exc.value.args == (message,)
+    end = "\n" if isinstance(content, str) else b"\n"
+    assert fails_with(lambda: korvane.load_min_instance(min_file(content + end))) == (cls, (message,))
 
 
+@pytest.mark.parametrize(("load", "cls"), [(korvane.load_min_instance, OSError),
+                                           (korvane.load_multi_commodity_instance, RuntimeError)])
 @pytest.mark.parametrize(("path", "message"), [
-    ("", NO_FILE), ("/nonexistent-dir/x.min", NO_FILE), ("/", "Is a directory (os error 21)"),
+    ("", NO_FILE), ("/", "Is a directory (os error 21)"), ("{file}/x", "Not a directory (os error 20)"),
     ("net\0.min", "file name contained an unexpected NUL byte"),
-    ("{file}/x", "Not a directory (os error 20)"),
 ])
-def test_file_access_failures(min_file, path, message):
-    with pytest.raises(OSError) as exc:
-        korvane.load_min_instance(path.format(file=min_file("c\n")))
-    assert type(exc.value) is OSError
-    assert exc.value.args == (message,)
-    assert exc.value.errno is None and exc.value.filename is None
+def test_file_access_failures(min_file, load, cls, path, message):
+    with pytest.raises(cls) as exc:
+        load(path.format(file=min_file("c\n")))
+    assert (type(exc.value), exc.value.args) == (cls, (message,))
+    assert getattr(exc.value, "errno", None) is None and getattr(exc.value, "filename", None) is None
 
 
 # Model of the format, for the mutation property below.

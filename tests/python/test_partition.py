@@ -4,6 +4,7 @@ draws and failures. Balance invariants live in test_balancing.py."""
 import math
 
 import pytest
+from conftest import fails_with
 
 import korvane
 
@@ -64,11 +65,8 @@ def test_failures(method):
     no_magnitude = "supply amount -9223372036854775808 has no representable magnitude"
     for data, k, message in [(listed, 0, "num_commodities must be at least 1"),
                              ({1: 5, 2: -2**63}, 1, no_magnitude), ({1: 5, 2: -2**63}, 3, no_magnitude)]:
-        with pytest.raises(korvane.InternalError) as exc:
-            split(method, data, k)
-        assert exc.value.args == (message,)
-    with pytest.raises(MemoryError):
-        split(method, {1: 5}, 2**62)
+        assert fails_with(lambda: split(method, data, k)) == (korvane.InternalError, (message,))
+    assert fails_with(lambda: split(method, {1: 5}, 2**62)) == (MemoryError, ())
     if method is not UNIFORM:
         assert split(method, {1: 0, 2: 0}, 0) == {}
 
@@ -79,8 +77,6 @@ def test_failures(method):
     (math.inf, "invalid Binomial parameters: ProbabilityTooSmall"),
 ])
 def test_bad_concentration_fails_only_with_a_beta_draw(param, message):
-    with pytest.raises(korvane.InternalError) as exc:
-        BETA({1: 0, 2: 5, 3: -5}, 2, param)
-    assert exc.value.args == (message,)
+    assert fails_with(lambda: BETA({1: 0, 2: 5, 3: -5}, 2, param)) == (korvane.InternalError, (message,))
     assert BETA({1: 5, 2: -5}, 1, param) == {1: [5], 2: [-5]}
     assert BETA({1: 0, 2: 0}, 3, param) == {}
