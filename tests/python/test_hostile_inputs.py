@@ -1,5 +1,5 @@
 """Arguments and files that try to mislead the module: lengths that lie, dicts changed while
-read, keyword names without UTF-8 form, declared counts far beyond the file, K = 0 with an
+read, declared counts far beyond the file, K = 0 with an
 infinite range, and imports in a subinterpreter or after a re-import."""
 
 import os
@@ -48,12 +48,6 @@ def test_a_dict_changed_while_read_is_read_as_it_was():
 
     data.update({Clearing(): 4, 2: -4})
     assert korvane.split_supplies_uniform(data, 1) == {1: [4], 2: [-4]}
-
-
-def test_a_keyword_name_without_utf8_form_is_an_unexpected_keyword():
-    with pytest.raises(TypeError) as exc:
-        korvane.split_supplies_uniform({1: 1}, 1, **{"\ud800": 1})
-    assert exc.value.args == ("split_supplies_uniform() got an unexpected keyword argument '\ud800'",)
 
 
 def test_k_zero_with_an_infinite_range_makes_no_draw(net):

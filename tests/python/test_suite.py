@@ -186,10 +186,11 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, capsys, monkeypatch):
     assert a["files"][0]["sha256"] == b["files"][0]["sha256"]
 
 
-def test_ctrl_c_then_resume(tmp_path):
+def test_ctrl_c_stops_workers_cleanly(tmp_path):
     # A real Ctrl-C to the whole process group while two workers write: the run stops with
     # 130, leaves no temporary file, and records the instances it finished (one that a worker
-    # took as the interrupt came may be whole on disk but unrecorded: it is made again).
+    # took as the interrupt came may be whole on disk but unrecorded). Resuming is
+    # test_interrupted_suite_resumes's.
     lines = ["p min 2000 100000"] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
     lines += [f"a {i % 2000 + 1} {(i * 7) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(100000)]
     (tmp_path / "big.min").write_text("\n".join(lines) + "\n")
@@ -209,10 +210,4 @@ def test_ctrl_c_then_resume(tmp_path):
     assert not [p for p in (tmp_path / "suite").iterdir() if p.name.startswith(".")]
     made = json.loads(record.read_text())["instances"]
     assert 0 < len(made) < 200
-    on_disk = len(list((tmp_path / "suite").glob("*.mcf")))
-    assert len(made) <= on_disk <= len(made) + 4
-
-    plan = suite.load_manifest(manifest)
-    plan.jobs = plan.jobs[:on_disk + 1]
-    summary = suite.run_suite(plan, suite.SerialExecutor())
-    assert (summary.made, summary.kept) == (on_disk + 1 - len(made), len(made))
+    assert len(made) <= len(list((tmp_path / "suite").glob("*.mcf"))) <= len(made) + 4
