@@ -23,12 +23,6 @@ std::string utf8(char32_t c) {
   return s;
 }
 
-std::vector<std::string> split(std::string_view line) {
-  std::vector<std::string_view> views;
-  split_fields(line, views);
-  return std::vector<std::string>(views.begin(), views.end());
-}
-
 uint64_t bits_of(double v) { return std::bit_cast<uint64_t>(v); }
 
 TEST(WhiteSpace, ClassificationAndEveryCodePointInSplitAndTrim) {
@@ -49,13 +43,6 @@ TEST(WhiteSpace, ClassificationAndEveryCodePointInSplitAndTrim) {
     ASSERT_EQ(fields.size(), white ? 2u : 1u) << static_cast<uint32_t>(c);
     ASSERT_EQ(trim_white_space(ch + "z" + ch), white ? "z" : ch + "z" + ch);
   }
-}
-
-TEST(WhiteSpace, RunsOfSeparators) {
-  EXPECT_EQ(trim_white_space("\u3000\u00A0 a b\u2029\t\r"), "a b");
-  EXPECT_EQ(trim_white_space(" \t\u3000 "), "");
-  // Runs of mixed separators; single characters on either side are covered above.
-  EXPECT_EQ(split("n\u00A07\u3000\u2003-5"), (std::vector<std::string>{"n", "7", "-5"}));
 }
 
 TEST(Integers, LimitsSignsAndFailureMessages) {
