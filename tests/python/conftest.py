@@ -1,7 +1,10 @@
 """Shared fixtures: small network files written into tmp_path, the record field lists, the
-DIMACS sample folder, and the mutations of valid files that the reader properties feed in."""
+DIMACS sample folder and the example network, the korvane command run in-process, zstd
+input, and the mutations of valid files that the reader properties feed in."""
 
 import re
+import shutil
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -15,6 +18,8 @@ needs_data = pytest.mark.skipif(
     not DATA.is_dir(),
     reason=f"DIMACS sample folder {DATA} is absent (it lives beside the checkout, not in it)",
 )
+
+NETWORK = (Path(__file__).resolve().parents[2] / "examples" / "network.min").as_posix()
 
 DATA_FIELDS = [
     "supply_partition", "method", "commodity_edges", "capacities", "weight", "weights_by_arc",
@@ -36,6 +41,25 @@ def fails_with(action):
     with pytest.raises(BaseException) as exc:
         action()
     return type(exc.value), exc.value.args
+
+
+def zstd(data):
+    """zstd-compressed bytes, made by the zstd command."""
+    if shutil.which("zstd") is None:
+        pytest.skip("the zstd command (Debian's zstd) is not installed")
+    return subprocess.run(["zstd", "-q", "-c"], input=data, stdout=subprocess.PIPE, check=True).stdout
+
+
+@pytest.fixture
+def command(capsys):
+    """Run the korvane command in this process: (exit code, stdout, stderr)."""
+    from korvane import cli
+
+    def run(*argv):
+        code = cli.main([str(a) for a in argv])
+        out, err = capsys.readouterr()
+        return code, out, err
+    return run
 
 
 @pytest.fixture

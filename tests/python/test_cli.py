@@ -3,29 +3,15 @@ readers see, and user errors are one line on stderr with a documented exit code.
 
 import gzip
 import json
-import shutil
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
+from conftest import NETWORK, zstd
 
 import korvane
 from korvane import cli
-
-NETWORK = str(Path(__file__).resolve().parents[2] / "examples" / "network.min")
-
-
-def zstd(data):
-    if shutil.which("zstd") is None:
-        pytest.skip("the zstd command (Debian's zstd) is not installed")
-    return subprocess.run(["zstd", "-q", "-c"], input=data, stdout=subprocess.PIPE, check=True).stdout
-
-
-def run(capsys, *argv):
-    code = cli.main(list(argv))
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 @pytest.mark.parametrize("options, kwargs", [
@@ -39,9 +25,9 @@ def run(capsys, *argv):
      {"concentration_param": 0.3, "seed": 2**64 - 1}),
 ])
 @pytest.mark.parametrize("method, code", [("spread", 0), ("uniform", 1), ("beta-binomial", 2), ("2", 2)])
-def test_generate_writes_what_the_api_writes(tmp_path, capsys, options, kwargs, method, code):
+def test_generate_writes_what_the_api_writes(tmp_path, command, options, kwargs, method, code):
     out = tmp_path / "cli.mcf"
-    assert run(capsys, "generate", NETWORK, "-k", "3", "--method", method, "-o", str(out), *options)[0] == 0
+    assert command("generate", NETWORK, "-k", "3", "--method", method, "-o", str(out), *options)[0] == 0
     inst = korvane.load_min_instance(NETWORK)
     api = tmp_path / "api.mcf"
     korvane.save_multi_commodity_instance(str(api), inst, korvane.generate_multi_commodity_data(inst, 3, code, **kwargs))
@@ -49,8 +35,8 @@ def test_generate_writes_what_the_api_writes(tmp_path, capsys, options, kwargs, 
     assert sorted(p.name for p in tmp_path.iterdir()) == ["api.mcf", "cli.mcf"]
 
 
-def test_info_reports_network_and_instance(tmp_path, capsys):
-    code, out, _ = run(capsys, "info", "--json", NETWORK)
+def test_info_reports_network_and_instance(tmp_path, command):
+    code, out, _ = command("info", "--json", NETWORK)
     network = json.loads(out)
     assert code == 0
     assert network == {
@@ -58,9 +44,9 @@ def test_info_reports_network_and_instance(tmp_path, capsys):
         "arcs": 15, "parallel_arc_pairs": 2, "supply": 50, "demand": -50}
 
     mcf = tmp_path / "net.mcf"
-    run(capsys, "generate", NETWORK, "-k", "2", "--method", "uniform", "--cap-zero", "--cap-zero-param",
+    command("generate", NETWORK, "-k", "2", "--method", "uniform", "--cap-zero", "--cap-zero-param",
         "0.5", "-o", str(mcf))
-    code, out, _ = run(capsys, "info", "--json", str(mcf))
+    code, out, _ = command("info", "--json", str(mcf))
     first = json.loads(out)
     assert first["format"] == "mcf" and first["num_commodities"] == 2 and first["method"] == "uniform"
     assert (first["cap_zero"], first["cap_zero_param"], first["seed"]) == (True, 0.5, 0)
@@ -73,20 +59,20 @@ def test_info_reports_network_and_instance(tmp_path, capsys):
         for original, want in ((mcf, first), (Path(NETWORK), network)):
             hidden = tmp_path / "hidden.min"
             hidden.write_bytes(pack(original.read_bytes()))
-            code, out, _ = run(capsys, "info", "--json", str(hidden))
+            code, out, _ = command("info", "--json", str(hidden))
             assert code == 0 and {**json.loads(out), "file": want["file"]} == want
 
 
-def test_convert_to_mcf_decompresses_exactly(tmp_path, capsys):
+def test_convert_to_mcf_decompresses_exactly(tmp_path, command):
     mcf = tmp_path / "a.mcf"
-    run(capsys, "generate", NETWORK, "-k", "4", "--method", "spread", "--randomize-costs", "-o", str(mcf))
+    command("generate", NETWORK, "-k", "4", "--method", "spread", "--randomize-costs", "-o", str(mcf))
     packed = tmp_path / "a.mcf.gz"
     packed.write_bytes(gzip.compress(mcf.read_bytes()))
     back = tmp_path / "b.mcf"
-    code, _, _ = run(capsys, "convert", str(packed), "-o", str(back), "--to", "mcf")
+    code, _, _ = command("convert", str(packed), "-o", str(back), "--to", "mcf")
     assert code == 0 and back.read_bytes() == mcf.read_bytes()
     packed.write_bytes(zstd(mcf.read_bytes()))
-    assert run(capsys, "convert", str(packed), "-o", str(back), "--to", "mcf") == (
+    assert command("convert", str(packed), "-o", str(back), "--to", "mcf") == (
         2, "", f"korvane: {packed}: cannot decompress zstd here; use 'zstd -d'\n")
 
 
@@ -101,11 +87,11 @@ def test_convert_to_mcf_decompresses_exactly(tmp_path, capsys):
     ("a 1 2 0 5 1\n", ["generate", "{f}", "-k", "2", "--method", "uniform", "-o", "/nonexistent/x.mcf"], 3,
      "korvane: /nonexistent/x.mcf: No such file or directory (os error 2)"),
 ])
-def test_user_errors_are_one_line(tmp_path, capsys, content, argv, code, message):
+def test_user_errors_are_one_line(tmp_path, command, content, argv, code, message):
     f = tmp_path / "in.min"
     if content is not None:
         f.write_text(content)
-    got, out, err = run(capsys, *(a.format(f=f) for a in argv))
+    got, out, err = command(*(a.format(f=f) for a in argv))
     assert (got, out, err) == (code, "", message.format(f=f) + "\n")
 
 
@@ -120,7 +106,7 @@ def test_bad_options_exit_2(capsys, argv, fragment):
     assert exc.value.code == 2 and fragment in capsys.readouterr().err
 
 
-def test_interrupt_leaves_no_partial_output(tmp_path, capsys, monkeypatch):
+def test_interrupt_leaves_no_partial_output(tmp_path, command, monkeypatch):
     real = korvane.save_multi_commodity_instance
 
     def interrupted(path, instance, data):
@@ -128,7 +114,7 @@ def test_interrupt_leaves_no_partial_output(tmp_path, capsys, monkeypatch):
         raise KeyboardInterrupt
 
     monkeypatch.setattr(korvane, "save_multi_commodity_instance", interrupted)
-    code, _, err = run(capsys, "generate", NETWORK, "-k", "2", "--method", "spread", "-o", str(tmp_path / "x.mcf"))
+    code, _, err = command("generate", NETWORK, "-k", "2", "--method", "spread", "-o", str(tmp_path / "x.mcf"))
     assert (code, err) == (130, "korvane: interrupted\n")
     assert list(tmp_path.iterdir()) == []
 

@@ -7,72 +7,66 @@ import sys
 from pathlib import Path
 
 import pytest
+from conftest import NETWORK
 
 import korvane
-from korvane import cli, suite
+from korvane import suite
 
 formats = pytest.importorskip("korvane.formats", reason="korvane.formats is not built in")
 solve = pytest.importorskip("korvane.solve", reason="korvane.solve is not built in")
 pytest.importorskip("highspy", reason="HiGHS (korvane[solve]) is not installed")
 
-NETWORK = str(Path(__file__).resolve().parents[2] / "examples" / "network.min")
 PARTS = [".nod", ".arc", ".sup", ".mut"]
 # One arc of capacity 10 carrying 10 units: with two commodities and capacity zeroing, the
 # arc is zeroed for both and restored for commodity 0 only, so commodity 1 cannot move.
 ONE_ARC = "p min 2 1\nn 1 10\nn 2 -10\na 1 2 0 10 3\n"
 
 
-def run(capsys, *argv):
-    code = cli.main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return code, out, err
-
-
-def test_generate_and_convert_to_mnetgen(tmp_path, capsys):
+def test_generate_and_convert_to_mnetgen(tmp_path, command):
     inst = korvane.load_min_instance(NETWORK)
     data = korvane.generate_multi_commodity_data(inst, 3, 2, randomize_costs=True, seed=9)
     formats.write_mnetgen(str(tmp_path / "api"), inst, data)
-    assert run(capsys, "generate", NETWORK, "-k", 3, "--method", "beta-binomial", "--randomize-costs",
-               "--seed", 9, "--format", "mnetgen", "-o", tmp_path / "cli")[0] == 0
+    assert command("generate", NETWORK, "-k", 3, "--method", "beta-binomial", "--randomize-costs",
+           "--seed", 9, "--format", "mnetgen", "-o", tmp_path / "cli")[0] == 0
     mcf = tmp_path / "net.mcf"
     korvane.save_multi_commodity_instance(str(mcf), inst, data)
-    assert run(capsys, "convert", mcf, "-o", tmp_path / "conv", "--to", "mnetgen")[0] == 0
+    assert command("convert", mcf, "-o", tmp_path / "conv", "--to", "mnetgen")[0] == 0
     formats.write_mnetgen(str(tmp_path / "api2"), korvane.load_multi_commodity_instance(str(mcf)))
     for part in PARTS:
         want = (tmp_path / f"api{part}").read_bytes()
         assert (tmp_path / f"cli{part}").read_bytes() == want
         assert (tmp_path / f"conv{part}").read_bytes() == (tmp_path / f"api2{part}").read_bytes()
 
-    code, out, _ = run(capsys, "info", "--json", tmp_path / "cli.arc")
+    code, out, _ = command("info", "--json", tmp_path / "cli.arc")
     report = json.loads(out)
     assert (report["format"], report["num_commodities"], report["arcs"]) == ("mnetgen", 3, 15)
     assert report["commodity_supply"] == [sum(max(p[k], 0) for p in data.supply_partition.values())
                                           for k in range(3)]
 
 
-def test_solve_and_models(tmp_path, capsys):
+def test_solve_and_models(tmp_path, command):
     mcf = tmp_path / "net.mcf"
-    run(capsys, "generate", NETWORK, "-k", 2, "--method", "spread", "--seed", 3, "-o", mcf)
+    command("generate", NETWORK, "-k", 2, "--method", "spread", "--seed", 3, "-o", mcf)
     want = solve.solve(korvane.load_multi_commodity_instance(str(mcf)))
-    code, out, _ = run(capsys, "solve", "--json", "--require-feasible", mcf)
+    code, out, _ = command("solve", "--json", "--require-feasible", mcf)
     got = json.loads(out)
     assert code == 0 and (got["status"], got["objective"]) == ("optimal", want.objective)
     for kind in ("mps", "lp"):
         target = tmp_path / f"model.{kind}"
-        assert run(capsys, "convert", mcf, "-o", target, "--to", kind)[0] == 0
+        assert command("convert", mcf, "-o", target, "--to", kind)[0] == 0
         assert target.stat().st_size > 0
     assert sorted(p.name for p in tmp_path.iterdir()) == ["model.lp", "model.mps", "net.mcf"]
 
     net = tmp_path / "one.min"
     net.write_text(ONE_ARC)
     bad = tmp_path / "bad.mcf"
-    run(capsys, "generate", net, "-k", 2, "--method", "uniform", "--cap-zero", "--cap-zero-param", 0.5, "-o", bad)
-    code, out, _ = run(capsys, "solve", mcf, bad)
+    command("generate", net, "-k", 2, "--method", "uniform", "--cap-zero", "--cap-zero-param", 0.5, "-o", bad)
+    code, out, _ = command("solve", mcf, bad)
     assert code == 0 and out.splitlines()[1].startswith(f"{bad}: infeasible (")
-    assert run(capsys, "solve", "--require-feasible", mcf, bad)[0] == 1
+    assert command("solve", "--require-feasible", mcf, bad)[0] == 1
 
 
-def test_feasible_only_suite(tmp_path, capsys):
+def test_feasible_only_suite(tmp_path, command):
     (tmp_path / "one.min").write_text(ONE_ARC)
     # Capacities drawn in [1, 10] for one commodity that must move 10 units: only seeds that
     # draw above 9 give a feasible instance.
@@ -80,7 +74,7 @@ def test_feasible_only_suite(tmp_path, capsys):
     manifest.write_text('networks = ["one.min"]\nfeasible_only = true\nreplace_infeasible = true\n'
                         'max_seed_tries = 100\n[grid]\nnum_commodities = 1\nmethod = "uniform"\n'
                         'seed = [1, 2]\nrandomize_caps = true\ncap_a = 0.1\n')
-    assert run(capsys, "suite", manifest, "--jobs", 1)[0] == 0
+    assert command("suite", manifest, "--jobs", 1)[0] == 0
     doc = json.loads((tmp_path / "suite" / "suite.json").read_text())
     for entry in doc["instances"]:
         assert entry["status"] == "optimal" and entry["objective"] == 30.0
@@ -90,33 +84,33 @@ def test_feasible_only_suite(tmp_path, capsys):
                                                      seed=params.seed).capacities_by_arc[0] == [10]
         assert entry.get("requested_seed", params.seed) in (1, 2)
     assert any("requested_seed" in e for e in doc["instances"])
-    assert run(capsys, "suite", manifest, "--verify", "--jobs", 1)[0] == 0
+    assert command("suite", manifest, "--verify", "--jobs", 1)[0] == 0
 
     # Without replacement the infeasible instance stays, recorded as such.
     manifest.write_text(manifest.read_text().replace("replace_infeasible = true", "replace_infeasible = false"))
-    code, out, _ = run(capsys, "suite", manifest, "--jobs", 1)
+    code, out, _ = command("suite", manifest, "--jobs", 1)
     statuses = [e["status"] for e in json.loads((tmp_path / "suite" / "suite.json").read_text())["instances"]]
     assert code == 0 and "infeasible" in statuses and "not feasible: " in out
 
 
-def test_missing_solver_is_named_before_work(tmp_path, capsys, monkeypatch):
+def test_missing_solver_is_named_before_work(tmp_path, command, monkeypatch):
     monkeypatch.setitem(sys.modules, "highspy", None)
     manifest = tmp_path / "suite.toml"
     manifest.write_text(f'networks = ["{Path(NETWORK).as_posix()}"]\nfeasible_only = true\n'
                         '[grid]\nnum_commodities = 2\nmethod = "uniform"\n')
-    assert run(capsys, "suite", manifest) == (4, "", "korvane: korvane.solve needs highspy: pip install 'korvane[solve]'\n")
+    assert command("suite", manifest) == (4, "", "korvane: korvane.solve needs highspy: pip install 'korvane[solve]'\n")
     assert not (tmp_path / "suite").exists()
 
 
-def test_mnetgen_suite(tmp_path, capsys):
+def test_mnetgen_suite(tmp_path, command):
     manifest = tmp_path / "suite.toml"
     manifest.write_text(f'networks = ["{Path(NETWORK).as_posix()}"]\nformat = "mnetgen"\n'
                         '[grid]\nnum_commodities = [2, 3]\nmethod = "spread"\n')
-    assert run(capsys, "suite", manifest, "--jobs", 2)[0] == 0
+    assert command("suite", manifest, "--jobs", 2)[0] == 0
     doc = json.loads((tmp_path / "suite" / "suite.json").read_text())
     for entry in doc["instances"]:
         assert [f["name"] for f in entry["files"]] == [entry["name"] + part for part in PARTS]
     victim = tmp_path / "suite" / doc["instances"][1]["files"][3]["name"]
     victim.write_text(victim.read_text() + "\n")
-    code, _, err = run(capsys, "suite", manifest, "--verify", "--jobs", 1)
+    code, _, err = command("suite", manifest, "--verify", "--jobs", 1)
     assert (code, err) == (1, f"korvane: {victim}: file differs from its regenerated checksum\n")

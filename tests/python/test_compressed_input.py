@@ -3,11 +3,9 @@ the plain text, and a truncated or corrupt stream fails with the reader's own cl
 partial record."""
 
 import gzip
-import shutil
-import subprocess
 
 import pytest
-from conftest import DATA, PARSED_FIELDS, fails_with, needs_data
+from conftest import DATA, PARSED_FIELDS, fails_with, needs_data, zstd
 
 import korvane
 
@@ -30,13 +28,6 @@ def mc_text(net, tmp_path):
                                                  randomize_costs=True, seed=5)
     korvane.save_multi_commodity_instance(str(tmp_path / "x.mc"), inst, data)
     return (tmp_path / "x.mc").read_bytes()
-
-
-def zstd(data):
-    if shutil.which("zstd") is None:
-        pytest.skip("the zstd command (Debian's zstd) is not installed")
-    return subprocess.run(["zstd", "-q", "-c"], input=data, stdout=subprocess.PIPE,
-                          check=True).stdout
 
 
 @needs_data

@@ -13,10 +13,10 @@ import time
 from pathlib import Path
 
 import pytest
+from conftest import NETWORK
 
-from korvane import cli, suite
+from korvane import suite
 
-NETWORK = (Path(__file__).resolve().parents[2] / "examples" / "network.min").as_posix()
 
 # 1 network x 2 K x 3 methods x 2 seeds x 2 capacity settings = 24 instances.
 MANIFEST = f"""
@@ -40,12 +40,6 @@ def write_manifest(folder, text=MANIFEST):
     return str(path)
 
 
-def run(capsys, *argv):
-    code = cli.main(list(argv))
-    out, err = capsys.readouterr()
-    return code, out, err
-
-
 @pytest.fixture(scope="module")
 def dask_address():
     distributed = pytest.importorskip("distributed")
@@ -54,7 +48,7 @@ def dask_address():
         yield "dask://" + cluster.scheduler_address.removeprefix("tcp://")
 
 
-def test_same_suite_whatever_runs_it(tmp_path, capsys, dask_address):
+def test_same_suite_whatever_runs_it(tmp_path, command, dask_address):
     runs = {
         "jobs1": ["--jobs", "1"],
         "jobs2": ["--jobs", "2"],
@@ -64,7 +58,7 @@ def test_same_suite_whatever_runs_it(tmp_path, capsys, dask_address):
     docs = {}
     for label, options in runs.items():
         manifest = write_manifest(tmp_path / label)
-        code, out, err = run(capsys, "suite", manifest, *options)
+        code, out, err = command("suite", manifest, *options)
         assert (code, err) == (0, ""), label
         assert out.endswith(f"24 made, 0 kept; {tmp_path / label / 'out' / 'suite.json'}\n")
         docs[label] = (tmp_path / label / "out" / "suite.json").read_bytes()
@@ -89,12 +83,12 @@ def test_same_suite_whatever_runs_it(tmp_path, capsys, dask_address):
 
     # --verify passes, on a cluster too, then names the one file whose byte changed.
     manifest = str(tmp_path / "jobs2" / "suite.toml")
-    assert run(capsys, "suite", manifest, "--verify", "--executor", dask_address)[0] == 0
+    assert command("suite", manifest, "--verify", "--executor", dask_address)[0] == 0
     victim = tmp_path / "jobs2" / "out" / doc["instances"][7]["files"][0]["name"]
     data = bytearray(victim.read_bytes())
     data[-3] ^= 1
     victim.write_bytes(bytes(data))
-    code, _, err = run(capsys, "suite", manifest, "--verify", "--jobs", "2")
+    code, _, err = command("suite", manifest, "--verify", "--jobs", "2")
     assert (code, err) == (1, f"korvane: {victim}: file differs from its regenerated checksum\n")
 
 
@@ -113,7 +107,7 @@ class InterruptAfter(concurrent.futures.Executor):
         return future
 
 
-def test_interrupted_suite_resumes(tmp_path, capsys):
+def test_interrupted_suite_resumes(tmp_path, command):
     manifest = write_manifest(tmp_path)
     plan = suite.load_manifest(manifest)
     with pytest.raises(KeyboardInterrupt):
@@ -133,7 +127,7 @@ def test_interrupted_suite_resumes(tmp_path, capsys):
     for i, e in enumerate(made):
         if i != 2:
             assert (plan.output / e["files"][0]["name"]).stat().st_mtime_ns == stamps[e["name"]]
-    code, _, _ = run(capsys, "suite", manifest, "--verify", "--jobs", "1")
+    code, _, _ = command("suite", manifest, "--verify", "--jobs", "1")
     assert code == 0
 
 
@@ -147,9 +141,9 @@ def test_interrupted_suite_resumes(tmp_path, capsys):
     (('output = "out"', 'output = "out"\nformat = "mps"'), "format: unknown format 'mps' (expected mcf or mnetgen)"),
     (("cap_zero_param = 0.2", 'cap_zero_param = "0.2"'), "grid.cap_zero_param: expected a finite number, got '0.2'"),
 ])
-def test_bad_manifest_refused_before_work(tmp_path, capsys, edit, message):
+def test_bad_manifest_refused_before_work(tmp_path, command, edit, message):
     manifest = write_manifest(tmp_path, MANIFEST.replace(*edit))
-    code, out, err = run(capsys, "suite", manifest)
+    code, out, err = command("suite", manifest)
     assert (code, out, err) == (2, "", f"korvane: {manifest}: {message}\n")
     assert not (tmp_path / "out").exists()
 
@@ -168,7 +162,7 @@ cap_a = [0.5, 0.9]
         (1, 3.0, 0.8), (2, 0.5, 0.8), (2, 2.0, 0.8)]
 
 
-def test_networks_by_glob_plain_or_gzip(tmp_path, capsys, monkeypatch):
+def test_networks_by_glob_plain_or_gzip(tmp_path, command, monkeypatch):
     (tmp_path / "nets").mkdir()
     text = Path(NETWORK).read_bytes()
     (tmp_path / "nets" / "a.min").write_bytes(text)
@@ -177,7 +171,7 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, capsys, monkeypatch):
     # On a terminal, progress is a bar on stderr instead of a line per instance on stdout.
     pytest.importorskip("tqdm")
     monkeypatch.setattr(sys.stderr, "isatty", lambda: True)
-    code, out, err = run(capsys, "suite", manifest, "--jobs", "1", "--output", str(tmp_path / "elsewhere"))
+    code, out, err = command("suite", manifest, "--jobs", "1", "--output", str(tmp_path / "elsewhere"))
     assert code == 0 and out == f"2 made, 0 kept; {tmp_path / 'elsewhere' / 'suite.json'}\n"
     assert "suite: 100%" in err and "2/2" in err
     assert not (tmp_path / "suite").exists()
