@@ -35,12 +35,10 @@ def mc_text(net, tmp_path):
 @pytest.mark.parametrize("name", ["sample.dmx", "Network1.dmx", "netgen_8_14a.min"])
 def test_dimacs_compressed_reads_like_plain(name, pack, tmp_path):
     raw = (DATA / name).read_bytes()
-    # Whatever the name: the magic bytes decide. Two members read as their concatenation.
-    half = len(raw) // 2
-    for packed in (pack(raw), pack(raw[:half]) + pack(raw[half:])):
-        (tmp_path / "renamed.min").write_bytes(packed)
-        assert network(korvane.load_min_instance(str(tmp_path / "renamed.min"))) == network(
-            korvane.load_min_instance(str(DATA / name)))
+    # Whatever the name: the magic bytes decide. Several members: test_inflaters.cpp.
+    (tmp_path / "renamed.min").write_bytes(pack(raw))
+    assert network(korvane.load_min_instance(str(tmp_path / "renamed.min"))) == network(
+        korvane.load_min_instance(str(DATA / name)))
 
 
 @pytest.mark.parametrize("pack", [gzip.compress, zstd])

@@ -137,7 +137,6 @@ class TestWriter:
 
     @pytest.mark.parametrize("data_net, k, message", [
         (ONE_ARC, 1, "no entry found for key"),  # the instance has more arcs than the data
-        ("p min 2 0\n", 1, "no entry found for key"),
         ("a 1 2 0 15 4\na 2 3 0 20 2\n", 0, range_end(1, 0)),  # K = 0 with compressed lists
     ])
     def test_failed_checks_leave_the_destination_untouched(self, net, tmp_path, data_net, k, message):
