@@ -230,17 +230,22 @@ TEST(ChaChaSourceStream, DiscardsSkipBlocksComputedAhead) {
 // product x*n has top half x - 1 and low half 2^w - x, which exceeds 2^w - n unless
 // x = 2^w - 1: the extra word y is always drawn and carries one exactly when y > x.
 
-TEST(UniformIndex, ThirtyTwoBitPathUsesOneWordOrTwo) {
-  RandomSource source = RandomSource::from_seed(42);
-  RandomSource twin = RandomSource::from_seed(42);
-  for (int i = 0; i < 40; ++i) {
-    const uint32_t x = twin.next_u32();
-    const uint32_t y = twin.next_u32();
-    ASSERT_TRUE(x != 0u && x != 0xFFFFFFFFu);
-    EXPECT_EQ(source.uniform_index(0xFFFFFFFFu).value(), uint64_t{x} - 1 + (y > x ? 1 : 0));
+template <class Word>
+void expect_top_of_range(uint64_t seed, Word (RandomSource::*next)()) {
+  constexpr Word kTop = std::numeric_limits<Word>::max();
+  RandomSource source = RandomSource::from_seed(seed);
+  RandomSource twin = RandomSource::from_seed(seed);
+  for (int i = 0; i < 30; ++i) {
+    const Word x = (twin.*next)();
+    const Word y = (twin.*next)();
+    ASSERT_TRUE(x != 0u && x != kTop);
+    EXPECT_EQ(source.uniform_index(kTop).value(), uint64_t{x} - 1 + (y > x ? 1 : 0));
   }
   EXPECT_EQ(source.index(), twin.index());
+}
 
+TEST(UniformIndex, ThirtyTwoBitPathUsesOneWordOrTwo) {
+  expect_top_of_range<uint32_t>(42, &RandomSource::next_u32);
   // Small n: the extra word is needed only when x*n mod 2^32 > 2^32 - n.
   RandomSource small = RandomSource::from_seed(42);
   const uint32_t x = RandomSource::from_seed(42).next_u32();
@@ -252,15 +257,7 @@ TEST(UniformIndex, ThirtyTwoBitPathUsesOneWordOrTwo) {
 }
 
 TEST(UniformIndex, SixtyFourBitPathUsesTwoWordsOrFour) {
-  RandomSource source = RandomSource::from_seed(43);
-  RandomSource twin = RandomSource::from_seed(43);
-  for (int i = 0; i < 20; ++i) {
-    const uint64_t x = twin.next_u64();
-    const uint64_t y = twin.next_u64();
-    ASSERT_TRUE(x != 0u && x != kU64Max);
-    EXPECT_EQ(source.uniform_index(kU64Max).value(), x - 1 + (y > x ? 1 : 0));
-  }
-  EXPECT_EQ(source.index(), twin.index());
+  expect_top_of_range<uint64_t>(43, &RandomSource::next_u64);
   // n = 2^32, the smallest n on this path: two words, the result x's top half.
   RandomSource wide = RandomSource::from_seed(45);
   const uint64_t x = RandomSource::from_seed(45).next_u64();

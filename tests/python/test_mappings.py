@@ -14,12 +14,8 @@ adjacency, incidence = korvane.get_adjacency_mapping, korvane.get_incidence_mapp
 @pytest.mark.parametrize(("func", "nodes", "edges", "expected"), [
     (adjacency, [9], [(2, 1), (-3, 1), (1, 2), (2, 1)],
      ({1: [2, -3, 2], 2: [1], 9: []}, {-3: [1], 1: [2], 2: [1, 1], 9: []})),
-    (adjacency, [3, 1, 3], [(4, 4)], ({1: [], 3: [], 4: [4]}, {1: [], 3: [], 4: [4]})),
-    (adjacency, [], [], ({}, {})),
     (incidence, [5], [(5, 6, 3), (5, 6, 3)], ({5: [], 6: [(5, 6, 3), (5, 6, 3)]}, {5: [(5, 6, 3), (5, 6, 3)]})),
-    (incidence, [], [(-2**63, 2**63 - 1, -1)],
-     ({2**63 - 1: [(-2**63, 2**63 - 1, -1)]}, {-2**63: [(-2**63, 2**63 - 1, -1)]})),
-])
+])  # loops, repeated and empty node lists, and extreme ids: the property below
 def test_worked_examples(func, nodes, edges, expected):
     result = func(nodes, edges)
     assert type(result) is tuple and result == expected
