@@ -56,7 +56,9 @@ TEST(LineRanges, EverySplitHandsOutEachLineOnce) {
 template <class Parse>
 void expect_same_in_ranges(const std::string& text, Parse parse) {
   static int count = 0;
-  const std::string path = write_file(std::to_string(count++), text);
+  // Named after the test: ctest runs both tests at once, in separate processes.
+  const std::string path = write_file(
+      ::testing::UnitTest::GetInstance()->current_test_info()->name() + std::to_string(count++), text);
   setenv("KORVANE_NUM_THREADS", "7", 1);
   const auto whole = parse(path, std::numeric_limits<std::size_t>::max());
   for (std::size_t min_range : {std::size_t{1}, std::size_t{5}, std::size_t{23}}) {
