@@ -1,5 +1,6 @@
 """generate_multi_commodity_data and the MultiCommodityData record: every arrangement, the draw
-order, randomised costs and capacities, capacity zeroing, reproducibility and failures."""
+order, randomised costs and capacities, capacity zeroing, reproducibility and failures; the
+property also saves each record and reads the file back."""
 
 import math
 import os

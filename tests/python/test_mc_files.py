@@ -1,5 +1,6 @@
 """Multi-commodity files: the exact text the writer produces, what the reader accepts and how it
-fails, the ParsedMulticommodityInstance record, and the save-then-load round trip."""
+fails, and the ParsedMulticommodityInstance record (generated data saved and read back:
+test_generate.py's property)."""
 
 import math
 import os
