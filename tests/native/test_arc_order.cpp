@@ -1,9 +1,10 @@
 // The fast node set and arc ordering against plain ordered-container models,
 // over id patterns that take every path: dense ids (bitmap), sparse and negative
 // ids (hash set, rank keys), ids that make the bitmap grow over hashed ones, and
-// arcs grouped by tail.
+// arcs grouped by tail; on one thread and split over several.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
@@ -72,10 +73,15 @@ TEST(ArcOrder, MatchesOrderedMapModel) {
       expected_order.insert(expected_order.end(), list.begin(), list.end());
       expected_pairs += list.size() > 1 ? 1u : 0u;
     }
-    const ArcOrder order = order_arcs(tails, heads, nodes);
-    EXPECT_EQ(order.parallel_index, expected_index) << "round " << round;
-    EXPECT_EQ(order.pair_order, expected_order) << "round " << round;
-    EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << "round " << round;
+    // One thread, then up to 7 threads in chunks as small as one arc.
+    for (const auto& [threads, min_chunk] : {std::pair{"1", kMinOrderChunk}, std::pair{"7", std::size_t{1}}}) {
+      setenv("KORVANE_NUM_THREADS", threads, 1);
+      const ArcOrder order = order_arcs(tails, heads, nodes, min_chunk);
+      EXPECT_EQ(order.parallel_index, expected_index) << "round " << round << ", " << threads;
+      EXPECT_EQ(order.pair_order, expected_order) << "round " << round << ", " << threads;
+      EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << "round " << round << ", " << threads;
+    }
+    unsetenv("KORVANE_NUM_THREADS");
   }
 }
 

@@ -1,8 +1,12 @@
-// Ordering arcs by (tail, head, position): per-tail sorts when the arcs come
-// grouped by tail, otherwise pair keys and an LSD radix sort with 11-bit digits.
+// Ordering arcs by (tail, head, position). The arcs become items (a key and a
+// position) in groups of equal tails: as the file lists them when it lists them
+// by tail, otherwise by an LSD radix sort of node keys. Each group is then
+// ordered by key and its runs of equal keys numbered. Every stretch of the work
+// is split over threads in chunks whose results do not depend on the split.
 #include "core/graph/arc_order.h"
 
 #include "core/base/huge_pages.h"
+#include "core/base/parallel.h"
 
 #include <algorithm>
 #include <array>
@@ -12,9 +16,13 @@
 namespace korvane {
 namespace {
 
+// Within a group of equal tails, equal keys mean equal pairs.
 struct Item {
-  uint64_t key;  // tail key in the high half, head key in the low half
+  uint64_t key;
   uint64_t position;
+  friend bool operator<(const Item& a, const Item& b) {
+    return a.key != b.key ? a.key < b.key : a.position < b.position;
+  }
 };
 
 // n value-initialised elements, on huge pages where the kernel offers them:
@@ -26,47 +34,59 @@ void fresh(std::vector<T>& v, std::size_t n) {
   v.resize(n);
 }
 
-// Stable sort of items by key, looking only at the low `bits` bits.
-void radix_sort(std::vector<Item>& items, int bits) {
-  constexpr int kDigit = 11;
-  constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
+// The key of a head inside its tail's group: order-preserving for all int64.
+uint64_t head_key(int64_t head) { return static_cast<uint64_t>(head) ^ (uint64_t{1} << 63); }
+
+// Stable sort of items by bits [low, high) of their keys, in passes of equal
+// digits of at most 11 bits, each pass's histograms and scatter split over
+// `chunks` contiguous chunks.
+void radix_sort(std::vector<Item>& items, int low, int high, std::size_t chunks) {
+  constexpr int kMaxDigit = 11;
+  const std::size_t n = items.size();
+  const int passes = (high - low + kMaxDigit - 1) / kMaxDigit;
+  if (passes == 0) return;
+  const int digit = (high - low + passes - 1) / passes;
+  const uint64_t mask = (uint64_t{1} << digit) - 1;
   std::vector<Item> other;
-  fresh(other, items.size());
-  for (int shift = 0; shift < bits; shift += kDigit) {
-    std::array<std::size_t, kBuckets> start{};
-    for (const Item& it : items) ++start[(it.key >> shift) & (kBuckets - 1)];
-    if (*std::max_element(start.begin(), start.end()) == items.size()) continue;  // one digit value
-    std::size_t sum = 0;
-    for (std::size_t& s : start) sum += std::exchange(s, sum);
-    for (const Item& it : items) other[start[(it.key >> shift) & (kBuckets - 1)]++] = it;
+  fresh(other, n);
+  std::vector<std::array<uint64_t, std::size_t{1} << kMaxDigit>> cursor(chunks);
+  for (int shift = low; shift < high; shift += digit) {
+    for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+      cursor[c].fill(0);
+      for (std::size_t i = begin; i < end; ++i) ++cursor[c][(items[i].key >> shift) & mask];
+    });
+    uint64_t sum = 0;
+    bool one_value = false;  // every item has the same digit: nothing moves
+    for (uint64_t d = 0; d <= mask; ++d) {
+      const uint64_t before = sum;
+      for (auto& counts : cursor) sum += std::exchange(counts[d], sum);
+      one_value = one_value || sum - before == n;
+    }
+    if (one_value) continue;
+    for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+      auto& next = cursor[c];
+      for (std::size_t i = begin; i < end; ++i) other[next[(items[i].key >> shift) & mask]++] = items[i];
+    });
     items.swap(other);
   }
 }
 
-// Arcs grouped by tail, as many files list them: each tail's run only needs
-// ordering by (head, position), and it is short and contiguous.
-void order_grouped_by_tail(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                           std::vector<uint64_t>& order) {
-  const std::size_t n = tails.size();
-  for (std::size_t i = 0; i < n; ++i) order[i] = i;
-  for (std::size_t begin = 0, end = 0; begin < n; begin = end) {
-    end = begin + 1;
-    while (end < n && tails[end] == tails[begin]) ++end;
-    const auto first = heads.begin() + static_cast<std::ptrdiff_t>(begin);
-    const auto last = heads.begin() + static_cast<std::ptrdiff_t>(end);
-    if (std::is_sorted(first, last)) continue;
-    std::sort(order.begin() + static_cast<std::ptrdiff_t>(begin),
-              order.begin() + static_cast<std::ptrdiff_t>(end), [&](uint64_t x, uint64_t y) {
-                return heads[x] != heads[y] ? heads[x] < heads[y] : x < y;
-              });
-  }
+// Arcs listed by tail: items in place, keyed by head; a group per run of
+// equal tails.
+void items_as_listed(std::span<const int64_t> heads, std::size_t chunks, std::vector<Item>& items) {
+  for_each_chunk(heads.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t a = begin; a < end; ++a) items[a] = Item{head_key(heads[a]), a};
+  });
 }
 
 // Any other arc order: order-preserving node keys below 2^32 (the offset from
 // the smallest id when the ids are dense enough, otherwise the rank among the
-// sorted ids), packed as (tail key, head key), radix-sorted with positions.
-void order_by_pair_keys(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                        std::span<const int64_t> node_ids, std::vector<uint64_t>& order) {
+// sorted ids), packed as (tail key, head key) and radix-sorted by the tail key
+// alone; a group per tail key. Returns the bits of a head key.
+int items_by_tail_keys(std::span<const int64_t> tails,
+                                          std::span<const int64_t> heads,
+                                          std::span<const int64_t> node_ids, std::size_t chunks,
+                                          std::vector<Item>& items) {
   const std::size_t e = tails.size();
   const auto [lo, hi] = std::minmax_element(node_ids.begin(), node_ids.end());
   const uint64_t min_id = static_cast<uint64_t>(*lo);
@@ -85,40 +105,72 @@ void order_by_pair_keys(std::span<const int64_t> tails, std::span<const int64_t>
   };
   const uint64_t max_key = dense ? span : sorted_ids.size() - 1;
   const int key_bits = std::max(1, static_cast<int>(std::bit_width(max_key)));
+  for_each_chunk(e, chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t a = begin; a < end; ++a) {
+      items[a] = Item{(key(tails[a]) << key_bits) | key(heads[a]), a};
+    }
+  });
+  radix_sort(items, key_bits, 2 * key_bits, chunks);
+  return key_bits;
+}
 
-  std::vector<Item> items;
-  fresh(items, e);
-  for (std::size_t a = 0; a < e; ++a) {
-    items[a] = Item{(key(tails[a]) << key_bits) | key(heads[a]), a};
+// Orders each group of items by (key, position), then numbers each run of
+// equal keys: the k-th arc of a run has parallel index k. in_group(i) tells
+// whether item i (i > 0) belongs to the group of item i - 1. The items are split
+// into `chunks` stretches of whole groups; returns the runs longer than one.
+template <class InGroup>
+uint64_t order_groups(std::vector<Item>& items, InGroup in_group, std::size_t chunks,
+                      ArcOrder& out) {
+  const std::size_t n = items.size();
+  std::vector<std::size_t> start(chunks + 1, n);
+  for (std::size_t c = 0; c < chunks; ++c) {
+    std::size_t b = std::max(chunk_begin(n, chunks, c), c == 0 ? 0 : start[c - 1]);
+    while (b > 0 && b < n && in_group(b)) ++b;
+    start[c] = b;
   }
-  radix_sort(items, 2 * key_bits);
-  for (std::size_t i = 0; i < e; ++i) order[i] = items[i].position;
+  std::vector<uint64_t> pairs(chunks, 0);
+  for_each_chunk(chunks, chunks, [&](std::size_t c, std::size_t, std::size_t) {
+    Item* item = items.data();
+    for (std::size_t begin = start[c], end; begin < start[c + 1]; begin = end) {
+      end = begin + 1;
+      while (end < start[c + 1] && in_group(end)) ++end;
+      if (!std::is_sorted(item + begin, item + end)) std::sort(item + begin, item + end);
+      int64_t run = 0;
+      for (std::size_t i = begin; i < end; ++i) {
+        run = i > begin && item[i].key == item[i - 1].key ? run + 1 : 0;
+        if (run == 1) ++pairs[c];
+        out.pair_order[i] = item[i].position;
+        out.parallel_index[item[i].position] = run;
+      }
+    }
+  });
+  uint64_t total = 0;
+  for (const uint64_t p : pairs) total += p;
+  return total;
 }
 
 }  // namespace
 
 ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                    std::span<const int64_t> node_ids) {
+                    std::span<const int64_t> node_ids, std::size_t min_chunk) {
   const std::size_t e = tails.size();
   ArcOrder out;
   fresh(out.parallel_index, e);
   fresh(out.pair_order, e);
   if (e == 0) return out;
+  const std::size_t chunks = chunk_count(e, thread_count(), min_chunk);
 
+  std::vector<Item> items;
+  fresh(items, e);
   if (std::is_sorted(tails.begin(), tails.end())) {
-    order_grouped_by_tail(tails, heads, out.pair_order);
+    items_as_listed(heads, chunks, items);
+    out.num_parallel_pairs =
+        order_groups(items, [&](std::size_t i) { return tails[i] == tails[i - 1]; }, chunks, out);
   } else {
-    order_by_pair_keys(tails, heads, node_ids, out.pair_order);
-  }
-
-  // Runs of equal pairs: the k-th arc of a run has parallel index k.
-  std::size_t run = 0;
-  for (std::size_t i = 0; i < e; ++i) {
-    const uint64_t a = out.pair_order[i];
-    const uint64_t b = i > 0 ? out.pair_order[i - 1] : a;
-    run = (i > 0 && tails[a] == tails[b] && heads[a] == heads[b]) ? run + 1 : 0;
-    if (run == 1) ++out.num_parallel_pairs;
-    out.parallel_index[a] = static_cast<int64_t>(run);
+    const int head_bits = items_by_tail_keys(tails, heads, node_ids, chunks, items);
+    out.num_parallel_pairs = order_groups(
+        items, [&](std::size_t i) { return (items[i].key ^ items[i - 1].key) >> head_bits == 0; },
+        chunks, out);
   }
   return out;
 }

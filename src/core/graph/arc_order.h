@@ -3,6 +3,7 @@
 // what an ordered map from pairs to counters and position lists would give.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -15,8 +16,13 @@ struct ArcOrder {
   uint64_t num_parallel_pairs = 0;      // pairs carrying two or more arcs
 };
 
+// Arcs per thread below which a stretch of the work is not split further.
+inline constexpr std::size_t kMinOrderChunk = std::size_t{1} << 16;
+
 // `node_ids` holds every id of `tails` and `heads` (other ids may be present).
+// Work is split over thread_count() threads in chunks of at least `min_chunk`
+// arcs; the result is the same for every split.
 ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                    std::span<const int64_t> node_ids);
+                    std::span<const int64_t> node_ids, std::size_t min_chunk = kMinOrderChunk);
 
 }  // namespace korvane
