@@ -57,6 +57,21 @@ def best_of(fn: Callable[[], object], repeat: int = 3) -> float:
     return best
 
 
+def on_threads(threads: int, fn: Callable[[], object]) -> Callable[[], object]:
+    """fn run with KORVANE_NUM_THREADS set to `threads` (korvane reads it on every call)."""
+    def run() -> object:
+        before = os.environ.get("KORVANE_NUM_THREADS")
+        os.environ["KORVANE_NUM_THREADS"] = str(threads)
+        try:
+            return fn()
+        finally:
+            if before is None:
+                del os.environ["KORVANE_NUM_THREADS"]
+            else:
+                os.environ["KORVANE_NUM_THREADS"] = before
+    return run
+
+
 def command_time(args: list[str], repeat: int = 3) -> float:
     return best_of(lambda: subprocess.run(args, check=True, stdout=subprocess.DEVNULL), repeat)
 
