@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,39 @@ TEST(ArcOrder, MatchesOrderedMapModel) {
     }
     unsetenv("KORVANE_NUM_THREADS");
   }
+}
+
+// Ids spread over 2^25 values among 2^20 arcs: keys and positions need more than
+// one 64-bit word between them, so the items are held wide.
+TEST(ArcOrder, WideKeysMatchSortedModel) {
+  std::mt19937_64 rng(7);
+  const std::size_t e = std::size_t{1} << 20;
+  std::vector<int64_t> tails(e), heads(e), nodes;
+  std::vector<std::tuple<int64_t, int64_t, uint64_t>> model(e);
+  for (std::size_t a = 0; a < e; ++a) {
+    tails[a] = static_cast<int64_t>(rng() % (uint64_t{1} << 25));
+    heads[a] = a % 5 == 0 && a > 0 ? heads[a - 1] : static_cast<int64_t>(rng() % (uint64_t{1} << 25));
+    if (a % 5 == 0 && a > 0) tails[a] = tails[a - 1];
+    model[a] = {tails[a], heads[a], a};
+  }
+  NodeIndex index;
+  for (std::size_t a = 0; a < e; ++a) index.place(tails[a], nodes), index.place(heads[a], nodes);
+  std::sort(model.begin(), model.end());
+  std::vector<uint64_t> expected_order(e);
+  std::vector<int64_t> expected_index(e);
+  for (std::size_t i = 0, run = 0; i < e; ++i) {
+    const auto& [tail, head, position] = model[i];
+    run = i > 0 && std::get<0>(model[i - 1]) == tail && std::get<1>(model[i - 1]) == head ? run + 1 : 0;
+    expected_order[i] = position;
+    expected_index[position] = static_cast<int64_t>(run);
+  }
+  for (const char* threads : {"1", "2"}) {
+    setenv("KORVANE_NUM_THREADS", threads, 1);
+    const ArcOrder order = order_arcs(tails, heads, nodes);
+    EXPECT_EQ(order.pair_order, expected_order) << threads;
+    EXPECT_EQ(order.parallel_index, expected_index) << threads;
+  }
+  unsetenv("KORVANE_NUM_THREADS");
 }
 
 }  // namespace

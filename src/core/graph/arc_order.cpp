@@ -16,13 +16,30 @@
 namespace korvane {
 namespace {
 
-// Within a group of equal tails, equal keys mean equal pairs.
-struct Item {
+// Items order by (key, position); within a group of equal tails, equal keys
+// mean equal pairs. Wide items hold any key; packed ones hold key and position
+// in one word (half the memory to move) when their bits fit.
+struct WideItem {
   uint64_t key;
   uint64_t position;
-  friend bool operator<(const Item& a, const Item& b) {
+  friend bool operator<(const WideItem& a, const WideItem& b) {
     return a.key != b.key ? a.key < b.key : a.position < b.position;
   }
+};
+
+struct Wide {
+  using Item = WideItem;
+  Item make(uint64_t key, uint64_t position) const { return Item{key, position}; }
+  uint64_t key(const Item& item) const { return item.key; }
+  uint64_t position(const Item& item) const { return item.position; }
+};
+
+struct Packed {
+  using Item = uint64_t;
+  int position_bits;
+  Item make(uint64_t key, uint64_t position) const { return key << position_bits | position; }
+  uint64_t key(Item item) const { return item >> position_bits; }
+  uint64_t position(Item item) const { return item & ((uint64_t{1} << position_bits) - 1); }
 };
 
 // n value-initialised elements, on huge pages where the kernel offers them:
@@ -34,26 +51,25 @@ void fresh(std::vector<T>& v, std::size_t n) {
   v.resize(n);
 }
 
-// The key of a head inside its tail's group: order-preserving for all int64.
-uint64_t head_key(int64_t head) { return static_cast<uint64_t>(head) ^ (uint64_t{1} << 63); }
-
 // Stable sort of items by bits [low, high) of their keys, in passes of equal
 // digits of at most 11 bits, each pass's histograms and scatter split over
 // `chunks` contiguous chunks.
-void radix_sort(std::vector<Item>& items, int low, int high, std::size_t chunks) {
+template <class Codec>
+void radix_sort(std::vector<typename Codec::Item>& items, const Codec& codec, int low, int high,
+                std::size_t chunks) {
   constexpr int kMaxDigit = 11;
   const std::size_t n = items.size();
   const int passes = (high - low + kMaxDigit - 1) / kMaxDigit;
   if (passes == 0) return;
   const int digit = (high - low + passes - 1) / passes;
   const uint64_t mask = (uint64_t{1} << digit) - 1;
-  std::vector<Item> other;
+  std::vector<typename Codec::Item> other;
   fresh(other, n);
   std::vector<std::array<uint64_t, std::size_t{1} << kMaxDigit>> cursor(chunks);
   for (int shift = low; shift < high; shift += digit) {
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
       cursor[c].fill(0);
-      for (std::size_t i = begin; i < end; ++i) ++cursor[c][(items[i].key >> shift) & mask];
+      for (std::size_t i = begin; i < end; ++i) ++cursor[c][(codec.key(items[i]) >> shift) & mask];
     });
     uint64_t sum = 0;
     bool one_value = false;  // every item has the same digit: nothing moves
@@ -65,62 +81,21 @@ void radix_sort(std::vector<Item>& items, int low, int high, std::size_t chunks)
     if (one_value) continue;
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
       auto& next = cursor[c];
-      for (std::size_t i = begin; i < end; ++i) other[next[(items[i].key >> shift) & mask]++] = items[i];
+      for (std::size_t i = begin; i < end; ++i) {
+        other[next[(codec.key(items[i]) >> shift) & mask]++] = items[i];
+      }
     });
     items.swap(other);
   }
-}
-
-// Arcs listed by tail: items in place, keyed by head; a group per run of
-// equal tails.
-void items_as_listed(std::span<const int64_t> heads, std::size_t chunks, std::vector<Item>& items) {
-  for_each_chunk(heads.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
-    for (std::size_t a = begin; a < end; ++a) items[a] = Item{head_key(heads[a]), a};
-  });
-}
-
-// Any other arc order: order-preserving node keys below 2^32 (the offset from
-// the smallest id when the ids are dense enough, otherwise the rank among the
-// sorted ids), packed as (tail key, head key) and radix-sorted by the tail key
-// alone; a group per tail key. Returns the bits of a head key.
-int items_by_tail_keys(std::span<const int64_t> tails,
-                                          std::span<const int64_t> heads,
-                                          std::span<const int64_t> node_ids, std::size_t chunks,
-                                          std::vector<Item>& items) {
-  const std::size_t e = tails.size();
-  const auto [lo, hi] = std::minmax_element(node_ids.begin(), node_ids.end());
-  const uint64_t min_id = static_cast<uint64_t>(*lo);
-  const uint64_t span = static_cast<uint64_t>(*hi) - min_id;  // exact in modular arithmetic
-  const bool dense = span < (uint64_t{1} << 32) && span / 16 <= node_ids.size() + e;
-  std::vector<int64_t> sorted_ids;
-  if (!dense) {
-    sorted_ids.assign(node_ids.begin(), node_ids.end());
-    std::sort(sorted_ids.begin(), sorted_ids.end());
-    sorted_ids.erase(std::unique(sorted_ids.begin(), sorted_ids.end()), sorted_ids.end());
-  }
-  auto key = [&](int64_t id) -> uint64_t {
-    if (dense) return static_cast<uint64_t>(id) - min_id;
-    return static_cast<uint64_t>(std::lower_bound(sorted_ids.begin(), sorted_ids.end(), id) -
-                                 sorted_ids.begin());
-  };
-  const uint64_t max_key = dense ? span : sorted_ids.size() - 1;
-  const int key_bits = std::max(1, static_cast<int>(std::bit_width(max_key)));
-  for_each_chunk(e, chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
-    for (std::size_t a = begin; a < end; ++a) {
-      items[a] = Item{(key(tails[a]) << key_bits) | key(heads[a]), a};
-    }
-  });
-  radix_sort(items, key_bits, 2 * key_bits, chunks);
-  return key_bits;
 }
 
 // Orders each group of items by (key, position), then numbers each run of
 // equal keys: the k-th arc of a run has parallel index k. in_group(i) tells
 // whether item i (i > 0) belongs to the group of item i - 1. The items are split
 // into `chunks` stretches of whole groups; returns the runs longer than one.
-template <class InGroup>
-uint64_t order_groups(std::vector<Item>& items, InGroup in_group, std::size_t chunks,
-                      ArcOrder& out) {
+template <class Codec, class InGroup>
+uint64_t order_groups(std::vector<typename Codec::Item>& items, const Codec& codec,
+                      InGroup in_group, std::size_t chunks, ArcOrder& out) {
   const std::size_t n = items.size();
   std::vector<std::size_t> start(chunks + 1, n);
   for (std::size_t c = 0; c < chunks; ++c) {
@@ -130,23 +105,91 @@ uint64_t order_groups(std::vector<Item>& items, InGroup in_group, std::size_t ch
   }
   std::vector<uint64_t> pairs(chunks, 0);
   for_each_chunk(chunks, chunks, [&](std::size_t c, std::size_t, std::size_t) {
-    Item* item = items.data();
+    auto* item = items.data();
     for (std::size_t begin = start[c], end; begin < start[c + 1]; begin = end) {
       end = begin + 1;
       while (end < start[c + 1] && in_group(end)) ++end;
       if (!std::is_sorted(item + begin, item + end)) std::sort(item + begin, item + end);
       int64_t run = 0;
       for (std::size_t i = begin; i < end; ++i) {
-        run = i > begin && item[i].key == item[i - 1].key ? run + 1 : 0;
+        run = i > begin && codec.key(item[i]) == codec.key(item[i - 1]) ? run + 1 : 0;
         if (run == 1) ++pairs[c];
-        out.pair_order[i] = item[i].position;
-        out.parallel_index[item[i].position] = run;
+        const uint64_t position = codec.position(item[i]);
+        out.pair_order[i] = position;
+        out.parallel_index[position] = run;
       }
     }
   });
   uint64_t total = 0;
   for (const uint64_t p : pairs) total += p;
   return total;
+}
+
+// Arcs listed by tail: items in place, keyed by head (order-preserving for all
+// int64); a group per run of equal tails.
+uint64_t order_as_listed(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                         std::size_t chunks, ArcOrder& out) {
+  const Wide codec;
+  std::vector<WideItem> items;
+  fresh(items, tails.size());
+  for_each_chunk(heads.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t a = begin; a < end; ++a) {
+      items[a] = codec.make(static_cast<uint64_t>(heads[a]) ^ (uint64_t{1} << 63), a);
+    }
+  });
+  return order_groups(items, codec, [&](std::size_t i) { return tails[i] == tails[i - 1]; },
+                      chunks, out);
+}
+
+// Order-preserving node keys below 2^32: the offset from the smallest id when
+// the ids are dense enough, otherwise the rank among the sorted ids.
+class NodeKeys {
+ public:
+  NodeKeys(std::span<const int64_t> node_ids, std::size_t num_arcs) {
+    const auto [lo, hi] = std::minmax_element(node_ids.begin(), node_ids.end());
+    min_id_ = static_cast<uint64_t>(*lo);
+    const uint64_t span = static_cast<uint64_t>(*hi) - min_id_;  // exact in modular arithmetic
+    dense_ = span < (uint64_t{1} << 32) && span / 16 <= node_ids.size() + num_arcs;
+    if (!dense_) {
+      sorted_ids_.assign(node_ids.begin(), node_ids.end());
+      std::sort(sorted_ids_.begin(), sorted_ids_.end());
+      sorted_ids_.erase(std::unique(sorted_ids_.begin(), sorted_ids_.end()), sorted_ids_.end());
+    }
+    bits_ = std::max(1, static_cast<int>(std::bit_width(dense_ ? span : sorted_ids_.size() - 1)));
+  }
+  int bits() const { return bits_; }
+  uint64_t operator()(int64_t id) const {
+    if (dense_) return static_cast<uint64_t>(id) - min_id_;
+    return static_cast<uint64_t>(std::lower_bound(sorted_ids_.begin(), sorted_ids_.end(), id) -
+                                 sorted_ids_.begin());
+  }
+
+ private:
+  uint64_t min_id_ = 0;
+  bool dense_ = true;
+  std::vector<int64_t> sorted_ids_;
+  int bits_ = 1;
+};
+
+// Any other arc order: items keyed (tail key, head key), radix-sorted by the
+// tail key alone; a group per tail key.
+template <class Codec>
+uint64_t order_by_node_keys(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                            const NodeKeys& keys, const Codec& codec, std::size_t chunks,
+                            ArcOrder& out) {
+  const int bits = keys.bits();
+  std::vector<typename Codec::Item> items;
+  fresh(items, tails.size());
+  for_each_chunk(tails.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+    for (std::size_t a = begin; a < end; ++a) {
+      items[a] = codec.make(keys(tails[a]) << bits | keys(heads[a]), a);
+    }
+  });
+  radix_sort(items, codec, bits, 2 * bits, chunks);
+  return order_groups(
+      items, codec,
+      [&](std::size_t i) { return (codec.key(items[i]) ^ codec.key(items[i - 1])) >> bits == 0; },
+      chunks, out);
 }
 
 }  // namespace
@@ -159,19 +202,16 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
   fresh(out.pair_order, e);
   if (e == 0) return out;
   const std::size_t chunks = chunk_count(e, thread_count(), min_chunk);
-
-  std::vector<Item> items;
-  fresh(items, e);
   if (std::is_sorted(tails.begin(), tails.end())) {
-    items_as_listed(heads, chunks, items);
-    out.num_parallel_pairs =
-        order_groups(items, [&](std::size_t i) { return tails[i] == tails[i - 1]; }, chunks, out);
-  } else {
-    const int head_bits = items_by_tail_keys(tails, heads, node_ids, chunks, items);
-    out.num_parallel_pairs = order_groups(
-        items, [&](std::size_t i) { return (items[i].key ^ items[i - 1].key) >> head_bits == 0; },
-        chunks, out);
+    out.num_parallel_pairs = order_as_listed(tails, heads, chunks, out);
+    return out;
   }
+  const NodeKeys keys(node_ids, e);
+  const int position_bits = static_cast<int>(std::bit_width(e - 1));
+  out.num_parallel_pairs =
+      2 * keys.bits() + position_bits <= 64
+          ? order_by_node_keys(tails, heads, keys, Packed{position_bits}, chunks, out)
+          : order_by_node_keys(tails, heads, keys, Wide{}, chunks, out);
   return out;
 }
 
