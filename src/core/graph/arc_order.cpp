@@ -53,23 +53,23 @@ void fresh(std::vector<T>& v, std::size_t n) {
 
 // Stable sort of items by bits [low, high) of their keys, in passes of equal
 // digits of at most 11 bits, each pass's histograms and scatter split over
-// `chunks` contiguous chunks.
+// `chunks` contiguous chunks. `other` is scratch of the same size; the sorted
+// items end up in `items`.
 template <class Codec>
-void radix_sort(std::vector<typename Codec::Item>& items, const Codec& codec, int low, int high,
-                std::size_t chunks) {
+void radix_sort(std::span<typename Codec::Item> items, std::span<typename Codec::Item> other,
+                const Codec& codec, int low, int high, std::size_t chunks) {
   constexpr int kMaxDigit = 11;
   const std::size_t n = items.size();
   const int passes = (high - low + kMaxDigit - 1) / kMaxDigit;
   if (passes == 0) return;
   const int digit = (high - low + passes - 1) / passes;
   const uint64_t mask = (uint64_t{1} << digit) - 1;
-  std::vector<typename Codec::Item> other;
-  fresh(other, n);
   std::vector<std::array<uint64_t, std::size_t{1} << kMaxDigit>> cursor(chunks);
+  auto from = items, to = other;
   for (int shift = low; shift < high; shift += digit) {
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
       cursor[c].fill(0);
-      for (std::size_t i = begin; i < end; ++i) ++cursor[c][(codec.key(items[i]) >> shift) & mask];
+      for (std::size_t i = begin; i < end; ++i) ++cursor[c][(codec.key(from[i]) >> shift) & mask];
     });
     uint64_t sum = 0;
     bool one_value = false;  // every item has the same digit: nothing moves
@@ -81,20 +81,21 @@ void radix_sort(std::vector<typename Codec::Item>& items, const Codec& codec, in
     if (one_value) continue;
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
       auto& next = cursor[c];
-      for (std::size_t i = begin; i < end; ++i) {
-        other[next[(codec.key(items[i]) >> shift) & mask]++] = items[i];
-      }
+      for (std::size_t i = begin; i < end; ++i) to[next[(codec.key(from[i]) >> shift) & mask]++] = from[i];
     });
-    items.swap(other);
+    std::swap(from, to);
   }
+  if (from.data() != items.data()) std::copy(from.begin(), from.end(), items.begin());
 }
 
 // Orders each group of items by (key, position), then numbers each run of
 // equal keys: the k-th arc of a run has parallel index k. in_group(i) tells
 // whether item i (i > 0) belongs to the group of item i - 1. The items are split
 // into `chunks` stretches of whole groups; returns the runs longer than one.
+// The items may live in out.pair_order: a group is read whole before its
+// positions overwrite it.
 template <class Codec, class InGroup>
-uint64_t order_groups(std::vector<typename Codec::Item>& items, const Codec& codec,
+uint64_t order_groups(std::span<typename Codec::Item> items, const Codec& codec,
                       InGroup in_group, std::size_t chunks, ArcOrder& out) {
   const std::size_t n = items.size();
   std::vector<std::size_t> start(chunks + 1, n);
@@ -111,10 +112,13 @@ uint64_t order_groups(std::vector<typename Codec::Item>& items, const Codec& cod
       while (end < start[c + 1] && in_group(end)) ++end;
       if (!std::is_sorted(item + begin, item + end)) std::sort(item + begin, item + end);
       int64_t run = 0;
+      uint64_t previous = 0;
       for (std::size_t i = begin; i < end; ++i) {
-        run = i > begin && codec.key(item[i]) == codec.key(item[i - 1]) ? run + 1 : 0;
-        if (run == 1) ++pairs[c];
+        const uint64_t key = codec.key(item[i]);
         const uint64_t position = codec.position(item[i]);
+        run = i > begin && key == previous ? run + 1 : 0;
+        previous = key;
+        if (run == 1) ++pairs[c];
         out.pair_order[i] = position;
         out.parallel_index[position] = run;
       }
@@ -137,8 +141,8 @@ uint64_t order_as_listed(std::span<const int64_t> tails, std::span<const int64_t
       items[a] = codec.make(static_cast<uint64_t>(heads[a]) ^ (uint64_t{1} << 63), a);
     }
   });
-  return order_groups(items, codec, [&](std::size_t i) { return tails[i] == tails[i - 1]; },
-                      chunks, out);
+  return order_groups(std::span(items), codec,
+                      [&](std::size_t i) { return tails[i] == tails[i - 1]; }, chunks, out);
 }
 
 // Order-preserving node keys below 2^32: the offset from the smallest id when
@@ -172,20 +176,20 @@ class NodeKeys {
 };
 
 // Any other arc order: items keyed (tail key, head key), radix-sorted by the
-// tail key alone; a group per tail key.
+// tail key alone (into `items`, with `other` as scratch); a group per tail key.
 template <class Codec>
 uint64_t order_by_node_keys(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                            const NodeKeys& keys, const Codec& codec, std::size_t chunks,
+                            const NodeKeys& keys, const Codec& codec,
+                            std::span<typename Codec::Item> items,
+                            std::span<typename Codec::Item> other, std::size_t chunks,
                             ArcOrder& out) {
   const int bits = keys.bits();
-  std::vector<typename Codec::Item> items;
-  fresh(items, tails.size());
   for_each_chunk(tails.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
     for (std::size_t a = begin; a < end; ++a) {
       items[a] = codec.make(keys(tails[a]) << bits | keys(heads[a]), a);
     }
   });
-  radix_sort(items, codec, bits, 2 * bits, chunks);
+  radix_sort(items, other, codec, bits, 2 * bits, chunks);
   return order_groups(
       items, codec,
       [&](std::size_t i) { return (codec.key(items[i]) ^ codec.key(items[i - 1])) >> bits == 0; },
@@ -208,10 +212,19 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
   }
   const NodeKeys keys(node_ids, e);
   const int position_bits = static_cast<int>(std::bit_width(e - 1));
-  out.num_parallel_pairs =
-      2 * keys.bits() + position_bits <= 64
-          ? order_by_node_keys(tails, heads, keys, Packed{position_bits}, chunks, out)
-          : order_by_node_keys(tails, heads, keys, Wide{}, chunks, out);
+  if (2 * keys.bits() + position_bits <= 64) {
+    // One-word items need no memory of their own: they are sorted in the
+    // result's pair_order, with parallel_index as scratch, both written last.
+    std::span<uint64_t> scratch(reinterpret_cast<uint64_t*>(out.parallel_index.data()), e);
+    out.num_parallel_pairs = order_by_node_keys(tails, heads, keys, Packed{position_bits},
+                                                std::span(out.pair_order), scratch, chunks, out);
+  } else {
+    std::vector<WideItem> items, other;
+    fresh(items, e);
+    fresh(other, e);
+    out.num_parallel_pairs = order_by_node_keys(tails, heads, keys, Wide{}, std::span(items),
+                                                std::span(other), chunks, out);
+  }
   return out;
 }
 
