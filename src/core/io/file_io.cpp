@@ -2,17 +2,24 @@
 #include "core/io/file_io.h"
 
 #include "core/base/cancel.h"
+#include "core/base/parallel.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -390,18 +397,142 @@ bool refuses_new_entries(int err) { return err == EACCES || err == EPERM || err 
 
 }  // namespace
 
+// Buffers the caller fills and a thread of its own writes, in the order handed
+// over. After a failed write the thread drops what follows; the caller learns
+// of the failure at its next hand-over or at finish().
+class BufferedWriter::Behind {
+ public:
+  static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kBuffers = 4;
+
+  // Throws when the buffers or the thread cannot be had.
+  explicit Behind(int fd) : fd_(fd) {
+    for (auto& buffer : buffers_) buffer = std::make_unique<char[]>(kBufferBytes);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~Behind() { (void)finish(true); }
+  Behind(const Behind&) = delete;
+  Behind& operator=(const Behind&) = delete;
+
+  char* first() { return buffers_[0].get(); }
+
+  // Hands over the buffer being filled, holding `size` bytes; returns the next
+  // buffer to fill once it is free, or nullptr when a write failed.
+  char* hand_over(std::size_t size) {
+    std::unique_lock lock(mutex_);
+    sizes_[handed_ % kBuffers] = size;
+    ++handed_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return failed_ || written_ + kBuffers > handed_; });
+    return failed_ ? nullptr : buffers_[handed_ % kBuffers].get();
+  }
+
+  // Lets the thread write what was handed over (or drop it, with `discard`),
+  // waits for it to end, and returns the first failure. Callable again.
+  Result<void> finish(bool discard) {
+    {
+      const std::lock_guard lock(mutex_);
+      done_ = true;
+      discard_ = discard_ || discard;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (failed_) return error_;
+    return {};
+  }
+
+ private:
+  void run() {
+    // Signals go to the caller's thread, which polls for them.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return written_ < handed_ || done_; });
+      if (written_ == handed_) return;
+      if (failed_ || discard_) {
+        written_ = handed_;
+      } else {
+        const std::size_t index = written_ % kBuffers;
+        lock.unlock();
+        Result<void> put = write_pieces(buffers_[index].get(), sizes_[index]);
+        lock.lock();
+        if (!put.ok()) {
+          failed_ = true;
+          error_ = put.take_error();
+        }
+        ++written_;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  // The bytes in kIoBufferSize pieces, as the caller's thread would write them.
+  Result<void> write_pieces(const char* bytes, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+      const ssize_t put = ::write(fd_, bytes + done, std::min(size - done, kIoBufferSize));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return reported(os_error_message(errno));
+      }
+      done += static_cast<std::size_t>(put);
+    }
+    return {};
+  }
+
+  const int fd_;
+  std::array<std::unique_ptr<char[]>, kBuffers> buffers_;
+  std::array<std::size_t, kBuffers> sizes_{};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t handed_ = 0;   // buffers handed over so far
+  uint64_t written_ = 0;  // of those, written or dropped
+  bool done_ = false;
+  bool discard_ = false;
+  bool failed_ = false;
+  Error error_{ErrorKind::kReported, {}};
+  std::thread thread_;
+};
+
+BufferedWriter::BufferedWriter(int fd, std::string temporary, std::string target)
+    : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)), buffer_(own_buffer_) {}
+
 BufferedWriter::BufferedWriter(BufferedWriter&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       temporary_(std::move(other.temporary_)),
       target_(std::move(other.target_)),
-      used_(std::exchange(other.used_, 0)) {
+      used_(std::exchange(other.used_, 0)),
+      capacity_(other.capacity_),
+      buffer_(other.behind_ != nullptr ? other.buffer_ : own_buffer_),
+      behind_(std::move(other.behind_)) {
   other.temporary_.clear();
-  std::memcpy(buffer_, other.buffer_, used_);
+  if (behind_ == nullptr) std::memcpy(own_buffer_, other.own_buffer_, used_);
 }
 
 BufferedWriter::~BufferedWriter() { abandon(); }
 
+void BufferedWriter::write_behind() {
+  if (temporary_.empty() || fd_ < 0 || used_ != 0 || behind_ != nullptr || thread_count() < 2) {
+    return;
+  }
+  try {
+    behind_ = std::make_unique<Behind>(fd_);
+  } catch (...) {
+    return;  // no memory or no thread: write on this one
+  }
+  buffer_ = behind_->first();
+  capacity_ = Behind::kBufferBytes;
+}
+
 void BufferedWriter::abandon() noexcept {
+  if (behind_ != nullptr) {
+    (void)behind_->finish(true);
+    behind_.reset();
+    buffer_ = own_buffer_;
+    capacity_ = kIoBufferSize;
+    used_ = 0;
+  }
   if (fd_ < 0) return;
   if (temporary_.empty()) {
     // In place there is no old content left to keep: hand over what was written.
@@ -441,6 +572,19 @@ Result<BufferedWriter> BufferedWriter::create(std::string_view path) {
 }
 
 Result<void> BufferedWriter::flush() {
+  if (behind_ != nullptr) {
+    if (used_ == 0) return {};
+    char* next = behind_->hand_over(std::exchange(used_, 0));
+    if (next != nullptr) {
+      buffer_ = next;
+      return {};
+    }
+    Result<void> failed = behind_->finish(true);
+    behind_.reset();
+    buffer_ = own_buffer_;
+    capacity_ = kIoBufferSize;
+    return failed;
+  }
   std::size_t done = 0;
   while (done < used_) {
     const ssize_t put = ::write(fd_, buffer_ + done, used_ - done);
@@ -459,6 +603,12 @@ Result<void> BufferedWriter::flush() {
 
 Result<void> BufferedWriter::commit() {
   Result<void> flushed = flush();
+  if (flushed.ok() && behind_ != nullptr) {
+    flushed = behind_->finish(false);
+    behind_.reset();
+    buffer_ = own_buffer_;
+    capacity_ = kIoBufferSize;
+  }
   if (!flushed.ok()) {
     abandon();
     return flushed;
@@ -482,8 +632,8 @@ Result<void> BufferedWriter::commit() {
 
 Result<void> BufferedWriter::write(std::string_view bytes) {
   while (!bytes.empty()) {
-    if (used_ == kIoBufferSize) KORVANE_TRY(flush());
-    const std::size_t take = std::min(bytes.size(), kIoBufferSize - used_);
+    if (used_ == capacity_) KORVANE_TRY(flush());
+    const std::size_t take = std::min(bytes.size(), capacity_ - used_);
     std::memcpy(buffer_ + used_, bytes.data(), take);
     used_ += take;
     bytes.remove_prefix(take);

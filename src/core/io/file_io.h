@@ -115,6 +115,11 @@ Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
 // /dev/stdout) is opened and written in place, as is an existing file whose
 // directory refuses new entries; there the destructor still flushes what is
 // buffered, so lines written before a failure reach it.
+//
+// write_behind() moves the system calls to a thread of their own for a
+// temporary file: the caller fills 1 MiB buffers that the thread hands to the
+// system in order, 8192 bytes at a time, while the caller formats the next.
+// The file's bytes, and the first failure reported, are the same either way.
 class BufferedWriter {
  public:
   // Fails with the OS error, or "file name contained an unexpected NUL byte".
@@ -126,15 +131,20 @@ class BufferedWriter {
   BufferedWriter& operator=(const BufferedWriter&) = delete;
   ~BufferedWriter();
 
+  // Starts the writing thread when the target is a temporary file and more than
+  // one thread may run (thread_count()); otherwise, or when no thread can be
+  // started, writing stays on the caller's thread. Call before the first write.
+  void write_behind();
+
   Result<void> write(std::string_view bytes);
   Result<void> write_char(char c) {
-    if (used_ == kIoBufferSize) KORVANE_TRY(flush());
+    if (used_ == capacity_) KORVANE_TRY(flush());
     buffer_[used_++] = c;
     return {};
   }
   // Room for at least `n` (<= kIoBufferSize) contiguous bytes at cursor().
   Result<void> reserve(std::size_t n) {
-    if (kIoBufferSize - used_ < n) return flush();
+    if (capacity_ - used_ < n) return flush();
     return {};
   }
   char* cursor() { return buffer_ + used_; }
@@ -147,15 +157,20 @@ class BufferedWriter {
   Result<void> commit();
 
  private:
-  BufferedWriter(int fd, std::string temporary, std::string target)
-      : fd_(fd), temporary_(std::move(temporary)), target_(std::move(target)) {}
+  class Behind;
+
+  BufferedWriter(int fd, std::string temporary, std::string target);
   void abandon() noexcept;
+  Result<void> write_out(const char* bytes, std::size_t size);
 
   int fd_ = -1;
   std::string temporary_;  // empty when writing in place
   std::string target_;
   std::size_t used_ = 0;
-  char buffer_[kIoBufferSize];
+  std::size_t capacity_ = kIoBufferSize;
+  char* buffer_;  // own_buffer_, or a buffer of the writing thread's
+  std::unique_ptr<Behind> behind_;
+  char own_buffer_[kIoBufferSize];
 };
 
 }  // namespace korvane

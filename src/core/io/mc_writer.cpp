@@ -1,5 +1,6 @@
 // Multi-commodity file writer: formats every number with to_chars straight into
-// the 8192-byte output buffer, one reservation per line where the line fits.
+// the output buffer, one reservation per line where the line fits, while the
+// writer's own thread hands the filled buffers to the system.
 #include "core/io/mc_writer.h"
 
 #include <algorithm>
@@ -186,6 +187,7 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
   auto created = BufferedWriter::create(path);
   if (!created.ok()) return created.take_error();
   BufferedWriter& out = created.value();
+  out.write_behind();
   KORVANE_TRY(out.write(kCommentLine));
   KORVANE_TRY(write_problem_line(out, instance, data));
   KORVANE_TRY(write_node_lines(out, data));
