@@ -39,7 +39,7 @@ def test_file_size_limit_leaves_the_old_file_byte_for_byte(net, tmp_path, thread
         f"inst = korvane.load_min_instance({str(big)!r})\n"
         "try:\n"
         f"    korvane.save_multi_commodity_instance({str(target)!r}, inst,"
-        " korvane.generate_multi_commodity_data(inst, 3, 1))\n"
+        " korvane.generate_multi_commodity_data(inst, 3, 1, randomize_caps=True))\n"
         "except OSError as e:\n"
         "    print(type(e).__name__, e.args)\n"
     )

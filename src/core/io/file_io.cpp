@@ -407,7 +407,7 @@ class BufferedWriter::Behind {
 
   // Throws when the buffers or the thread cannot be had.
   explicit Behind(int fd) : fd_(fd) {
-    for (auto& buffer : buffers_) buffer = std::make_unique<char[]>(kBufferBytes);
+    for (auto& buffer : buffers_) buffer.reset(new char[kBufferBytes]);
     thread_ = std::thread([this] { run(); });
   }
   ~Behind() { (void)finish(true); }
@@ -512,8 +512,9 @@ BufferedWriter::BufferedWriter(BufferedWriter&& other) noexcept
 
 BufferedWriter::~BufferedWriter() { abandon(); }
 
-void BufferedWriter::write_behind() {
-  if (temporary_.empty() || fd_ < 0 || used_ != 0 || behind_ != nullptr || thread_count() < 2) {
+void BufferedWriter::write_behind(uint64_t expected_bytes) {
+  if (temporary_.empty() || fd_ < 0 || used_ != 0 || behind_ != nullptr ||
+      expected_bytes < 2 * Behind::kBufferBytes || thread_count() < 2) {
     return;
   }
   try {

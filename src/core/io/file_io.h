@@ -131,10 +131,12 @@ class BufferedWriter {
   BufferedWriter& operator=(const BufferedWriter&) = delete;
   ~BufferedWriter();
 
-  // Starts the writing thread when the target is a temporary file and more than
-  // one thread may run (thread_count()); otherwise, or when no thread can be
-  // started, writing stays on the caller's thread. Call before the first write.
-  void write_behind();
+  // Starts the writing thread when the target is a temporary file, at least
+  // `expected_bytes` (a lower bound of what will be written) fill two of its
+  // buffers, and more than one thread may run (thread_count()); otherwise, or
+  // when no thread can be started, writing stays on the caller's thread. Call
+  // before the first write.
+  void write_behind(uint64_t expected_bytes);
 
   Result<void> write(std::string_view bytes);
   Result<void> write_char(char c) {

@@ -187,7 +187,11 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
   auto created = BufferedWriter::create(path);
   if (!created.ok()) return created.take_error();
   BufferedWriter& out = created.value();
-  out.write_behind();
+  // Every arc line holds at least its four fixed values and its lists, each
+  // value a digit and a separator.
+  const uint64_t k = data.num_commodities;
+  out.write_behind(2 * instance.num_edges() *
+                   (4 + (capacities_expanded ? k : 1) + (costs_expanded ? k : 1)));
   KORVANE_TRY(out.write(kCommentLine));
   KORVANE_TRY(write_problem_line(out, instance, data));
   KORVANE_TRY(write_node_lines(out, data));
