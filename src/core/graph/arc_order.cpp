@@ -81,7 +81,9 @@ void radix_sort(std::span<typename Codec::Item> items, std::span<typename Codec:
     if (one_value) continue;
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
       auto& next = cursor[c];
-      for (std::size_t i = begin; i < end; ++i) to[next[(codec.key(from[i]) >> shift) & mask]++] = from[i];
+      for (std::size_t i = begin; i < end; ++i) {
+        to[next[(codec.key(from[i]) >> shift) & mask]++] = from[i];
+      }
     });
     std::swap(from, to);
   }

@@ -412,7 +412,8 @@ class MultiMinReader {
 
 }  // namespace
 
-Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path, std::size_t min_range_bytes) {
+Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path,
+                                                     std::size_t min_range_bytes) {
   auto read = read_lines<MultiMinReader>(path, min_range_bytes);
   if (!read.ok()) return read.take_error();
   KORVANE_TRY(read.value().finish());

@@ -28,7 +28,9 @@ constexpr std::size_t kMinNodeLineBytes = 6;
 class MinReader {
  public:
   MinReader(std::size_t byte_count, const MinReader* head) : file_size_(byte_count) {
-    if (head != nullptr && head->has_problem_) reserve_declared(head->inst_.num_nodes, head->inst_.num_arcs);
+    if (head != nullptr && head->has_problem_) {
+      reserve_declared(head->inst_.num_nodes, head->inst_.num_arcs);
+    }
   }
 
   // The head of a file is its lines before the first node or arc line.

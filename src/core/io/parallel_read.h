@@ -73,7 +73,8 @@ Result<Reader> read_lines(std::string_view path, std::size_t min_range_bytes) {
       return;
     }
     // The first range may reserve for the whole file: the others append to it.
-    Reader& reader = c == 0 ? readers[c].emplace(size, nullptr) : readers[c].emplace(end - begin, &head);
+    Reader& reader =
+        c == 0 ? readers[c].emplace(size, nullptr) : readers[c].emplace(end - begin, &head);
     auto done = for_each_line(lines.value(), [&](std::string_view text) { return reader.line(text); });
     if (!done.ok()) failures[c] = done.take_error();
   });
