@@ -67,7 +67,8 @@ Result<Reader> read_lines(std::string_view path, std::size_t min_range_bytes) {
   std::vector<std::optional<Reader>> readers(ranges);
   std::vector<std::optional<Error>> failures(ranges);
   for_each_chunk(size, ranges, [&](std::size_t c, std::size_t begin, std::size_t end) {
-    auto lines = LineReader::open_range(path, begin, end);
+    // The last range reads on to the end of the file, wherever it is by then.
+    auto lines = LineReader::open_range(path, begin, end == size ? UINT64_MAX : end);
     if (!lines.ok()) {
       failures[c] = lines.take_error();
       return;
