@@ -2,9 +2,10 @@
 # Builds korvane and runs every test, once with GCC and once with Clang
 # (warnings are errors in both): the native core tests through CTest, then the
 # Python tests with pytest against the build tree, then the type checks
-# (stubtest of the package's stubs, mypy --strict on the examples); then the
-# whole suite again against an ASan/UBSan build, and a bounded run of each fuzz
-# target. This is what CI runs.
+# (stubtest of the package's stubs, mypy --strict on the examples); then a
+# build for each older supported Python (3.11, 3.12) that must write the same
+# file from one seed; then the whole suite again against an ASan/UBSan build,
+# and a bounded run of each fuzz target. This is what CI runs.
 #
 #   ./scripts/test.sh [pytest args]   everything above
 #   ./scripts/test.sh --sanitize      only the ASan/UBSan suite
@@ -100,6 +101,8 @@ echo "== type checks"
 (cd "$ROOT" && MYPYPATH="$ROOT/build/python" "$PY" -m mypy --strict --no-incremental examples)
 
 [ "$MODE" = quick ] && exit 0
+source "$ROOT/scripts/older_pythons.sh"
+run_older_pythons
 run_sanitized "$@"
 # The fuzz seeds are written by the GCC build of the module above.
 run_fuzz
