@@ -1,10 +1,11 @@
-"""Shared fixtures: small network files written into tmp_path, the record field lists, the
-DIMACS sample folder and the example network, the korvane command run in-process, zstd
-input, and the mutations of valid files that the reader properties feed in."""
+"""Shared fixtures and helpers: files written into tmp_path, record field lists, sample data,
+the korvane command in-process, child interpreters, and mutations of valid files."""
 
+import os
 import re
 import shutil
 import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -41,6 +42,31 @@ def fails_with(action):
     with pytest.raises(BaseException) as exc:
         action()
     return type(exc.value), exc.value.args
+
+
+def edge_rows(inst):
+    """Edges as (tail, head, low, up, cost, index) tuples: Edge objects compare by identity."""
+    return [(e.tail, e.head, e.low, e.up, e.cost, e.index) for e in inst.edges]
+
+
+def saved_and_read(path, inst, data):
+    """Save (inst, data) to path and read it back as a ParsedMulticommodityInstance."""
+    korvane.save_multi_commodity_instance(str(path), inst, data)
+    return korvane.load_multi_commodity_instance(str(path))
+
+
+def write_parts(base, parts):
+    """Write Mnetgen parts {"nod": text, ...} beside base (a Path) as base.nod, ..."""
+    for part, text in parts.items():
+        base.with_name(f"{base.name}.{part}").write_text(text)
+    return base
+
+
+def run_python(script, check=False, timeout=60, **env):
+    """Run script in a child interpreter that imports this korvane (more environment in env)."""
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **env}
+    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=check,
+                          timeout=timeout, env=env)
 
 
 def zstd(data):

@@ -35,45 +35,39 @@ def test_generate_writes_what_the_api_writes(tmp_path, command, options, kwargs,
     assert sorted(p.name for p in tmp_path.iterdir()) == ["api.mcf", "cli.mcf"]
 
 
-def test_info_reports_network_and_instance(tmp_path, command):
+def test_info_and_convert(tmp_path, command):
     code, out, _ = command("info", "--json", NETWORK)
     network = json.loads(out)
-    assert code == 0
-    assert network == {
+    assert (code, network) == (0, {
         "file": NETWORK, "format": "min", "declared_nodes": 8, "declared_arcs": 15, "nodes": 8,
-        "arcs": 15, "parallel_arc_pairs": 2, "supply": 50, "demand": -50}
+        "arcs": 15, "parallel_arc_pairs": 2, "supply": 50, "demand": -50})
 
     mcf = tmp_path / "net.mcf"
     command("generate", NETWORK, "-k", "2", "--method", "uniform", "--cap-zero", "--cap-zero-param",
-        "0.5", "-o", str(mcf))
+            "0.5", "--randomize-costs", "-o", str(mcf))
     code, out, _ = command("info", "--json", str(mcf))
     first = json.loads(out)
-    assert first["format"] == "mcf" and first["num_commodities"] == 2 and first["method"] == "uniform"
-    assert (first["cap_zero"], first["cap_zero_param"], first["seed"]) == (True, 0.5, 0)
-    assert first["commodity_supply"] == [25, 25] and first["commodity_demand"] == [-25, -25]
     supplies = korvane.load_min_instance(NETWORK).supplies
-    assert first["heterogeneity"] == korvane.compute_commodity_demand_heterogeneity(
-        korvane.split_supplies_uniform(supplies, 2), supplies)
-    # The kind of file is told by its content, also when compressed under an unhelpful name.
+    assert {k: first[k] for k in ("format", "num_commodities", "method", "cap_zero", "cap_zero_param",
+                                  "seed", "commodity_supply", "commodity_demand", "heterogeneity")} == {
+        "format": "mcf", "num_commodities": 2, "method": "uniform", "cap_zero": True,
+        "cap_zero_param": 0.5, "seed": 42, "commodity_supply": [25, 25], "commodity_demand": [-25, -25],
+        "heterogeneity": korvane.compute_commodity_demand_heterogeneity(
+            korvane.split_supplies_uniform(supplies, 2), supplies)}
+    # The kind of file is told by its content, also when compressed under an unhelpful name;
+    # convert decompresses gzip exactly and names the command for zstd.
+    hidden, back = tmp_path / "hidden.min", tmp_path / "back.mcf"
     for pack in (gzip.compress, zstd):
         for original, want in ((mcf, first), (Path(NETWORK), network)):
-            hidden = tmp_path / "hidden.min"
             hidden.write_bytes(pack(original.read_bytes()))
             code, out, _ = command("info", "--json", str(hidden))
             assert code == 0 and {**json.loads(out), "file": want["file"]} == want
-
-
-def test_convert_to_mcf_decompresses_exactly(tmp_path, command):
-    mcf = tmp_path / "a.mcf"
-    command("generate", NETWORK, "-k", "4", "--method", "spread", "--randomize-costs", "-o", str(mcf))
-    packed = tmp_path / "a.mcf.gz"
-    packed.write_bytes(gzip.compress(mcf.read_bytes()))
-    back = tmp_path / "b.mcf"
-    code, _, _ = command("convert", str(packed), "-o", str(back), "--to", "mcf")
-    assert code == 0 and back.read_bytes() == mcf.read_bytes()
-    packed.write_bytes(zstd(mcf.read_bytes()))
-    assert command("convert", str(packed), "-o", str(back), "--to", "mcf") == (
-        2, "", f"korvane: {packed}: cannot decompress zstd here; use 'zstd -d'\n")
+    hidden.write_bytes(gzip.compress(mcf.read_bytes()))
+    assert command("convert", str(hidden), "-o", str(back), "--to", "mcf")[0] == 0
+    assert back.read_bytes() == mcf.read_bytes()
+    hidden.write_bytes(zstd(mcf.read_bytes()))
+    assert command("convert", str(hidden), "-o", str(back), "--to", "mcf") == (
+        2, "", f"korvane: {hidden}: cannot decompress zstd here; use 'zstd -d'\n")
 
 
 @pytest.mark.parametrize("content, argv, code, message", [

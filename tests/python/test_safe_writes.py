@@ -2,11 +2,10 @@
 all, links are followed, FIFOs are written in place; over-long lines end a read."""
 
 import os
-import subprocess
-import sys
 import threading
 
 import pytest
+from conftest import run_python
 
 import korvane
 
@@ -33,7 +32,7 @@ def test_file_size_limit_leaves_the_old_file_byte_for_byte(net, tmp_path, thread
     old = target.read_bytes()
     big.write_text(many_arcs(150_000))
     # In a child, so that the limit does not outlive the test; Python ignores SIGXFSZ.
-    script = (
+    result = run_python(
         "import resource, korvane\n"
         f"resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, resource.RLIM_INFINITY))\n"
         f"inst = korvane.load_min_instance({str(big)!r})\n"
@@ -41,11 +40,7 @@ def test_file_size_limit_leaves_the_old_file_byte_for_byte(net, tmp_path, thread
         f"    korvane.save_multi_commodity_instance({str(target)!r}, inst,"
         " korvane.generate_multi_commodity_data(inst, 3, 1, randomize_caps=True))\n"
         "except OSError as e:\n"
-        "    print(type(e).__name__, e.args)\n"
-    )
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60,
-                            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path),
-                                 "KORVANE_NUM_THREADS": str(threads)})
+        "    print(type(e).__name__, e.args)\n", KORVANE_NUM_THREADS=str(threads))
     assert result.stdout == "OSError ('File too large (os error 27)',)\n", result.stderr
     assert target.read_bytes() == old
     assert leftovers(tmp_path) == []
@@ -63,26 +58,23 @@ def test_writing_on_a_thread_of_its_own_gives_the_same_bytes(net, tmp_path, monk
     assert leftovers(tmp_path) == []
 
 
-def test_a_symbolic_link_is_followed_and_stays_a_link(net, tmp_path):
-    inst = net(ARCS)
+def test_links_are_followed_and_fifos_written_in_place(net, tmp_path):
+    inst, fifo, got = net(ARCS), tmp_path / "pipe", []
     (tmp_path / "real.mc").write_text("old\n")
     os.symlink("real.mc", tmp_path / "link.mc")
     os.symlink(tmp_path / "nowhere.mc", tmp_path / "dangling.mc")
-    SAVE(str(tmp_path / "link.mc"), inst, GEN(inst, 1, 1))
-    SAVE(str(tmp_path / "dangling.mc"), inst, GEN(inst, 1, 1))
-    assert os.path.islink(tmp_path / "link.mc") and os.path.islink(tmp_path / "dangling.mc")
-    assert (tmp_path / "real.mc").read_text().startswith("c Multicommodity")
-    assert (tmp_path / "nowhere.mc").read_text() == (tmp_path / "real.mc").read_text()
-
-
-def test_a_fifo_is_written_in_place(net, tmp_path):
-    inst, fifo, got = net(ARCS), tmp_path / "pipe", []
     os.mkfifo(fifo)
     reader = threading.Thread(target=lambda: got.append(fifo.read_bytes()))
     reader.start()
-    SAVE(str(fifo), inst, GEN(inst, 1, 1))
+    for target in ("link.mc", "dangling.mc", "pipe"):
+        SAVE(str(tmp_path / target), inst, GEN(inst, 1, 1))
     reader.join(10)
-    assert got and got[0].startswith(b"c Multicommodity") and leftovers(tmp_path) == []
+    assert os.path.islink(tmp_path / "link.mc") and os.path.islink(tmp_path / "dangling.mc")
+    written = (tmp_path / "real.mc").read_bytes()
+    assert written.startswith(b"c Multicommodity"), "the link's target was replaced"
+    assert (tmp_path / "nowhere.mc").read_bytes() == written, "the dangling link's target was made"
+    assert got == [written] and fifo.is_fifo(), "the FIFO got the text, stayed a FIFO"
+    assert leftovers(tmp_path) == []
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/zero"), reason="needs /dev/zero")
