@@ -6,6 +6,7 @@ import sys
 
 import numpy as np
 import pytest
+from conftest import edge_rows, fails_with, saved_and_read
 
 import korvane
 from korvane.arrays import csr, data_arrays, network_arrays, parsed_arrays
@@ -18,12 +19,6 @@ def inst(net):
     return net(NET)
 
 
-def saved_and_read(tmp_path, inst, data):
-    path = str(tmp_path / "x.mc")
-    korvane.save_multi_commodity_instance(path, inst, data)
-    return korvane.load_multi_commodity_instance(path)
-
-
 def check_views(first, second, names):
     for name in names:
         a, b = first[name], second[name]
@@ -31,23 +26,18 @@ def check_views(first, second, names):
         assert np.shares_memory(a, b) or a.size == 0, name
 
 
-def test_network_arrays_view_the_record(inst):
+def test_network_arrays_view_the_record_and_keep_it_alive(net):
+    inst = net(NET)
     arrays = network_arrays(inst)
-    edges = inst.edges
-    for name, attr in [("tail", "tail"), ("head", "head"), ("low", "low"), ("up", "up"),
-                       ("cost", "cost"), ("parallel_index", "index")]:
-        assert arrays[name].tolist() == [getattr(e, attr) for e in edges]
+    assert [arrays[name].tolist() for name in ("tail", "head", "low", "up", "cost", "parallel_index")] \
+        == [list(column) for column in zip(*edge_rows(inst))]
     assert arrays["node"].tolist() == inst.nodes
     assert dict(zip(arrays["supply_node"].tolist(), arrays["supply"].tolist())) == inst.supplies
     assert arrays["supply_node"].tolist() == sorted(inst.supplies)
     check_views(arrays, network_arrays(inst), arrays)
-
-
-def test_arrays_keep_the_record_alive(net):
-    arrays = network_arrays(net(NET))
+    del inst
     gc.collect()
-    assert arrays["up"].tolist() == [9, 8, 7, 5, 6]
-    assert arrays["supply"].tolist() == [7, -3, -4]
+    assert arrays["up"].tolist() == [9, 8, 7, 5, 6] and arrays["supply"].tolist() == [7, -3, -4]
 
 
 @pytest.mark.parametrize("randomize", [False, True])
@@ -65,7 +55,7 @@ def test_data_and_parsed_arrays(inst, tmp_path, randomize):
     check_views(arrays, data_arrays(data), ["capacity", "cost", "supply_node", "tail", "up"])
     assert not np.shares_memory(arrays["supply"], data_arrays(data)["supply"])  # built per call
 
-    parsed = saved_and_read(tmp_path, inst, data)
+    parsed = saved_and_read(tmp_path / "x.mc", inst, data)
     got = parsed_arrays(parsed)
     keys = parsed.edges
     assert got["capacity"].tolist() == [parsed.commodity_capacities[key] for key in keys]
@@ -80,23 +70,17 @@ def test_data_and_parsed_arrays(inst, tmp_path, randomize):
 def test_parsed_tables_across_layouts(tmp_path):
     path = tmp_path / "two.mc"
     path.write_text("p min 1 1 3 0 0 0 0 0 1\na 1 2 0 10 5 7\np min 2 2 2 1 1 1 1 0.5 2\na 3 4 0 20 1 2 3 4\n")
-    parsed = korvane.load_multi_commodity_instance(str(path))
-    got = parsed_arrays(parsed)
+    got = parsed_arrays(korvane.load_multi_commodity_instance(str(path)))
     assert got["capacity"].tolist() == [[5, 5], [1, 2]] and got["cost"].tolist() == [[7, 7], [3, 4]]
     assert not got["capacity"].flags.writeable
     assert got["supply"].shape == (0, 2)
-
-    path.write_text("p min 9 0 2 0 0 0 0 0 0\nn 4 9 1 2 3\nn 5 1\n")
-    with pytest.raises(ValueError) as exc:
-        parsed_arrays(korvane.load_multi_commodity_instance(str(path)))
-    assert str(exc.value) == "supply lists do not all hold num_commodities values; no (N, K) table exists"
-
-
-def test_parsed_table_too_large_to_exist(tmp_path):
-    path = tmp_path / "huge.mc"
-    path.write_text("p min 1 1 18446744073709551615 0 0 0 0 0 0\na 1 2 0 5 3 4\n")
-    with pytest.raises(MemoryError):
-        parsed_arrays(korvane.load_multi_commodity_instance(str(path)))
+    for text, failure in [
+        ("p min 9 0 2 0 0 0 0 0 0\nn 4 9 1 2 3\nn 5 1\n",
+         (ValueError, ("supply lists do not all hold num_commodities values; no (N, K) table exists",))),
+        ("p min 1 1 18446744073709551615 0 0 0 0 0 0\na 1 2 0 5 3 4\n", (MemoryError, ())),  # too large
+    ]:
+        path.write_text(text)
+        assert fails_with(lambda: parsed_arrays(korvane.load_multi_commodity_instance(str(path)))) == failure
 
 
 @pytest.mark.parametrize("text", [
@@ -107,7 +91,7 @@ def test_parsed_table_too_large_to_exist(tmp_path):
 def test_csr_matches_the_adjacency_mapping(net, tmp_path, text):
     inst = net(text)
     incoming, outgoing = korvane.get_adjacency_mapping(inst.nodes, inst.topology())
-    parsed = saved_and_read(tmp_path, inst, korvane.generate_multi_commodity_data(inst, 1, 1))
+    parsed = saved_and_read(tmp_path / "x.mc", inst, korvane.generate_multi_commodity_data(inst, 1, 1))
     topology = inst.topology()
     for record in (inst, parsed):
         got = csr(record)

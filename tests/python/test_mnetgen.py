@@ -5,6 +5,7 @@ and the refusals."""
 import gzip
 
 import pytest
+from conftest import write_parts
 
 import korvane
 from korvane.formats import read_mnetgen, write_mnetgen
@@ -83,12 +84,10 @@ def test_suite_files_keep_parallel_arcs_and_commodity_values(tmp_path):
     # As real suites write them: tabs or spaces, counts that are only hints, a parallel arc,
     # per-commodity costs, an unbounded commodity (-1), a commodity without a line on an arc,
     # supply given for every commodity at once (-1), blank lines.
-    (tmp_path / "s.nod").write_text("2 3 99 1\n")
-    (tmp_path / "s.arc").write_text("1\t1\t2\t1\t4\t-1\t1\n1 1 2 2 6 5 1\n\n2 1 2 2 1 3 0\n"
-                                    "3\t2\t3\t1\t2\t10\t0\n3\t2\t3\t2\t2\t10\t0\n")
-    (tmp_path / "s.sup").write_text("1 -1 3\n3 -1 -3\n1 2 1\n3 2 -1\n")
-    (tmp_path / "s.mut").write_text("1\t5\n")
-    rec = read_mnetgen(tmp_path / "s")
+    rec = read_mnetgen(write_parts(tmp_path / "s", {
+        "nod": "2 3 99 1\n", "mut": "1\t5\n", "sup": "1 -1 3\n3 -1 -3\n1 2 1\n3 2 -1\n",
+        "arc": "1\t1\t2\t1\t4\t-1\t1\n1 1 2 2 6 5 1\n\n2 1 2 2 1 3 0\n"
+               "3\t2\t3\t1\t2\t10\t0\n3\t2\t3\t2\t2\t10\t0\n"}))
     assert rec.edges == [(1, 2, 0), (1, 2, 1), (2, 3, 0)]
     assert rec.commodity_capacities == {(1, 2, 0): [-1, 5], (1, 2, 1): [0, 3], (2, 3, 0): [10, 10]}
     assert rec.commodity_weights == {(1, 2, 0): [4, 6], (1, 2, 1): [0, 1], (2, 3, 0): [2, 2]}

@@ -6,7 +6,7 @@ import sys
 
 import numpy as np
 import pytest
-from conftest import DATA, needs_data
+from conftest import DATA, needs_data, saved_and_read, write_parts
 
 import korvane
 from korvane import solve
@@ -71,11 +71,7 @@ HAND = {
 
 @pytest.fixture
 def hand(tmp_path):
-    def make(**changes):
-        for part, text in {**HAND, **changes}.items():
-            (tmp_path / f"h.{part}").write_text(text)
-        return read_mnetgen(tmp_path / "h")
-    return make
+    return lambda **changes: read_mnetgen(write_parts(tmp_path / "h", {**HAND, **changes}))
 
 
 def test_two_commodities_share_a_bundle(hand, tmp_path):
@@ -114,13 +110,10 @@ def test_every_instance_kind_gives_one_model(net, tmp_path):
                "a 3 5 0 9 4\na 3 4 0 9 1\na 4 5 0 9 1\na 1 5 0 4 9\n")
     data = korvane.generate_multi_commodity_data(inst, 3, 2, randomize_caps=True, cap_a=0.4,
                                                  randomize_costs=True, seed=11)
-    korvane.save_multi_commodity_instance(str(tmp_path / "i.mc"), inst, data)
     write_mnetgen(tmp_path / "i", inst, data)
-    results = [solve.solve(inst, data),
-               solve.solve(korvane.load_multi_commodity_instance(str(tmp_path / "i.mc"))),
+    results = [solve.solve(inst, data), solve.solve(saved_and_read(tmp_path / "i.mc", inst, data)),
                solve.solve(read_mnetgen(tmp_path / "i"))]
-    assert len({r.status for r in results}) == 1 and results[0].status == "optimal"
-    assert len({r.objective for r in results}) == 1
+    assert {(r.status, r.objective) for r in results} == {("optimal", results[0].objective)}
     flows = results[0].flows
     caps = np.array(list(data.capacities_by_arc.values()))
     assert (flows >= 0).all() and (flows <= caps).all()
@@ -139,10 +132,8 @@ def test_missing_extra_is_named(missing, hand, monkeypatch):
 
 def test_unbounded_commodity_on_a_negative_cycle(tmp_path):
     # Mnetgen's -1 leaves the commodity unbounded; the cycle 1->2->1 costs -1 per unit.
-    for part, text in {"nod": "1 2 2 0\n", "arc": "1 1 2 1 -1 -1 0\n2 2 1 1 0 -1 0\n",
-                       "sup": "", "mut": ""}.items():
-        (tmp_path / f"u.{part}").write_text(text)
-    rec = read_mnetgen(tmp_path / "u")
+    rec = read_mnetgen(write_parts(tmp_path / "u", {
+        "nod": "1 2 2 0\n", "arc": "1 1 2 1 -1 -1 0\n2 2 1 1 0 -1 0\n", "sup": "", "mut": ""}))
     result = solve.solve(rec)
     assert (result.status, result.objective, result.flows) == ("unbounded", None, None)
     assert solve.check_feasible(rec).feasible
