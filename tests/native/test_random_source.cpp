@@ -1,9 +1,6 @@
-// Seeded random source: published known-answer vectors; the ChaCha lane builds against
-// the scalar reference (the carry into the high counter word and the 64-bit wrap
-// included, 12 and 20 rounds); the stream through refills, copies, seeks and discards;
-// the exact number of words each draw consumes, failures before any draw, the fdlibm
-// ln/exp, and coarse distribution checks. The partitioners' worked examples pin the
-// seed-42 draws.
+// Seeded random source: published known-answer vectors, vector lanes against the scalar
+// reference, the stream, words consumed per draw, failures, fdlibm ln/exp, and moments.
+// The partitioners' worked examples pin the seed-42 draws.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -183,9 +180,10 @@ std::vector<uint32_t> reference_words(const RandomSource& source, uint64_t words
   return out;
 }
 
-TEST(ChaChaSourceStream, RefillsCopiesAndSeeksFollowTheBlockSequence) {
-  RandomSource source = RandomSource::from_seed(99);
-  const std::vector<uint32_t> expected = reference_words(source, 64 * 12);
+TEST(ChaChaSourceStream, RefillsCopiesSeeksAndDiscardsFollowTheBlockSequence) {
+  const RandomSource fresh = RandomSource::from_seed(99);
+  const std::vector<uint32_t> expected = reference_words(fresh, 64 * 12);
+  RandomSource source = fresh;
   for (std::size_t i = 0; i < 70; ++i) ASSERT_EQ(source.next_u32(), expected[i]) << i;
   // A copy taken right after an eight-block refill holds the waiting half too.
   RandomSource copy = source;
@@ -207,20 +205,15 @@ TEST(ChaChaSourceStream, RefillsCopiesAndSeeksFollowTheBlockSequence) {
   // next_u64 takes its low half from word 63 and its high half from the next refill.
   source.seek(63);
   EXPECT_EQ(source.next_u64(), expected[63] | (uint64_t{expected[64]} << 32));
-}
-
-TEST(ChaChaSourceStream, DiscardsSkipBlocksComputedAhead) {
-  const RandomSource fresh = RandomSource::from_seed(5);
-  const std::vector<uint32_t> expected = reference_words(fresh, 64 * 12);
-  // From a fresh source (nothing computed yet), and from just after an eight-block
+  // Discards from a fresh source (nothing computed yet) and from just after an eight-block
   // refill: skips that stay in the half computed ahead, reach exactly its end, or pass it.
   for (uint64_t drawn : {0u, 6u}) {
     for (uint64_t skip : {0u, 10u, 57u, 58u, 64u, 121u, 122u, 185u, 300u}) {
-      RandomSource source = fresh;
-      for (uint64_t i = 0; i < drawn; ++i) source.next_u32();
-      source.discard_u32(skip);
+      RandomSource skipping = fresh;
+      for (uint64_t i = 0; i < drawn; ++i) skipping.next_u32();
+      skipping.discard_u32(skip);
       for (uint64_t i = drawn + skip; i < drawn + skip + 140; ++i) {
-        ASSERT_EQ(source.next_u32(), expected[i]) << drawn << " skip " << skip << " word " << i;
+        ASSERT_EQ(skipping.next_u32(), expected[i]) << drawn << " skip " << skip << " word " << i;
       }
     }
   }
