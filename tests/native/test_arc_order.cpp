@@ -1,7 +1,5 @@
-// The fast node set and arc ordering against plain ordered-container models,
-// over id patterns that take every path: dense ids (bitmap), sparse and negative
-// ids (hash set, rank keys), ids that make the bitmap grow over hashed ones, and
-// arcs grouped by tail; on one thread and split over several.
+// The node set and arc ordering against ordered-container models, over id patterns that
+// take every path (bitmap, hash set, growth over hashed ids, grouped tails), on 1 and 7 threads.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,6 +1,5 @@
-// The gzip and zstd inflaters' input/output state machine, driven with compressed input in
-// pieces of every size (the line reader always hands them 8192-byte blocks, so member, frame
-// and block boundaries rarely meet there).
+// The gzip and zstd inflaters fed in pieces of every size: the line reader hands them 8192-byte
+// blocks only, where member, frame and block boundaries rarely meet.
 #include <gtest/gtest.h>
 #include <zlib.h>
 #include <zstd.h>

@@ -1,6 +1,4 @@
-// Worker threads and big tables: the thread count from the environment, chunks
-// that tile their range in order, failures rethrown from the lowest chunk, and
-// huge-page allocations that keep their values.
+// Worker threads (count, chunking, rethrown failures) and huge-page tables.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-"""korvane.arrays: views equal to the list attributes, sharing the record's memory, read-only,
-keeping the record alive; tables built where the record holds lists; CSR against the mappings."""
+"""korvane.arrays: read-only views sharing the record's memory, tables, CSR."""
 
 import gc
 import sys

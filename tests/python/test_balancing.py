@@ -1,5 +1,4 @@
-"""Commodity balancing as every partitioner's last step: the properties callers rely on, and
-commodity totals at the edge of the signed 64-bit range."""
+"""Commodity balancing: the properties callers rely on, totals at the 64-bit edge."""
 
 import pytest
 from conftest import fails_with

@@ -1,5 +1,4 @@
-"""Argument binding and conversion for every function: each failure's exact class and message, and
-what is accepted, numpy scalars included."""
+"""Argument binding and conversion: exact failures, and what is accepted (numpy too)."""
 
 import pathlib
 

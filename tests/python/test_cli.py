@@ -1,5 +1,4 @@
-"""The korvane command: generate matches the Python API byte for byte, info reports what the
-readers see, and user errors are one line on stderr with a documented exit code."""
+"""The korvane command: output equal to the API's, info, and one-line user errors."""
 
 import gzip
 import json

@@ -1,6 +1,4 @@
-"""The command line and suites with the Mnetgen format and HiGHS: generate and convert write
-what the Python API writes, solve reports what korvane.solve finds, and feasible-only suites
-record and replace infeasible instances."""
+"""The command line and suites with the Mnetgen format and HiGHS."""
 
 import json
 import sys

@@ -1,6 +1,4 @@
-"""Both readers take gzip and zstd files, recognised by their magic bytes: read exactly like
-the plain text, and a truncated or corrupt stream fails with the reader's own class, never a
-partial record."""
+"""gzip and zstd input, told by magic bytes: read like plain text, or fail whole."""
 
 import gzip
 

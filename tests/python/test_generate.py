@@ -1,6 +1,4 @@
-"""generate_multi_commodity_data and the MultiCommodityData record: every arrangement, the draw
-order, randomised costs and capacities, capacity zeroing, reproducibility and failures; the
-property also saves each record and reads the file back."""
+"""generate_multi_commodity_data and the MultiCommodityData record (saved and read back)."""
 
 import math
 import os

@@ -1,6 +1,4 @@
-"""Arguments and files that try to mislead the module: lengths that lie, dicts changed while
-read, declared counts far beyond the file, K = 0 with an infinite range, and imports in a
-subinterpreter or after a re-import."""
+"""Arguments, files and imports that try to mislead the module."""
 
 import os
 

@@ -1,5 +1,4 @@
-"""Every public call, successful and failing, repeated: the process's resident memory stays
-flat, so no call leaks a reference, a record or a native buffer."""
+"""Every public call, repeated, leaves resident memory flat."""
 
 import os
 

@@ -1,6 +1,4 @@
-"""Multi-commodity files: the exact text the writer produces, what the reader accepts and how it
-fails, and the ParsedMulticommodityInstance record (generated data saved and read back:
-test_generate.py's property)."""
+"""Multi-commodity files: the writer's exact text, the reader and its failures."""
 
 import math
 import os

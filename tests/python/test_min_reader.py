@@ -1,5 +1,4 @@
-"""The DIMACS .min reader: line grammar, failures and their messages, hostile input, and mutated
-valid files against a model of the format."""
+"""The DIMACS .min reader: grammar, failures, and mutated files against a model."""
 
 import re
 

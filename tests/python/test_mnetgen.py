@@ -1,6 +1,4 @@
-"""The four-file Mnetgen format: exact writer text, exact round trips (plain and gzip), what
-real suites carry (parallel arcs, per-commodity costs, unbounded commodities, commodity -1),
-and the refusals."""
+"""The four-file Mnetgen format: writer text, round trips, real suites' files, refusals."""
 
 import gzip
 

@@ -1,5 +1,4 @@
-"""Module surface: registration, every function's signature and docstring, the rules all five
-record classes share, fresh values on every read, concurrent reads, and InternalError."""
+"""Module surface: registration, signatures and docstrings, record class rules, reads."""
 
 import inspect
 import threading

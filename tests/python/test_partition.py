@@ -1,5 +1,4 @@
-"""Supply partitioning through the three public split functions: worked results, listed nodes,
-draws and failures. Balance invariants live in test_balancing.py."""
+"""The three split functions: worked results, listed nodes, draws and failures."""
 
 import math
 

@@ -1,6 +1,4 @@
-"""The arc-flow model handed to HiGHS: single-commodity optima against networkx's network
-simplex, a worked two-commodity optimum, the same model from every kind of instance,
-feasibility diagnosis, the model files, and the ImportErrors naming the extra."""
+"""The arc-flow model handed to HiGHS: optima, feasibility diagnosis, model files, extras."""
 
 import sys
 

@@ -1,6 +1,4 @@
-"""Suites: the same manifest gives the same suite.json on one worker, two workers and a Dask
-cluster; --verify catches a changed byte; an interrupted run resumes; bad manifests are
-refused before any work."""
+"""Suites: reproducible on any executor, verified, resumed, and bad manifests refused."""
 
 import concurrent.futures
 import gzip
@@ -181,10 +179,8 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, command, monkeypatch):
 
 
 def test_ctrl_c_stops_workers_cleanly(tmp_path):
-    # A real Ctrl-C to the whole process group while two workers write: the run stops with
-    # 130, leaves no temporary file, and records the instances it finished (one that a worker
-    # took as the interrupt came may be whole on disk but unrecorded). Resuming is
-    # test_interrupted_suite_resumes's.
+    # A real Ctrl-C to the process group while two workers write. An instance taken as the
+    # interrupt came may be whole on disk but unrecorded; resuming: test_interrupted_suite_resumes.
     lines = ["p min 2000 100000"] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
     lines += [f"a {i % 2000 + 1} {(i * 7) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(100000)]
     (tmp_path / "big.min").write_text("\n".join(lines) + "\n")

@@ -1,4 +1,4 @@
-"""Threads: other Python threads run while a call works natively."""
+"""Threads: Python threads run beside native work; results do not depend on the thread count."""
 
 import sys
 import threading
