@@ -102,7 +102,8 @@ struct ArcRanges {
   }
 };
 
-// Writes one arc's row of each table: drawn values, or the fixed ones.
+// Writes one arc's whole row of each table, every entry once: drawn values, or
+// the fixed ones.
 void fill_row(const ArcRanges& r, RandomSource& generator, uint64_t num_commodities,
               int64_t* cost_row, int64_t* cap_row) {
   if (r.cost.draw && r.cap.draw) {
@@ -111,18 +112,25 @@ void fill_row(const ArcRanges& r, RandomSource& generator, uint64_t num_commodit
       cost_row[k] = r.cost.sample(generator);
       cap_row[k] = r.cap.sample(generator);
     }
-  } else if (r.cost.draw) {
-    // Commodities ascending; the capacities keep their fixed value.
+    return;
+  }
+  // Commodities ascending in the table that draws, if any; the other keeps its fixed value.
+  if (r.cost.draw) {
     for (uint64_t k = 0; k < num_commodities; ++k) cost_row[k] = r.cost.sample(generator);
-  } else if (r.cap.draw) {
-    // Commodities ascending; the costs keep their fixed value.
+  } else {
+    std::fill(cost_row, cost_row + num_commodities, r.cost.fixed);
+  }
+  if (r.cap.draw) {
     for (uint64_t k = 0; k < num_commodities; ++k) cap_row[k] = r.cap.sample(generator);
+  } else {
+    std::fill(cap_row, cap_row + num_commodities, r.cap.fixed);
   }
 }
 
 // Fills the E x K cost and capacity tables in draw order: arcs ascending,
 // commodities ascending, cost draw before capacity draw. Each arc's row is
-// appended (reserved storage, so no reallocation) and then written in place.
+// appended uninitialised (reserved storage, so no reallocation) and then
+// written in place.
 Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationParams& params,
                              RandomSource& generator, BigVector<int64_t>& cost_table,
                              BigVector<int64_t>& capacity_table) {
@@ -134,8 +142,8 @@ Result<void> draw_arc_values(const NetworkInstance& instance, const GenerationPa
     KORVANE_TRY(ranges.check(generator));
     if (cancel.requested(num_commodities + 1)) return cancelled();
     const std::size_t row = a * num_commodities;
-    cost_table.resize(row + num_commodities, ranges.cost.fixed);
-    capacity_table.resize(row + num_commodities, ranges.cap.fixed);
+    cost_table.resize(row + num_commodities);
+    capacity_table.resize(row + num_commodities);
     fill_row(ranges, generator, num_commodities, cost_table.data() + row,
              capacity_table.data() + row);
   }
@@ -181,11 +189,8 @@ Result<void> draw_arc_values_parallel(const NetworkInstance& instance,
     generator.seek(words[c]);
     for (std::size_t a = begin; a < end; ++a) {
       const ArcRanges ranges(instance, params, a);
-      int64_t* const cost_row = cost_table.data() + a * num_commodities;
-      int64_t* const cap_row = capacity_table.data() + a * num_commodities;
-      std::fill(cost_row, cost_row + num_commodities, ranges.cost.fixed);
-      std::fill(cap_row, cap_row + num_commodities, ranges.cap.fixed);
-      fill_row(ranges, generator, num_commodities, cost_row, cap_row);
+      fill_row(ranges, generator, num_commodities, cost_table.data() + a * num_commodities,
+               capacity_table.data() + a * num_commodities);
     }
   });
   return {};
