@@ -526,14 +526,17 @@ void BufferedWriter::write_behind(uint64_t expected_bytes) {
   capacity_ = Behind::kBufferBytes;
 }
 
+Result<void> BufferedWriter::end_behind(bool discard) {
+  Result<void> ended = behind_->finish(discard);
+  behind_.reset();
+  buffer_ = own_buffer_;
+  capacity_ = kIoBufferSize;
+  if (discard) used_ = 0;
+  return ended;
+}
+
 void BufferedWriter::abandon() noexcept {
-  if (behind_ != nullptr) {
-    (void)behind_->finish(true);
-    behind_.reset();
-    buffer_ = own_buffer_;
-    capacity_ = kIoBufferSize;
-    used_ = 0;
-  }
+  if (behind_ != nullptr) (void)end_behind(true);
   if (fd_ < 0) return;
   if (temporary_.empty()) {
     // In place there is no old content left to keep: hand over what was written.
@@ -580,11 +583,7 @@ Result<void> BufferedWriter::flush() {
       buffer_ = next;
       return {};
     }
-    Result<void> failed = behind_->finish(true);
-    behind_.reset();
-    buffer_ = own_buffer_;
-    capacity_ = kIoBufferSize;
-    return failed;
+    return end_behind(true);
   }
   std::size_t done = 0;
   while (done < used_) {
@@ -604,12 +603,7 @@ Result<void> BufferedWriter::flush() {
 
 Result<void> BufferedWriter::commit() {
   Result<void> flushed = flush();
-  if (flushed.ok() && behind_ != nullptr) {
-    flushed = behind_->finish(false);
-    behind_.reset();
-    buffer_ = own_buffer_;
-    capacity_ = kIoBufferSize;
-  }
+  if (flushed.ok() && behind_ != nullptr) flushed = end_behind(false);
   if (!flushed.ok()) {
     abandon();
     return flushed;

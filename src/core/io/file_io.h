@@ -163,6 +163,9 @@ class BufferedWriter {
 
   BufferedWriter(int fd, std::string temporary, std::string target);
   void abandon() noexcept;
+  // Ends the writing thread (dropping what it holds, with `discard`) and writes
+  // on this thread again; returns the thread's first failure.
+  Result<void> end_behind(bool discard);
   Result<void> write_out(const char* bytes, std::size_t size);
 
   int fd_ = -1;

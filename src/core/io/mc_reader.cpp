@@ -74,12 +74,6 @@ class MultiMinReader {
     reserve_for(head->record_.num_arcs);
   }
 
-  bool probe(std::string_view text) {
-    const std::string_view trimmed = trim_white_space(text);
-    if (!trimmed.empty() && (trimmed[0] == 'a' || trimmed[0] == 'n')) return false;
-    return line(text).ok();
-  }
-
   bool continues(const MultiMinReader& before) const {
     return !saw_problem_line_ && before.record_.num_commodities == record_.num_commodities &&
            before.capacities_expanded_ == capacities_expanded_ &&

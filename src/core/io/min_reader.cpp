@@ -33,13 +33,6 @@ class MinReader {
     }
   }
 
-  // The head of a file is its lines before the first node or arc line.
-  bool probe(std::string_view text) {
-    const std::string_view trimmed = trim_white_space(text);
-    if (!trimmed.empty() && (trimmed[0] == 'a' || trimmed[0] == 'n')) return false;
-    return line(text).ok();
-  }
-
   bool continues(const MinReader&) const { return true; }
 
   // The lines of the range after this one: columns, supplies and node ids

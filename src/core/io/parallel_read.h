@@ -16,6 +16,7 @@
 #include "core/base/parallel.h"
 #include "core/base/result.h"
 #include "core/io/file_io.h"
+#include "core/text/tokens.h"
 
 namespace korvane {
 
@@ -28,14 +29,12 @@ inline constexpr std::size_t kMinRangeBytes = std::size_t{4} << 20;
 //       byte_count bounds what the lines can hold (for reservations); head, when
 //       given, is the state a range after the first starts from
 //   Result<void> line(std::string_view)    one line
-//   bool probe(std::string_view)           one of the file's first lines, for the
-//                                          head; false once the head is complete
 //   bool continues(const Reader& before) const
 //                                          whether a range's lines mean, after the
 //                                          range `before`, what they meant from head
 //   void append(Reader&& later)            merges the next range
-// The head is a Reader fed the file's first lines through probe(); the lines a
-// probe declines are read again by the first range's Reader.
+// The head is a Reader fed the file's lines before its first node or arc line
+// (up to the first that fails); the first range's Reader reads them again.
 template <class Reader>
 Result<Reader> read_lines(std::string_view path, std::size_t min_range_bytes) {
   auto sequential = [&]() -> Result<Reader> {
@@ -53,14 +52,16 @@ Result<Reader> read_lines(std::string_view path, std::size_t min_range_bytes) {
   const std::size_t ranges = chunk_count(size, thread_count(), min_range_bytes);
   if (ranges < 2) return sequential();
 
-  // The state later ranges start from: the lines before the first one the
-  // Reader's probe declines.
+  // The state later ranges start from.
   auto head_lines = LineReader::open(path);
   if (!head_lines.ok()) return sequential();
   Reader head(0, nullptr);
   for (std::string_view text;;) {
     auto more = head_lines.value().next(text);
-    if (!more.ok() || !more.value() || !head.probe(text)) break;
+    if (!more.ok() || !more.value()) break;
+    const std::string_view trimmed = trim_white_space(text);
+    if (!trimmed.empty() && (trimmed[0] == 'a' || trimmed[0] == 'n')) break;
+    if (!head.line(text).ok()) break;
   }
   if (head_lines.value().compressed()) return sequential();
 
