@@ -11,6 +11,7 @@
 #include "core/base/big_vector.h"
 #include "core/generate/generate.h"
 #include "core/random/random_source.h"
+#include "core/base/parallel.h"
 #include "core/io/min_reader.h"
 
 namespace {
@@ -95,16 +96,16 @@ int main(int argc, char** argv) {
     sink += static_cast<uint64_t>(costs[cells / 2] + capacities[cells / 3]);
   });
   std::size_t bytes = 0;
-  auto generate_with = [&](const char* threads) {
-    setenv("KORVANE_NUM_THREADS", threads, 1);
+  auto generate_with = [&](std::size_t threads) {
+    const korvane::ThreadCountScope setting(threads);
     return best_of(3, [&] {
       auto data = korvane::generate_multi_commodity_data(inst, params);
       if (!data.ok()) std::abort();
       bytes = record_bytes(data.value());
     });
   };
-  const double generate = generate_with("1");
-  const double generate2 = generate_with("2");
+  const double generate = generate_with(1);
+  const double generate2 = generate_with(2);
   const double arcs = static_cast<double>(inst.num_edges());
   std::printf("arcs %zu, K %llu, words drawn %llu (checksum %llu)\n", inst.num_edges(),
               static_cast<unsigned long long>(k), static_cast<unsigned long long>(words),

@@ -5,9 +5,8 @@ the same calls on the plain files plus `zcat` (`zstd -dc`) alone (the target is 
 1.5x plain + zcat).
 model: building the arc-flow model of netgen_8_14a.min at K = 8 (-k K) against HiGHS's solve time.
 k1: K = 1 optima of every DIMACS sample, HiGHS against networkx's network simplex.
-mnetgen: writing and reading netgen_8_14a.min at K = 8 as Mnetgen files.
 
-    python bench_interop.py [gzip] [model] [k1] [mnetgen] [--time-limit SECONDS]
+    python bench_interop.py [gzip] [model] [k1] [--time-limit SECONDS]
 """
 
 from __future__ import annotations
@@ -88,22 +87,6 @@ def bench_model(time_limit: float | None, k: int) -> None:
           f"{result.build_seconds / result.solve_seconds:.4f}", flush=True)
 
 
-def bench_mnetgen() -> None:
-    from korvane.formats import read_mnetgen, write_mnetgen
-
-    inst = korvane.load_min_instance(str(NETGEN))
-    data = korvane.generate_multi_commodity_data(inst, 8, 2, randomize_caps=True, seed=42)
-    base = CACHE / "netgen_8_14a_k8"
-    CACHE.mkdir(parents=True, exist_ok=True)
-    for name, call in (("write_mnetgen", lambda: write_mnetgen(base, inst, data)),
-                       ("read_mnetgen", lambda: read_mnetgen(base))):
-        wall = best_of(call)
-        began = time.process_time()
-        call()
-        print(f"{name}: {wall:.3f} s wall (best of 3), {time.process_time() - began:.3f} s CPU",
-              flush=True)
-
-
 def networkx_optimum(inst: korvane.NetworkInstance) -> object:
     import networkx as nx
 
@@ -144,8 +127,8 @@ def bench_k1() -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("parts", nargs="*", choices=["gzip", "model", "k1", "mnetgen"],
-                        default=["gzip", "model", "k1", "mnetgen"])
+    parser.add_argument("parts", nargs="*", choices=["gzip", "model", "k1"],
+                        default=["gzip", "model", "k1"])
     parser.add_argument("--time-limit", type=float, default=None)
     parser.add_argument("-k", type=int, default=8, help="commodities of the model part")
     args = parser.parse_args()
@@ -155,8 +138,6 @@ def main() -> None:
         bench_model(args.time_limit, args.k)
     if "k1" in args.parts:
         bench_k1()
-    if "mnetgen" in args.parts:
-        bench_mnetgen()
 
 
 if __name__ == "__main__":

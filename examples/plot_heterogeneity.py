@@ -1,14 +1,19 @@
 """Draw how unevenly each partitioning method spreads a real network's supplies and demands
 over K commodities (0 = every commodity gets the same share, 1 = each node serves one).
 
-    python examples/plot_heterogeneity.py [NETWORK.min] [-o examples/heterogeneity.png]
+    python examples/plot_heterogeneity.py [NETWORK.min] [-o PICTURE.png]
 
-Needs matplotlib (pip install 'korvane[plot]'). Seeded methods are drawn as the mean over
-ten seeds with a band from the lowest to the highest value.
+NETWORK defaults to the DIMACS sample netgen_8_14a.min when the shared sample folder is
+beside the checkout, else to the bundled examples/network.min; the picture goes to
+PICTURE.png, by default to korvane-heterogeneity.png in the temporary folder (the picture
+in the README, examples/heterogeneity.png, was made with -o examples/heterogeneity.png).
+Needs matplotlib (pip install '.[plot]' from a checkout). Seeded methods are drawn as the
+mean over ten seeds with a band from the lowest to the highest value.
 """
 
 import argparse
 import statistics
+import tempfile
 from collections.abc import Callable
 from pathlib import Path
 
@@ -21,13 +26,14 @@ SEEDS = range(1, 11)
 Partitioner = Callable[[dict[int, int], int, int], dict[int, list[int]]]
 
 
-def default_network() -> Path | None:
-    # The DIMACS samples live in a shared folder beside the checkout, not in it.
+def default_network() -> Path:
+    # The DIMACS samples live in a shared folder beside the checkout, not in it; a fresh
+    # clone has only the bundled network.
     for parent in HERE.parents:
         candidate = parent / "shared" / "data" / "dimacs" / "netgen_8_14a.min"
         if candidate.is_file():
             return candidate
-    return None
+    return HERE / "network.min"
 
 
 def series(supplies: dict[int, int], split: Partitioner, seeds: range) -> list[list[float]]:
@@ -41,14 +47,13 @@ def series(supplies: dict[int, int], split: Partitioner, seeds: range) -> list[l
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("network", nargs="?", type=Path, default=default_network())
-    parser.add_argument("-o", "--output", type=Path, default=HERE / "heterogeneity.png")
+    parser.add_argument("-o", "--output", type=Path,
+                        default=Path(tempfile.gettempdir()) / "korvane-heterogeneity.png")
     args = parser.parse_args()
-    if args.network is None:
-        parser.error("no network given, and the DIMACS sample folder was not found")
     try:
         import matplotlib
     except ImportError:
-        raise SystemExit("this example needs matplotlib: pip install 'korvane[plot]'") from None
+        raise SystemExit("this example needs matplotlib: pip install '.[plot]' (or pip install matplotlib)") from None
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 

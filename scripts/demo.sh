@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs korvane into the project's virtual environment with pip, runs the
+# Installs korvane into the project's virtual environment with pip (the build
+# tools are all it installs there; test.sh adds the test tools), runs the
 # quick-start example on the bundled network, then the korvane command on it: a
 # 24-instance suite made in a temporary folder and verified.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-ensure_venv
+ensure_venv "${BUILD_REQUIREMENTS[@]}"
 ensure_debian_packages "${LIBRARY_PACKAGES[@]}"
 
+# The build folder outlives the install, so a second run recompiles only what changed.
 echo "== pip install ."
-"$PY" -m pip install --quiet --no-build-isolation "$ROOT"
+"$PY" -m pip install --quiet --disable-pip-version-check --no-build-isolation \
+  --config-settings=build-dir="$ROOT/build-pip/{wheel_tag}" "$ROOT"
 cd "$ROOT/examples"
 "$PY" quickstart.py
 

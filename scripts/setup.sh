@@ -1,23 +1,25 @@
 #!/usr/bin/env bash
 # Shared set-up for the demo and the test commands: a Python 3.13 virtual
-# environment in .venv with the build and test dependencies, and the Debian
-# packages the native build and its checks need.
+# environment in .venv with the build dependencies (and, for the tests, the test
+# tools), and the Debian packages the native build and its checks need.
 # Sourced by demo.sh and test.sh; sets PY to the environment's interpreter.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
-# Build tools, the test runner, type checkers, and the optional dependencies
-# whose features the tests exercise (Dask runs a suite on a local cluster;
-# matplotlib is imported by the plotting example that mypy checks).
-REQUIREMENTS=(
-  scikit-build-core cmake ninja
+# What `pip install .` needs (the build backend and its tools): all the demo installs.
+BUILD_REQUIREMENTS=(scikit-build-core cmake ninja)
+# The test runner, type checkers, and the optional dependencies whose features
+# the tests exercise (Dask runs a suite on a local cluster; matplotlib is
+# imported by the plotting example that mypy checks). test.sh adds these.
+TEST_REQUIREMENTS=(
   pytest hypothesis mypy
   numpy
   dask[distributed] tqdm
   matplotlib
   highspy networkx
 )
+REQUIREMENTS=("${BUILD_REQUIREMENTS[@]}" "${TEST_REQUIREMENTS[@]}")
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib and libzstd for compressed input (and the zstd command
 # that makes the tests' zstd files).
@@ -47,7 +49,12 @@ find_python() {
   exit 1
 }
 
+# ensure_venv [REQUIREMENT...]: the virtual environment, with the given packages
+# (all of REQUIREMENTS by default) installed. What is installed is remembered, so
+# a later call installs only what an earlier one did not.
 ensure_venv() {
+  local wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${REQUIREMENTS[@]}")
   if [ -x "$VENV/bin/python" ] && "$VENV/bin/python" -c 'import sys; sys.exit(sys.version_info[:2] != (3, 13))' 2>/dev/null; then
     :
   else
@@ -58,12 +65,14 @@ ensure_venv() {
     "$base" -m venv "$VENV"
   fi
   PY="$VENV/bin/python"
-  local stamp="$VENV/.korvane-requirements"
-  if [ "$(cat "$stamp" 2>/dev/null)" != "${REQUIREMENTS[*]}" ]; then
-    echo "== installing build and test dependencies into $VENV"
-    "$PY" -m pip install --quiet --upgrade pip
-    "$PY" -m pip install --quiet "${REQUIREMENTS[@]}"
-    echo "${REQUIREMENTS[*]}" > "$stamp"
+  local stamp="$VENV/.korvane-requirements" missing=() req
+  for req in "${wanted[@]}"; do
+    grep -qxF -- "$req" "$stamp" 2>/dev/null || missing+=("$req")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing into $VENV: ${missing[*]}"
+    "$PY" -m pip install --quiet --disable-pip-version-check "${missing[@]}"
+    printf '%s\n' "${missing[@]}" >> "$stamp"
   fi
   export PATH="$VENV/bin:$PATH"
 }

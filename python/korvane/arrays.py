@@ -1,6 +1,6 @@
 """Read-only NumPy arrays over korvane's records, without copying.
 
-Every array is int64 and views the record's own memory through the buffer
+Every array is int64 (float64 for a MulticommodityProblem's real numbers) and views the record's own memory through the buffer
 protocol: it keeps the record alive, and two calls on the same record return
 arrays sharing memory. The arrays are read-only (the records never change).
 
@@ -25,6 +25,15 @@ arrays sharing memory. The arrays are read-only (the records never change).
     supply                    (N, K) the node lines' amounts; ValueError when a line does not
                               hold exactly K amounts
     tail, head, parallel_index, up, node  as for a network
+
+``problem_arrays(problem)`` for a korvane.formats.MulticommodityProblem, every table in
+place (float64 where the problem holds real numbers):
+    tail, head, arc_name          (E,)   int64: endpoints as node numbers 1..N, file names
+    cost, capacity                (E, K) float64: capacity inf for no bound, 0 where the
+                                         commodity may not use the arc
+    bundle                        (E,)   float64: the bound on the arc's total flow, inf: none
+    supply                        (N, K) float64: row i is node number i + 1
+    node_id                       (N,)   int64: node number i + 1's id (built once per call)
 
 ``csr(instance)`` for a NetworkInstance or ParsedMulticommodityInstance, built once per
 call in native code:
@@ -52,7 +61,7 @@ if TYPE_CHECKING:
     import numpy as np
     from numpy.typing import NDArray
 
-__all__ = ["network_arrays", "data_arrays", "parsed_arrays", "csr"]
+__all__ = ["network_arrays", "data_arrays", "parsed_arrays", "problem_arrays", "csr"]
 
 
 def _numpy() -> Any:
@@ -62,7 +71,7 @@ def _numpy() -> Any:
         raise ImportError("korvane.arrays needs numpy: pip install 'korvane[numpy]'") from exc
 
 
-def _arrays(columns: dict[str, Any]) -> dict[str, NDArray[np.int64]]:
+def _arrays(columns: dict[str, Any]) -> dict[str, NDArray[Any]]:
     np = _numpy()
     return {name: np.asarray(view) for name, view in columns.items()}
 
@@ -80,6 +89,11 @@ def data_arrays(data: MultiCommodityData) -> dict[str, NDArray[np.int64]]:
 def parsed_arrays(parsed: ParsedMulticommodityInstance) -> dict[str, NDArray[np.int64]]:
     """The (E, K) tables, node amounts and arc columns of a ParsedMulticommodityInstance."""
     return _arrays(_native._parsed_columns(parsed))
+
+
+def problem_arrays(problem: Any) -> dict[str, NDArray[Any]]:
+    """The arc columns and (E, K), (E,) and (N, K) tables of a MulticommodityProblem."""
+    return _arrays(_native._problem_columns(problem))
 
 
 def csr(

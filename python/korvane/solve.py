@@ -18,7 +18,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance, arrays
-from .formats import arc_table
+from .formats import MulticommodityProblem
 
 if TYPE_CHECKING:
     import numpy as np
@@ -51,7 +51,11 @@ class Model:
     """The arc-flow model as column-wise sparse arrays (the layout HiGHS takes).
 
     Column a*K + k is x(a,k). Row k*N + i is node ``nodes[i]``'s conservation for commodity
-    k; row N*K + b is the bundle of arc ``bundle_arcs[b]``.
+    k; row N*K + b is the bundle of arc ``bundle_arcs[b]``. ``arc_labels[a]`` and
+    ``first_commodity`` + k are how the instance itself numbers arc a and commodity k: arc
+    positions and commodities from 0 for korvane's records, the file's arc names and
+    commodities from 1 for a MulticommodityProblem. ``names()`` gives the columns and rows
+    the names ``write_model`` writes.
     """
 
     num_arcs: int
@@ -67,10 +71,25 @@ class Model:
     index: npt.NDArray[np.int32]
     value: npt.NDArray[np.float64]
     build_seconds: float
+    arc_labels: npt.NDArray[np.int64] | None = None
+    first_commodity: int = 0
 
     @property
     def num_cols(self) -> int:
         return len(self.col_cost)
+
+    def names(self) -> tuple[list[str], list[str]]:
+        """Column names ``x_<arc>_<k>`` and row names ``flow_<node>_<k>`` then
+        ``bundle_<arc>``, with arcs, commodities and nodes numbered as the instance numbers
+        them, so that another solver's solution maps back."""
+        arcs = (range(self.num_arcs) if self.arc_labels is None else self.arc_labels.tolist())
+        ks = range(self.first_commodity, self.first_commodity + self.num_commodities)
+        cols = [f"x_{a}_{k}" for a in arcs for k in ks]
+        nodes = self.nodes.tolist()
+        rows = [f"flow_{node}_{k}" for k in ks for node in nodes]
+        labels = list(arcs)
+        rows += [f"bundle_{labels[a]}" for a in self.bundle_arcs.tolist()]
+        return cols, rows
 
     @property
     def num_rows(self) -> int:
@@ -107,8 +126,9 @@ class FeasibilityResult:
 def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
                 costs: bool = True) -> Model:
     """The arc-flow model of ``instance`` (a NetworkInstance with its MultiCommodityData, a
-    ParsedMulticommodityInstance or an MnetgenInstance). ``bundles=False`` leaves out the
-    bundle rows, ``costs=False`` zeroes the costs (a pure feasibility problem)."""
+    ParsedMulticommodityInstance or a korvane.formats.MulticommodityProblem).
+    ``bundles=False`` leaves out the bundle rows, ``costs=False`` zeroes the costs (a pure
+    feasibility problem)."""
     np = _numpy()
     began = time.perf_counter()
     columns = _columns(np, instance, data)
@@ -148,7 +168,10 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
     if start[-1] >= 2**31 or n * k + len(bundle_arcs) >= 2**31:
         raise ValueError("the model is too large for HiGHS's 32-bit indices")
 
-    row_lower = np.concatenate([supply.ravel(), lows[bundle_arcs]])
+    # A bundle without a lower bound is one-sided (flows are never negative), so a model file
+    # holds it as one row, not as a range split in two.
+    row_lower = np.concatenate([supply.ravel(),
+                                np.where(lows[bundle_arcs] > 0, lows[bundle_arcs], -np.inf)])
     row_upper = np.concatenate([supply.ravel(), ups[bundle_arcs]])
     cost = np.asarray(columns["cost"], dtype=np.float64).reshape(e * k)
     return Model(
@@ -157,16 +180,17 @@ def build_model(instance: Any, data: Any = None, *, bundles: bool = True,
         col_upper=caps.reshape(e * k), row_lower=row_lower, row_upper=row_upper,
         start=start.astype(np.int32), index=rows[present].astype(np.int32),
         value=np.ascontiguousarray(values[present]),
-        build_seconds=time.perf_counter() - began)
+        build_seconds=time.perf_counter() - began, arc_labels=columns.get("arc_label"),
+        first_commodity=columns.get("first_commodity", 0))
 
 
 _banner_shown = False
 
 
 def _columns(np: Any, instance: Any, data: Any) -> dict[str, Any]:
-    """The model's inputs as arrays: korvane's records through zero-copy views of their own
-    memory (korvane.arrays), an Mnetgen record through its lists. ``up`` is +inf where an
-    arc has no bundle, ``node`` every node id once, ascending."""
+    """The model's inputs as arrays, through zero-copy views of the records' own memory
+    (korvane.arrays). ``up`` is +inf where an arc has no bundle, ``node`` every node id once,
+    ascending."""
     if isinstance(instance, NetworkInstance):
         net = arrays.network_arrays(instance)
         if data is None:
@@ -184,15 +208,21 @@ def _columns(np: Any, instance: Any, data: Any) -> dict[str, Any]:
     elif isinstance(instance, ParsedMulticommodityInstance) and data is None:
         parsed = arrays.parsed_arrays(instance)
         out = dict(parsed, k=instance.num_commodities, low=np.zeros(len(parsed["tail"])))
+    elif isinstance(instance, MulticommodityProblem) and data is None:
+        table = arrays.problem_arrays(instance)
+        ids = table["node_id"]
+        out = dict(k=instance.num_commodities, tail=ids[table["tail"] - 1],
+                   head=ids[table["head"] - 1], low=np.zeros(instance.num_arcs),
+                   up=table["bundle"], capacity=table["capacity"], cost=table["cost"],
+                   supply_node=ids, supply=table["supply"], node=ids,
+                   arc_label=table["arc_name"], first_commodity=1)
     else:
-        table = arc_table(instance, data)
-        ups = np.asarray(table.ups, dtype=np.float64)  # None (no bundle) becomes NaN
-        ups[np.isnan(ups)] = np.inf
-        out = dict(k=table.num_commodities, tail=np.asarray(table.tails, dtype=np.int64),
-                   head=np.asarray(table.heads, dtype=np.int64), low=table.lows, up=ups,
-                   capacity=table.capacities, cost=table.costs,
-                   supply_node=np.fromiter(table.supply_partition, np.int64),
-                   supply=list(table.supply_partition.values()), node=table.nodes)
+        if data is not None:
+            raise TypeError("data is only taken with a NetworkInstance")
+        raise TypeError(
+            "expected a NetworkInstance (with its MultiCommodityData), a "
+            "ParsedMulticommodityInstance or a MulticommodityProblem, not "
+            f"'{type(instance).__name__}'")
     out["node"] = np.union1d(np.union1d(out["node"], out["supply_node"]),
                              np.union1d(out["tail"], out["head"]))
     return out
@@ -219,7 +249,7 @@ def _new_highs(highspy: Any) -> Any:
     return h
 
 
-def _highs(model: Model, time_limit: float | None) -> Any:
+def _highs(model: Model, time_limit: float | None, *, names: bool = False) -> Any:
     highspy = _highspy()
     h = _new_highs(highspy)
     if time_limit is not None:
@@ -239,6 +269,8 @@ def _highs(model: Model, time_limit: float | None) -> Any:
     matrix.start_ = model.start
     matrix.index_ = model.index
     matrix.value_ = model.value
+    if names:
+        lp.col_names_, lp.row_names_ = model.names()
     status = h.passModel(lp)
     if status == highspy.HighsStatus.kError:
         raise ValueError("HiGHS refused the model")
@@ -352,10 +384,11 @@ def _one_commodity(model: Model, c: int) -> Model:
 
 def write_model(path: str | os.PathLike[str], instance: Any, data: Any = None) -> None:
     """Writes the arc-flow model through HiGHS's own writer, as MPS (a ``.mps`` path) or
-    CPLEX LP (a ``.lp`` path), for any other solver to read."""
+    CPLEX LP (a ``.lp`` path), for any other solver to read. Columns are named
+    ``x_<arc>_<k>``, rows ``flow_<node>_<k>`` and ``bundle_<arc>`` (see ``Model.names``)."""
     path = os.fspath(path)
     if not path.endswith((".mps", ".lp")):
         raise ValueError(f"cannot tell the model format from {path!r}: use a .mps or .lp name")
-    h = _highs(build_model(instance, data), None)
+    h = _highs(build_model(instance, data), None, names=True)
     if h.writeModel(path) == _highspy().HighsStatus.kError:
         raise OSError(f"HiGHS could not write {path!r}")

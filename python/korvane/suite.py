@@ -14,6 +14,7 @@ import itertools
 import json
 import math
 import os
+import re
 import tempfile
 import time
 import tomllib
@@ -30,6 +31,15 @@ FORMATS = ("mcf", "mnetgen")
 MNETGEN_PARTS = (".nod", ".arc", ".sup", ".mut")
 SUITE_FILE = "suite.json"
 TMP_MARK = ".korvane-tmp"
+# Every temporary file korvane makes, here and in the native writer, is named
+# .<name>.<pid>.<hex>.korvane-tmp, plus a part's suffix for Mnetgen files; the pid tells a
+# dead run's leftovers from a live run's work in progress.
+TMP_NAME = re.compile(r"\..*\.([0-9]+)\.[0-9a-f]+\.korvane-tmp(\.[A-Za-z0-9]+)?")
+# A grid larger than this is refused unless the caller raises the cap (--max-instances).
+MAX_INSTANCES = 100_000
+# K above this is refused in a manifest: every instance holds K values per arc and per
+# supply node, so such a suite could not be made on any machine.
+MAX_COMMODITIES = 10_000_000
 
 
 class ManifestError(ValueError):
@@ -135,10 +145,45 @@ def output_files(base: Path, fmt: str) -> list[Path]:
     return [base]
 
 
-def temporary_sibling(path: Path) -> Path:
+def temporary_sibling(path: Path, suffix: str = "") -> Path:
     """A name in path's folder that no other writer uses, marked so that an interrupted
-    run's leftovers can be recognised and removed."""
-    return path.with_name(f".{path.name}.{os.getpid()}.{os.urandom(4).hex()}{TMP_MARK}")
+    run's leftovers can be recognised and removed (suffix: for writers that choose the
+    format by the name's ending)."""
+    return path.with_name(f".{path.name}.{os.getpid()}.{os.urandom(4).hex()}{TMP_MARK}{suffix}")
+
+
+def _process_alive(pid: int) -> bool:
+    if pid == os.getpid():
+        return True
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except (PermissionError, OverflowError):
+        return True  # another user's process, or not a pid we can ask about: leave it
+    return True
+
+
+def remove_stale_temporaries(folder: Path) -> list[Path]:
+    """Remove the temporary files that runs which are no longer alive left in folder (a
+    SIGKILL, a crashed machine); those of a live process stay. Returns what was removed."""
+    removed: list[Path] = []
+    try:
+        names = [e.name for e in os.scandir(folder) if e.name.startswith(".")]
+    except OSError:
+        return removed  # a folder that cannot be listed holds nothing we could remove
+    for name in names:
+        match = TMP_NAME.fullmatch(name)
+        if match is None or _process_alive(int(match.group(1))):
+            continue
+        try:
+            (folder / name).unlink()
+        except FileNotFoundError:
+            continue  # its own run finished it meanwhile
+        except OSError:
+            continue  # not ours to remove (a folder, another user's file)
+        removed.append(folder / name)
+    return removed
 
 
 def write_instance(instance: korvane.NetworkInstance, data: korvane.MultiCommodityData,
@@ -240,7 +285,7 @@ def parse_method(key: str, v: Any) -> int:
     raise ManifestError(f"{key}: unknown method {v!r} (expected spread, uniform or beta-binomial, or 0, 1, 2)")
 
 
-def _grid_values(grid: dict[str, Any]) -> dict[str, list[Any]]:
+def _grid_values(grid: dict[str, Any]) -> dict[str, Sequence[Any]]:
     unknown = sorted(set(grid) - GRID_KEYS)
     if unknown:
         raise ManifestError(f"grid.{unknown[0]}: unknown key")
@@ -248,10 +293,12 @@ def _grid_values(grid: dict[str, Any]) -> dict[str, list[Any]]:
         raise ManifestError("grid.num_commodities: missing")
     if "method" not in grid:
         raise ManifestError("grid.method: missing")
-    values: dict[str, list[Any]] = {}
+    values: dict[str, Sequence[Any]] = {}
     ks = [_check_int("grid.num_commodities", v, 0) for v in _as_list("grid.num_commodities", grid["num_commodities"])]
     if 0 in ks:
         raise ManifestError("grid.num_commodities: must be at least 1, got 0")
+    if max(ks) > MAX_COMMODITIES:
+        raise ManifestError(f"grid.num_commodities: must be at most {MAX_COMMODITIES}, got {max(ks)}")
     values["num_commodities"] = ks
     values["method"] = [parse_method("grid.method", v) for v in _as_list("grid.method", grid["method"])]
     if "seed" in grid and "seed_range" in grid:
@@ -262,7 +309,7 @@ def _grid_values(grid: dict[str, Any]) -> dict[str, list[Any]]:
             raise ManifestError("grid.seed_range: expected a table {start = S, count = N}")
         start = _check_int("grid.seed_range.start", rng["start"], 0)
         count = _check_int("grid.seed_range.count", rng["count"], 1, min(2**64 - start, 10**7))
-        values["seed"] = list(range(start, start + count))
+        values["seed"] = range(start, start + count)  # not listed: the grid may be refused as too large
     else:
         values["seed"] = [_check_int("grid.seed", v, 0) for v in _as_list("grid.seed", grid.get("seed", 42))]
     defaults = Params(0, 0)
@@ -280,7 +327,33 @@ def _grid_values(grid: dict[str, Any]) -> dict[str, list[Any]]:
         values[key] = [float(v) for v in vals]
     if any(c <= 0 for c in values["concentration_param"]) and 2 in values["method"]:
         raise ManifestError("grid.concentration_param: must be positive")
+    # Settings that cannot change any instance are refused rather than folded away: they
+    # are a slip (a reversed range, a fraction meant for zeroing that is switched off).
+    for low, high in (("cap_a", "cap_b"), ("cost_a", "cost_b")):
+        a, b = max(values[low]), min(values[high])
+        if a > b:
+            raise ManifestError(f"grid.{low} {a!r} is above grid.{high} {b!r} (a reversed range)")
+    for z in values["cap_zero_param"]:
+        if not 0.0 <= z <= 1.0:
+            raise ManifestError(f"grid.cap_zero_param: must be between 0 and 1, got {z!r}")
+    if "cap_zero_param" in grid and True not in values["cap_zero"]:
+        raise ManifestError("grid.cap_zero_param: has no effect without grid.cap_zero = true")
     return values
+
+
+def pointless_setting(params: Params, cap_zero_param_given: bool, spell: Callable[[str], str]) -> str | None:
+    """Why the command line should refuse these settings, naming them with spell(key): a
+    reversed range, a zeroing fraction outside [0, 1] or given without zeroing; None when
+    they are fine. The Python functions accept all of these as documented."""
+    for low, high in (("cap_a", "cap_b"), ("cost_a", "cost_b")):
+        a, b = getattr(params, low), getattr(params, high)
+        if a > b:
+            return f"{spell(low)} {a!r} is above {spell(high)} {b!r} (a reversed range)"
+    if not 0.0 <= params.cap_zero_param <= 1.0:
+        return f"{spell('cap_zero_param')}: must be between 0 and 1, got {params.cap_zero_param!r}"
+    if cap_zero_param_given and not params.cap_zero:
+        return f"{spell('cap_zero_param')} has no effect without {spell('cap_zero')}"
+    return None
 
 
 def _network_stem(path: str) -> str:
@@ -299,9 +372,10 @@ def _instance_name(network: str, params: Params) -> str:
             f"-s{params.seed}-{digest}")
 
 
-def load_manifest(path: str | os.PathLike[str]) -> Suite:
+def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANCES) -> Suite:
     """Read and check a manifest; every problem is a ManifestError naming its key, raised
-    before any instance is made. Relative paths are taken from the manifest's folder."""
+    before any instance is made. Relative paths are taken from the manifest's folder. A
+    grid of more than max_instances points is refused before it is enumerated."""
     manifest = Path(path)
     try:
         with open(manifest, "rb") as f:
@@ -310,6 +384,9 @@ def load_manifest(path: str | os.PathLike[str]) -> Suite:
         raise ManifestError(f"not valid TOML: {exc}") from None
     except UnicodeDecodeError:
         raise ManifestError("not valid TOML: not UTF-8 text") from None
+    except RecursionError:
+        # tomllib descends once per nested array or inline table.
+        raise ManifestError("not valid TOML: nested too deeply") from None
     unknown = sorted(set(doc) - TOP_KEYS)
     if unknown:
         raise ManifestError(f"{unknown[0]}: unknown key")
@@ -352,6 +429,11 @@ def load_manifest(path: str | os.PathLike[str]) -> Suite:
         raise ManifestError("grid: missing (a table of generation settings)")
     values = _grid_values(grid)
     order = [f.name for f in dataclasses.fields(Params)]
+    size = len(networks) * math.prod(len(values[k]) for k in order)
+    if size > max_instances:
+        raise ManifestError(f"grid: {size} instances ({len(networks)} networks x "
+                            + " x ".join(f"{len(values[k])} {k}" for k in order if len(values[k]) > 1)
+                            + f"), more than the limit of {max_instances} (raise it with --max-instances)")
 
     out_dir = (root / output).resolve()
     jobs: list[Job] = []
@@ -399,6 +481,10 @@ def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
     about it besides the files."""
     try:
         instance = load_network(job.network_path)
+    except (OSError, RuntimeError, ValueError, MemoryError, korvane.InternalError) as exc:
+        raise InstanceError(f"{job.network}: {_reason(exc)}") from None
+    base = folder / (job.name + (".mcf" if job.fmt == "mcf" else ""))
+    try:
         params = job.params
         extra: dict[str, Any] = {}
         if job.feasible_only:
@@ -412,11 +498,23 @@ def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
             extra = {"status": status, "objective": objective}
         else:
             data = generate(instance, params)
-        suffix = ".mcf" if job.fmt == "mcf" else ""
-        files = write_instance(instance, data, folder / (job.name + suffix), job.fmt)
+    except MemoryError:
+        raise InstanceError(f"{job.name}: not enough memory for {job.params.num_commodities} "
+                            f"commodities on {job.network}") from None
     except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
-        raise InstanceError(f"{job.network}: {exc}") from None
+        raise InstanceError(f"{job.network}: {_reason(exc)}") from None
+    try:
+        files = write_instance(instance, data, base, job.fmt)
+    except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
+        # A full disk or a missing folder is the output's fault, not the network's.
+        raise InstanceError(f"{base}{'.{nod,arc,sup,mut}' if job.fmt == 'mnetgen' else ''}: "
+                            f"{_reason(exc)}") from None
     return files, {"seed": params.seed, **extra}
+
+
+def _reason(exc: BaseException) -> str:
+    # Python's own OSErrors carry "[Errno N] text: 'path'", and the path may be a temporary.
+    return exc.strerror if isinstance(exc, OSError) and exc.strerror else str(exc)
 
 
 def make_instance(job: Job, collect: bool = False) -> dict[str, Any]:
@@ -454,10 +552,13 @@ def write_json_atomic(path: Path, obj: Any) -> None:
         tmp.unlink(missing_ok=True)
 
 
-def _entry(job: Job, result: dict[str, Any]) -> dict[str, Any]:
+def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, Any]:
+    # What the instance was made from (network, parameters, korvane version) sits beside
+    # what it is, so that a later run can tell which instances its inputs no longer make.
     entry: dict[str, Any] = {
         "name": job.name,
         "network": job.network,
+        "network_sha256": network_sha256,
         "params": job.params.to_json(),
         "files": result["files"],
         "korvane_version": __version__,
@@ -487,6 +588,13 @@ def read_suite_file(suite: Suite) -> dict[str, dict[str, Any]]:
     entries = doc.get("instances") if isinstance(doc, dict) else None
     if not isinstance(entries, list):
         raise InstanceError(f"{suite.suite_file}: no list of instances")
+    # Entries written before each recorded its network's checksum take the suite's.
+    networks = doc.get("networks")
+    for e in entries:
+        if isinstance(e, dict) and "network_sha256" not in e and isinstance(networks, dict):
+            recorded = networks.get(e.get("network"))
+            if isinstance(recorded, dict) and isinstance(recorded.get("sha256"), str):
+                e["network_sha256"] = recorded["sha256"]
     # Only plain names in the output folder are trusted: an edited suite.json must not make
     # the runner look at, or replace, files elsewhere.
     return {e["name"]: e for e in entries
@@ -499,33 +607,44 @@ def _plain_name(name: Any) -> bool:
     return isinstance(name, str) and name not in ("", ".", "..") and "/" not in name and os.sep not in name
 
 
-def _still_valid(suite: Suite, job: Job, entry: dict[str, Any]) -> bool:
-    """An earlier run's instance is kept when it was made from the same settings and every
-    one of its files is still on disk with the recorded checksum."""
+def _stale_reason(suite: Suite, job: Job, entry: dict[str, Any] | None, network_sha256: str) -> str | None:
+    """Why an earlier run's instance must be made again, or None to keep it: it is kept when
+    it was made from the same network, settings and korvane version and every one of its
+    files is still on disk with the recorded checksum."""
+    if entry is None:
+        return "new"
     recorded = dict(entry.get("params", {}))
     recorded["seed"] = entry.get("requested_seed", recorded.get("seed"))
     if entry.get("network") != job.network or recorded != job.params.to_json():
-        return False
+        return "parameters changed"
     if job.feasible_only != ("status" in entry):
-        return False
+        return "parameters changed"
     # A replaced seed stands only while replacement is asked for, and an infeasible
     # instance only while it is not.
     if "requested_seed" in entry and not job.replace_infeasible:
-        return False
+        return "parameters changed"
     if job.replace_infeasible and entry.get("status") != "optimal":
-        return False
+        return "parameters changed"
+    if entry.get("network_sha256") != network_sha256:
+        return "network changed"
+    if entry.get("korvane_version") != __version__:
+        return "korvane version changed"
     for f in entry.get("files", []):
         path = suite.output / f["name"]
         try:
             if path.stat().st_size != f["size"] or sha256_file(path) != f["sha256"]:
-                return False
+                return "file changed"
         except OSError:
-            return False
-    return bool(entry.get("files"))
+            return "file missing"
+    return None if entry.get("files") else "file missing"
 
 
 def network_checksums(suite: Suite) -> dict[str, dict[str, Any]]:
     return {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
+
+
+REMADE_BECAUSE = ("new", "network changed", "parameters changed", "korvane version changed",
+                  "file changed", "file missing")
 
 
 @dataclasses.dataclass
@@ -533,6 +652,16 @@ class RunSummary:
     made: int = 0
     kept: int = 0
     infeasible: list[str] = dataclasses.field(default_factory=list)
+    # Why the instances were made (one of REMADE_BECAUSE), with their counts.
+    reasons: dict[str, int] = dataclasses.field(default_factory=dict)
+
+    def __str__(self) -> str:
+        why = ""
+        if set(self.reasons) - {"new"}:
+            parts = [(r, self.reasons[r]) for r in REMADE_BECAUSE if r in self.reasons]
+            why = (f" ({parts[0][0]})" if len(parts) == 1
+                   else " (" + ", ".join(f"{n} {reason}" for reason, n in parts) + ")")
+        return f"{self.made} made{why}, {self.kept} kept"
 
 
 Progress = Callable[[str, str], None]  # (what happened, instance name)
@@ -547,11 +676,6 @@ def _document(suite: Suite, networks: dict[str, Any], entries: dict[str, dict[st
         "networks": networks,
         "instances": listed,
     }
-
-
-def _remove_leftovers(folder: Path) -> None:
-    for leftover in folder.glob(f".*{TMP_MARK}"):
-        leftover.unlink(missing_ok=True)
 
 
 def _run_windowed(executor: concurrent.futures.Executor, window: int, tasks: Iterable[Any],
@@ -596,21 +720,24 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
     if any(job.feasible_only for job in suite.jobs):
         solve_module()
     suite.output.mkdir(parents=True, exist_ok=True)
-    _remove_leftovers(suite.output)
+    remove_stale_temporaries(suite.output)
     networks = network_checksums(suite)
     previous = read_suite_file(suite)
     entries: dict[str, dict[str, Any]] = {}
     summary = RunSummary()
     todo = []
+    why: dict[str, str] = {}
     for job in suite.jobs:
         old = previous.get(job.name)
-        if old is not None and _still_valid(suite, job, old):
+        reason = _stale_reason(suite, job, old, networks[job.network]["sha256"])
+        if reason is None and old is not None:
             entries[job.name] = old
             summary.kept += 1
             if progress:
                 progress("kept", job.name)
         else:
             todo.append(job)
+            why[job.name] = reason or "new"
 
     last_write = 0.0
 
@@ -635,9 +762,10 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
                     os.replace(tmp, final)
                 finally:
                     tmp.unlink(missing_ok=True)
-        entries[job.name] = _entry(job, result)
+        entries[job.name] = _entry(job, result, networks[job.network]["sha256"])
         recorded.add(job.name)
         summary.made += 1
+        summary.reasons[why[job.name]] = summary.reasons.get(why[job.name], 0) + 1
         if result.get("status", "optimal") != "optimal":
             summary.infeasible.append(job.name)
         save()
@@ -666,23 +794,29 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
         formats_module()
     entries = read_suite_file(suite)
     mismatches: list[Mismatch] = []
-    try:
-        with open(suite.suite_file, encoding="utf-8") as f:
-            recorded_networks = json.load(f).get("networks", {})
-    except FileNotFoundError:
-        recorded_networks = {}
-    for shown, path in suite.networks:
-        want = recorded_networks.get(shown, {}).get("sha256")
-        if want is not None and want != sha256_file(path):
-            mismatches.append(Mismatch(str(path), "network differs from the one the suite was made from"))
+    now = {shown: sha256_file(path) for shown, path in suite.networks}
 
+    # An instance made from another network cannot regenerate to its checksum; that is
+    # said once per network, and its instances are not regenerated.
     jobs = []
+    changed: dict[str, tuple[str, int]] = {}  # network -> (sha256 recorded, instances)
     for job in suite.jobs:
         entry = entries.get(job.name)
         if entry is None:
             mismatches.append(Mismatch(str(suite.output / job.name), "not in suite.json (never made)"))
+            continue
+        made_from = entry.get("network_sha256")
+        if made_from is not None and made_from != now[job.network]:
+            recorded, count = changed.get(job.network, (made_from, 0))
+            changed[job.network] = (recorded, count + 1)
         else:
             jobs.append((job, entry))
+    paths = dict(suite.networks)
+    for shown, (recorded, count) in changed.items():
+        mismatches.append(Mismatch(str(paths[shown]), (
+            f"network changed since {count} {'instances were' if count > 1 else 'instance was'} made from it "
+            f"(sha256 {recorded[:12]}... in suite.json, {now[shown][:12]}... now); "
+            "run the suite again to remake them")))
 
     def done(task: tuple[Job, dict[str, Any]], future: concurrent.futures.Future[Any]) -> None:
         job, entry = task
@@ -691,7 +825,7 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
             path = suite.output / rec["name"]
             new = fresh.get(rec["name"])
             if new is None or new["sha256"] != rec["sha256"]:
-                mismatches.append(Mismatch(str(path), "regenerated file differs from suite.json"))
+                mismatches.append(Mismatch(str(path), _regenerated_differs(entry, rec, new)))
                 continue
             try:
                 on_disk = sha256_file(path)
@@ -707,6 +841,19 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
                   lambda task: executor.submit(regenerate_checksums, task[0], _entry_seed(task[1])), done)
     mismatches.sort(key=lambda m: m.file)
     return mismatches
+
+
+def _regenerated_differs(entry: dict[str, Any], rec: dict[str, Any], new: dict[str, Any] | None) -> str:
+    if new is None:
+        return "regeneration makes no such file"
+    text = (f"regenerated file differs from suite.json (sha256 {rec['sha256'][:12]}..., "
+            f"{rec['size']} bytes recorded; {new['sha256'][:12]}..., {new['size']} bytes regenerated)")
+    made_by = entry.get("korvane_version")
+    if made_by != __version__:
+        return f"{text}: made by korvane {made_by}, regenerated by {__version__}"
+    # Same network, parameters and version: generation was not reproducible, or suite.json
+    # was edited.
+    return f"{text} from the same network, parameters and korvane version"
 
 
 # --- executors -------------------------------------------------------------------------------
@@ -725,11 +872,13 @@ class SerialExecutor(concurrent.futures.Executor):
 
 
 def _init_worker(threads: int) -> None:
-    # Ctrl-C reaches every process of the terminal's group; the runner, not the workers,
-    # decides what happens, so workers finish the instance they hold.
+    # Ctrl-C reaches every process of the terminal's group (and a batch scheduler's SIGTERM
+    # often does too); the runner, not the workers, decides what happens, so workers finish
+    # the instance they hold.
     import signal
 
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
     # Generation runs on KORVANE_NUM_THREADS threads, all cores by default; with several
     # workers the cores are shared out instead of oversubscribed. A value the user set wins.
     os.environ.setdefault("KORVANE_NUM_THREADS", str(threads))

@@ -6,23 +6,26 @@
 
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/graph/csr.h"
 #include "core/records/dense_tables.h"
 #include "python/gil.h"
+#include "python/problem.h"
 #include "python/py_errors.h"
 #include "python/record_type.h"
 
 namespace korvane::py {
 namespace {
 
-// What an exporter shows: an int64 array of one or two dimensions over memory
-// that `owner` (a record) or `storage` keeps alive.
+// What an exporter shows: an int64 (format 'q') or float64 ('d') array of one
+// or two dimensions over memory that `owner` (a record) or `storage` keeps alive.
 struct ArrayView {
   Ref owner;
   std::vector<int64_t> storage;
-  const int64_t* data = nullptr;
+  const void* data = nullptr;
+  char* format = nullptr;  // kFormat unless set
   int ndim = 1;
   Py_ssize_t shape[2] = {0, 0};
   Py_ssize_t strides[2] = {0, 0};  // in bytes
@@ -33,11 +36,10 @@ struct ArrayViewObject {
   ArrayView view;
 };
 
-PyTypeObject* g_array_view_type = nullptr;  // strong reference, kept for the process
-
 // A buffer must point somewhere even when empty.
 const int64_t kEmpty[1] = {0};
 char kFormat[] = "q";
+char kFloatFormat[] = "d";
 
 bool c_contiguous(const ArrayView& v) {
   if (v.ndim == 1) return v.shape[0] <= 1 || v.strides[0] == 8;
@@ -60,11 +62,13 @@ int get_buffer(PyObject* self, Py_buffer* buffer, int flags) noexcept {
   Py_ssize_t count = 1;
   for (int d = 0; d < v.ndim; ++d) count *= v.shape[d];
   buffer->obj = Ref::borrow(self).release();
-  buffer->buf = const_cast<int64_t*>(count == 0 || v.data == nullptr ? kEmpty : v.data);
+  buffer->buf = const_cast<void*>(count == 0 || v.data == nullptr ? kEmpty : v.data);
   buffer->len = count * 8;
   buffer->readonly = 1;
   buffer->itemsize = 8;
-  buffer->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT ? kFormat : nullptr;
+  buffer->format = (flags & PyBUF_FORMAT) != PyBUF_FORMAT ? nullptr
+                   : v.format != nullptr                  ? v.format
+                                                          : kFormat;
   buffer->ndim = v.ndim;
   buffer->shape = (flags & PyBUF_ND) == PyBUF_ND ? v.shape : nullptr;
   buffer->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? v.strides : nullptr;
@@ -88,11 +92,12 @@ PyObject* make_view(ArrayView&& view) {
       return PyErr_NoMemory();
     }
   }
-  if (g_array_view_type == nullptr) {
-    PyErr_SetString(PyExc_RuntimeError, "korvane array type is not initialised");
+  PyTypeObject* type = current_type(kArrayViewType);
+  if (type == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "korvane array made outside a call of its module");
     return nullptr;
   }
-  PyObject* self = g_array_view_type->tp_alloc(g_array_view_type, 0);
+  PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
   new (&reinterpret_cast<ArrayViewObject*>(self)->view) ArrayView(std::move(view));
   return self;
@@ -104,21 +109,27 @@ Py_ssize_t ssize(std::size_t n) {
 }
 
 // n values of the record `owner`, `stride` bytes apart.
-PyObject* column(PyObject* owner, const int64_t* data, std::size_t n, std::size_t stride = 8) {
+template <class V>
+PyObject* column(PyObject* owner, const V* data, std::size_t n, std::size_t stride = 8) {
+  static_assert(sizeof(V) == 8);
   ArrayView v;
   v.owner = Ref::borrow(owner);
   v.data = data;
+  if constexpr (std::is_same_v<V, double>) v.format = kFloatFormat;
   v.shape[0] = ssize(n);
   v.strides[0] = ssize(stride);
   return make_view(std::move(v));
 }
 
 // rows x cols values of the record `owner`.
-PyObject* table(PyObject* owner, const int64_t* data, std::size_t rows, std::size_t cols,
+template <class V>
+PyObject* table(PyObject* owner, const V* data, std::size_t rows, std::size_t cols,
                 std::size_t row_stride, std::size_t col_stride) {
+  static_assert(sizeof(V) == 8);
   ArrayView v;
   v.owner = Ref::borrow(owner);
   v.data = data;
+  if constexpr (std::is_same_v<V, double>) v.format = kFloatFormat;
   v.ndim = 2;
   v.shape[0] = ssize(rows);
   v.shape[1] = ssize(cols);
@@ -150,18 +161,19 @@ PyObject* owned(std::vector<int64_t>&& values, std::size_t rows, std::size_t col
   return make_view(std::move(v));
 }
 
-PyObject* column(PyObject* owner, const std::vector<int64_t>& values) {
+template <class V>
+PyObject* column(PyObject* owner, const std::vector<V>& values) {
   return column(owner, values.data(), values.size());
 }
 
 // Keys (or values) of a flat map's entries, read in place across the pairs.
 template <class V>
 PyObject* keys_of(PyObject* owner, const FlatMap<int64_t, V>& map) {
-  if (map.empty()) return column(owner, nullptr, 0);
+  if (map.empty()) return column(owner, static_cast<const int64_t*>(nullptr), 0);
   return column(owner, &map.entries[0].first, map.size(), sizeof(map.entries[0]));
 }
 PyObject* values_of(PyObject* owner, const FlatMap<int64_t, int64_t>& map) {
-  if (map.empty()) return column(owner, nullptr, 0);
+  if (map.empty()) return column(owner, static_cast<const int64_t*>(nullptr), 0);
   return column(owner, &map.entries[0].second, map.size(), sizeof(map.entries[0]));
 }
 
@@ -227,7 +239,7 @@ PyObject* parsed_arc_values(PyObject* owner, const ParsedMulticommodityInstance&
                             bool capacities) {
   const std::size_t e = parsed.num_edges();
   const std::size_t k = parsed.num_commodities;
-  if (e == 0) return table(owner, nullptr, 0, k, 8 * k, 8);
+  if (e == 0) return table(owner, static_cast<const int64_t*>(nullptr), 0, k, 8 * k, 8);
   if (parsed.segments.size() == 1 && parsed.segments[0].num_commodities == k) {
     const ArcSegment& seg = parsed.segments[0];
     const auto& values = capacities ? parsed.capacity_values : parsed.cost_values;
@@ -275,6 +287,35 @@ PyObject* parsed_columns(PyObject*, PyObject* arg) noexcept {
   });
 }
 
+// A MulticommodityProblem's tables in place: (E,) arc columns, (E, K) costs and
+// capacities, (E,) bundle capacities, (N, K) supplies; node ids 1..N are built.
+PyObject* problem_columns(PyObject*, PyObject* arg) noexcept {
+  return guard([&]() -> PyObject* {
+    const MulticommodityProblem* p = nullptr;
+    if (!Converter<const MulticommodityProblem*>::from_py(arg, p)) return nullptr;
+    const std::size_t e = p->num_arcs();
+    const std::size_t k = p->num_commodities;
+    const std::size_t n = p->num_nodes;
+    std::vector<int64_t> ids = p->node_ids;
+    if (ids.empty()) {
+      ids.resize(n);
+      for (std::size_t i = 0; i < n; ++i) ids[i] = static_cast<int64_t>(i + 1);
+    }
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict || !put(dict.get(), "tail", column(arg, p->tails)) ||
+        !put(dict.get(), "head", column(arg, p->heads)) ||
+        !put(dict.get(), "arc_name", column(arg, p->arc_names)) ||
+        !put(dict.get(), "cost", table(arg, p->costs.data(), e, k, 8 * k, 8)) ||
+        !put(dict.get(), "capacity", table(arg, p->capacities.data(), e, k, 8 * k, 8)) ||
+        !put(dict.get(), "bundle", column(arg, p->bundles)) ||
+        !put(dict.get(), "supply", table(arg, p->supplies.data(), n, k, 8 * k, 8)) ||
+        !put(dict.get(), "node_id", owned(std::move(ids)))) {
+      return nullptr;
+    }
+    return dict.release();
+  });
+}
+
 template <class T>
 PyObject* csr_of(const T& record) {
   Csr csr = without_gil([&] { return build_csr(record.nodes, record.tails, record.heads); });
@@ -293,7 +334,7 @@ PyObject* csr_of(const T& record) {
 
 PyObject* csr_columns(PyObject*, PyObject* arg) noexcept {
   return guard([&]() -> PyObject* {
-    if (Py_IS_TYPE(arg, RecordType<ParsedMulticommodityInstance>::type)) {
+    if (Py_IS_TYPE(arg, RecordType<ParsedMulticommodityInstance>::type())) {
       return csr_of(record_of<ParsedMulticommodityInstance>(arg));
     }
     const NetworkInstance* inst = nullptr;
@@ -304,31 +345,28 @@ PyObject* csr_columns(PyObject*, PyObject* arg) noexcept {
 
 }  // namespace
 
-PyTypeObject* array_view_type() {
-  if (g_array_view_type == nullptr) {
-    PyType_Slot slots[] = {
-        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_view)},
-        {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
-        {0, nullptr},
-    };
-    PyType_Spec spec = {
-        "korvane._ArrayView",
-        static_cast<int>(sizeof(ArrayViewObject)),
-        0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
-        slots,
-    };
-    g_array_view_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-    if (g_array_view_type == nullptr) return nullptr;
-  }
-  return reinterpret_cast<PyTypeObject*>(Ref::borrow(reinterpret_cast<PyObject*>(g_array_view_type)).release());
+PyTypeObject* array_view_type(PyObject* module) {
+  PyType_Slot slots[] = {
+      {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_view)},
+      {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
+      {0, nullptr},
+  };
+  PyType_Spec spec = {
+      "korvane._ArrayView",
+      static_cast<int>(sizeof(ArrayViewObject)),
+      0,
+      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+      slots,
+  };
+  return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
 }
 
 PyMethodDef array_functions[] = {
-    {"_network_columns", network_columns, METH_O, nullptr},
-    {"_data_columns", data_columns, METH_O, nullptr},
-    {"_parsed_columns", parsed_columns, METH_O, nullptr},
-    {"_csr", csr_columns, METH_O, nullptr},
+    {"_network_columns", module_entry<network_columns>(), METH_O, nullptr},
+    {"_data_columns", module_entry<data_columns>(), METH_O, nullptr},
+    {"_parsed_columns", module_entry<parsed_columns>(), METH_O, nullptr},
+    {"_csr", module_entry<csr_columns>(), METH_O, nullptr},
+    {"_problem_columns", module_entry<problem_columns>(), METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,6 +4,10 @@
 #pragma once
 
 #include "python/convert.h"
+#include "python/py_errors.h"
+#include "core/base/parallel.h"
+
+#include <cstdlib>
 
 #include <cstddef>
 #include <initializer_list>
@@ -72,8 +76,25 @@ bool convert_args(const SignatureView& signature, const Slots& slots, std::tuple
   }(std::index_sequence_for<P...>());
 }
 
-// A whole module-function call: bind, convert in parameter order, then run
-// `body` with the converted values. `defaults` holds every parameter's native
+// The thread count KORVANE_NUM_THREADS asks of the call's core routines, read
+// here with the interpreter lock held (os.environ writes hold it too): 0, the
+// cores, when it is unset or empty. False with ValueError set when it is not a
+// positive integer.
+inline bool threads_from_environment(std::size_t& threads) {
+  const char* text = std::getenv("KORVANE_NUM_THREADS");
+  threads = 0;
+  if (text == nullptr || *text == '\0') return true;
+  Result<std::size_t> parsed = parse_thread_count(text);
+  if (!parsed.ok()) {
+    raise(parsed.error(), PyExc_ValueError);
+    return false;
+  }
+  threads = parsed.value();
+  return true;
+}
+
+// A whole module-function call: bind, convert in parameter order, read the
+// thread count, then run `body` with the converted values. `defaults` holds every parameter's native
 // default (ignored for required ones), one per entry of the signature's table.
 template <const auto& kSignature, class Body, class... P>
 PyObject* call(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
@@ -87,7 +108,14 @@ PyObject* call(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
     Slots slots{};
     if (!bind(signature, args, nargsf, kwnames, slots)) return nullptr;
     if (!convert_args(signature, slots, defaults)) return nullptr;
-    return std::apply(body, defaults);
+    std::size_t threads = 0;
+    if (!threads_from_environment(threads)) return nullptr;
+    const ThreadCountScope thread_setting(threads);
+    Ref result = Ref::steal(std::apply(body, defaults));
+    // A cancellation poll that ran the signal handlers leaves their exception
+    // set even when the routine went on to finish: the exception wins.
+    if (result && PyErr_Occurred() != nullptr) return nullptr;
+    return result.release();
   });
 }
 

@@ -4,6 +4,7 @@
 // at the first failure. from_py returns false with the Python error set.
 #pragma once
 
+#include "python/module_state.h"
 #include "python/py_ref.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <new>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -213,12 +215,14 @@ struct RecordObject {
   T record;
 };
 
-// Per-record type registry: each record's type file defines these.
+// Per-record type registry: each record's type file defines name and create.
 template <class T>
 struct RecordType {
-  static PyTypeObject* type;      // created by the exec step
   static const char* const name;  // class name, e.g. "NetworkInstance"
-  static PyTypeObject* create();  // creates the heap type (new reference)
+  // Creates the heap type bound to `module` (new reference), for its exec step.
+  static PyTypeObject* create(PyObject* module);
+  // The class of the current module (module_state.h), nullptr outside any scope.
+  static PyTypeObject* type() noexcept { return current_type(kTypeIndex<T>); }
 };
 
 template <class T>
@@ -231,7 +235,8 @@ const T& record_of(PyObject* self) {
 template <class T>
 struct Converter<const T*> {
   static bool from_py(PyObject* obj, const T*& out) {
-    if (RecordType<T>::type == nullptr || Py_TYPE(obj) != RecordType<T>::type) {
+    PyTypeObject* type = RecordType<T>::type();
+    if (type == nullptr || Py_TYPE(obj) != type) {
       return raise_not_instance(obj, RecordType<T>::name);
     }
     out = &record_of<T>(obj);
@@ -239,14 +244,22 @@ struct Converter<const T*> {
   }
 };
 
+// A new object of `type`, the current module's class of T, owning `record`.
 template <class T>
-PyObject* wrap_record(T&& record) {
-  // The module's functions exist only once its exec step has created the types.
-  PyTypeObject* type = RecordType<T>::type;
+PyObject* wrap_record(PyTypeObject* type, T&& record) {
+  if (type == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "korvane record made outside a call of its module");
+    return nullptr;
+  }
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
   new (&reinterpret_cast<RecordObject<T>*>(self)->record) T(std::move(record));
   return self;
+}
+
+template <class T>
+PyObject* wrap_record(T&& record) {
+  return wrap_record(RecordType<std::remove_cvref_t<T>>::type(), std::forward<T>(record));
 }
 
 template <class T>

@@ -279,27 +279,24 @@ PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
               });
 }
 
-// A fast-call-with-keywords function (the C API names this type only from 3.13).
-using FastCallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
-// The method table entry of a fast-call-with-keywords function.
-template <std::size_t N>
-PyMethodDef method_def(const Signature<N>& signature, FastCallWithKeywords fn) {
-  return {signature.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
-          METH_FASTCALL | METH_KEYWORDS, signature.doc};
+// The method table entry of a fast-call-with-keywords function, run in a scope
+// on its module's state (module_state.h).
+template <auto Fn, std::size_t N>
+PyMethodDef method_def(const Signature<N>& signature) {
+  return {signature.name, module_entry<Fn>(), METH_FASTCALL | METH_KEYWORDS, signature.doc};
 }
 
 }  // namespace
 
-PyMethodDef load_min_instance_def = method_def(kLoadMinInstance, load_min_instance);
-PyMethodDef split_supplies_uniform_def = method_def(kSplitUniform, split_supplies_uniform);
-PyMethodDef split_supplies_spread_def = method_def(kSplitSpread, split_supplies_spread);
-PyMethodDef split_supplies_beta_binomial_def = method_def(kSplitBetaBinomial, split_supplies_beta_binomial);
-PyMethodDef compute_commodity_demand_heterogeneity_def = method_def(kHeterogeneity, compute_heterogeneity);
-PyMethodDef generate_multi_commodity_data_def = method_def(kGenerate, generate_multi_commodity_data_fn);
-PyMethodDef save_multi_commodity_instance_def = method_def(kSave, save_multi_commodity_instance);
-PyMethodDef load_multi_commodity_instance_def = method_def(kLoadMulti, load_multi_commodity_instance);
-PyMethodDef get_adjacency_mapping_def = method_def(kGetAdjacencyMapping, get_adjacency_mapping_fn);
-PyMethodDef get_incidence_mapping_def = method_def(kGetIncidenceMapping, get_incidence_mapping_fn);
+PyMethodDef load_min_instance_def = method_def<load_min_instance>(kLoadMinInstance);
+PyMethodDef split_supplies_uniform_def = method_def<split_supplies_uniform>(kSplitUniform);
+PyMethodDef split_supplies_spread_def = method_def<split_supplies_spread>(kSplitSpread);
+PyMethodDef split_supplies_beta_binomial_def = method_def<split_supplies_beta_binomial>(kSplitBetaBinomial);
+PyMethodDef compute_commodity_demand_heterogeneity_def = method_def<compute_heterogeneity>(kHeterogeneity);
+PyMethodDef generate_multi_commodity_data_def = method_def<generate_multi_commodity_data_fn>(kGenerate);
+PyMethodDef save_multi_commodity_instance_def = method_def<save_multi_commodity_instance>(kSave);
+PyMethodDef load_multi_commodity_instance_def = method_def<load_multi_commodity_instance>(kLoadMulti);
+PyMethodDef get_adjacency_mapping_def = method_def<get_adjacency_mapping_fn>(kGetAdjacencyMapping);
+PyMethodDef get_incidence_mapping_def = method_def<get_incidence_mapping_fn>(kGetIncidenceMapping);
 
 }  // namespace korvane::py

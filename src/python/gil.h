@@ -6,15 +6,27 @@
 
 namespace korvane::py {
 
+// The thread state the innermost GilReleased scope on this thread detached, or
+// nullptr: what the cancellation poll re-attaches to run the signal handlers in
+// the interpreter of the call (py_errors.cpp).
+PyThreadState* released_thread_state() noexcept;
+// Makes `state` this thread's released thread state; returns the previous one.
+PyThreadState* exchange_released_thread_state(PyThreadState* state) noexcept;
+
 class GilReleased {
  public:
-  GilReleased() : state_(PyEval_SaveThread()) {}
-  ~GilReleased() { PyEval_RestoreThread(state_); }
+  GilReleased()
+      : state_(PyEval_SaveThread()), outer_(exchange_released_thread_state(state_)) {}
+  ~GilReleased() {
+    exchange_released_thread_state(outer_);
+    PyEval_RestoreThread(state_);
+  }
   GilReleased(const GilReleased&) = delete;
   GilReleased& operator=(const GilReleased&) = delete;
 
  private:
   PyThreadState* state_;
+  PyThreadState* outer_;
 };
 
 // Runs `work` (touching no Python object) without the interpreter lock and

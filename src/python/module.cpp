@@ -1,12 +1,15 @@
-// Module entry: the module definition for multi-phase initialisation and the
-// exec step that registers the functions and classes, in the one order that
-// also fills __all__.
+// Module entry: the module definition for multi-phase initialisation with
+// module state, and the exec step that creates the module's own classes and
+// registers the functions and classes, in the one order that also fills __all__.
 #include "python/functions.h"
+#include "python/module_state.h"
 #include "python/arrays.h"
 #include "core/records/edge.h"
 #include "core/records/multi_commodity_data.h"
 #include "core/records/parsed_instance.h"
 #include "core/records/network_instance.h"
+#include "python/pickling.h"
+#include "python/problem.h"
 #include "python/py_errors.h"
 #include "python/record_type.h"
 
@@ -16,18 +19,22 @@ namespace {
 constexpr const char* kModuleName = "korvane";
 
 struct Registration {
-  PyMethodDef* function;          // a module function, or
-  PyTypeObject* (*make_type)();   // a class: returns a new reference to its type
+  PyMethodDef* function;                    // a module function, or
+  PyTypeObject* (*make_type)(PyObject*);    // a class: a new reference to the module's type
 };
 
+// Keeps `type` (new reference, or nullptr with an error set) in the state at
+// `index` and returns a new reference to it.
+PyTypeObject* keep_type(PyObject* module, std::size_t index, PyTypeObject* type) {
+  Ref& slot = state_of_module(module)->types[index];
+  slot = Ref::steal(reinterpret_cast<PyObject*>(type));
+  return reinterpret_cast<PyTypeObject*>(Ref::borrow(slot.get()).release());
+}
+
+// Each module object makes its own classes from their specs, bound to it.
 template <class T>
-PyTypeObject* record_type() {
-  // Types are created once per process and shared by every module object.
-  if (RecordType<T>::type == nullptr) {
-    RecordType<T>::type = RecordType<T>::create();
-    if (RecordType<T>::type == nullptr) return nullptr;
-  }
-  return reinterpret_cast<PyTypeObject*>(Py_NewRef(RecordType<T>::type));
+PyTypeObject* record_type(PyObject* module) {
+  return keep_type(module, kTypeIndex<T>, RecordType<T>::create(module));
 }
 
 const Registration kRegistrations[] = {
@@ -74,7 +81,7 @@ int exec_module(PyObject* module) noexcept {
       if (!name || !append_to_all(module, name.get())) return -1;
       if (PyObject_SetAttr(module, name.get(), fn.get()) < 0) return -1;
     } else {
-      Ref type = Ref::steal(reinterpret_cast<PyObject*>(entry.make_type()));
+      Ref type = Ref::steal(reinterpret_cast<PyObject*>(entry.make_type(module)));
       if (!type) return -1;
       Ref name = Ref::steal(PyType_GetName(reinterpret_cast<PyTypeObject*>(type.get())));
       if (!name || !append_to_all(module, name.get())) return -1;
@@ -82,43 +89,69 @@ int exec_module(PyObject* module) noexcept {
     }
   }
   // Private entry points of korvane.arrays, kept out of __all__.
-  Ref array_view = Ref::steal(reinterpret_cast<PyObject*>(array_view_type()));
+  Ref array_view = Ref::steal(
+      reinterpret_cast<PyObject*>(keep_type(module, kArrayViewType, array_view_type(module))));
   if (!array_view || PyModule_AddFunctions(module, array_functions) < 0) return -1;
+  // korvane.formats' record class and its readers and writer, also kept out of __all__.
+  Ref problem =
+      Ref::steal(reinterpret_cast<PyObject*>(record_type<MulticommodityProblem>(module)));
+  if (!problem || PyModule_AddObjectRef(module, "_MulticommodityProblem", problem.get()) < 0 ||
+      PyModule_AddFunctions(module, problem_functions) < 0) {
+    return -1;
+  }
+  // The copyreg reducers of the record classes (korvane/__init__.py), kept out of __all__.
+  if (PyModule_AddFunctions(module, pickling_functions) < 0) return -1;
   // Long core loops and interrupted system calls ask this poll about Ctrl-C.
   install_cancel_poll();
   // Reachable for callers who want to catch it; deliberately not in __all__.
-  PyObject* internal_error = ensure_internal_error_class();
-  if (internal_error == nullptr) return -1;
-  return PyModule_AddObjectRef(module, "InternalError", internal_error);
+  ModuleState* state = state_of_module(module);
+  state->internal_error = Ref::steal(make_internal_error_class());
+  if (!state->internal_error) return -1;
+  return PyModule_AddObjectRef(module, "InternalError", state->internal_error.get());
 }
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
+  ModuleState* state = state_of_module(module);
+  for (const Ref& type : state->types) Py_VISIT(type.get());
+  Py_VISIT(state->internal_error.get());
+  return 0;
+}
+
+int clear_module(PyObject* module) noexcept {
+  ModuleState* state = state_of_module(module);
+  for (Ref& type : state->types) type = Ref();
+  state->internal_error = Ref();
+  return 0;
+}
+
+void free_module(void* module) noexcept { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
 #ifdef Py_mod_multiple_interpreters
-    // The record types and the internal-error class are created once per process
-    // and shared by every module object, so they must not cross interpreters:
-    // an import in any subinterpreter fails with ImportError instead.
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-#endif
-#ifdef Py_mod_gil
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    // Every Python object the module uses lives in its state, and the only
+    // process-wide setting, the cancellation poll, keeps no state and works in
+    // the interpreter of the thread that calls it: an interpreter with its own
+    // GIL may import it.
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
 #endif
     {0, nullptr},
 };
+
+}  // namespace
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     kModuleName,
     "",
-    0,
+    sizeof(ModuleState),
     nullptr,
     module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module,
+    clear_module,
+    free_module,
 };
 
-}  // namespace
 }  // namespace korvane::py
 
 PyMODINIT_FUNC PyInit_korvane() { return PyModuleDef_Init(&korvane::py::module_def); }

@@ -9,11 +9,7 @@ namespace korvane::py {
 template <>
 const char* const RecordType<MultiCommoditySupplies>::name = "MultiCommoditySupplies";
 template <>
-PyTypeObject* RecordType<MultiCommoditySupplies>::type = nullptr;
-template <>
 const char* const RecordType<MultiCommodityData>::name = "MultiCommodityData";
-template <>
-PyTypeObject* RecordType<MultiCommodityData>::type = nullptr;
 
 namespace {
 
@@ -109,12 +105,12 @@ PyGetSetDef data_getset[] = {
 }  // namespace
 
 template <>
-PyTypeObject* RecordType<MultiCommoditySupplies>::create() {
-  return make_record_type<MultiCommoditySupplies>(supplies_getset, no_methods);
+PyTypeObject* RecordType<MultiCommoditySupplies>::create(PyObject* module) {
+  return make_record_type<MultiCommoditySupplies>(module, supplies_getset, no_methods);
 }
 template <>
-PyTypeObject* RecordType<MultiCommodityData>::create() {
-  return make_record_type<MultiCommodityData>(data_getset, no_methods);
+PyTypeObject* RecordType<MultiCommodityData>::create(PyObject* module) {
+  return make_record_type<MultiCommodityData>(module, data_getset, no_methods);
 }
 
 }  // namespace korvane::py

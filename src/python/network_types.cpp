@@ -9,11 +9,7 @@ namespace korvane::py {
 template <>
 const char* const RecordType<Edge>::name = "Edge";
 template <>
-PyTypeObject* RecordType<Edge>::type = nullptr;
-template <>
 const char* const RecordType<NetworkInstance>::name = "NetworkInstance";
-template <>
-PyTypeObject* RecordType<NetworkInstance>::type = nullptr;
 
 namespace {
 
@@ -32,7 +28,9 @@ PyGetSetDef edge_getset[] = {
 PyMethodDef no_methods[] = {{nullptr, nullptr, 0, nullptr}};
 
 PyObject* get_edges(const NI& inst) {
-  return build_list(inst.num_edges(), [&](uint64_t i) { return wrap_record(inst.edge(i)); });
+  PyTypeObject* edge_type = RecordType<Edge>::type();
+  return build_list(inst.num_edges(),
+                    [&](uint64_t i) { return wrap_record(edge_type, inst.edge(i)); });
 }
 PyObject* get_arcs(const NI& inst) {
   return arc_key_list(inst.tails, inst.heads, inst.parallel_index);
@@ -69,12 +67,12 @@ PyMethodDef instance_methods[] = {
 }  // namespace
 
 template <>
-PyTypeObject* RecordType<Edge>::create() {
-  return make_record_type<Edge>(edge_getset, no_methods);
+PyTypeObject* RecordType<Edge>::create(PyObject* module) {
+  return make_record_type<Edge>(module, edge_getset, no_methods);
 }
 template <>
-PyTypeObject* RecordType<NetworkInstance>::create() {
-  return make_record_type<NetworkInstance>(instance_getset, instance_methods);
+PyTypeObject* RecordType<NetworkInstance>::create(PyObject* module) {
+  return make_record_type<NetworkInstance>(module, instance_getset, instance_methods);
 }
 
 }  // namespace korvane::py

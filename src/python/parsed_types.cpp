@@ -8,8 +8,6 @@ namespace korvane::py {
 
 template <>
 const char* const RecordType<ParsedMulticommodityInstance>::name = "ParsedMulticommodityInstance";
-template <>
-PyTypeObject* RecordType<ParsedMulticommodityInstance>::type = nullptr;
 
 namespace {
 
@@ -104,8 +102,8 @@ PyMethodDef methods[] = {
 }  // namespace
 
 template <>
-PyTypeObject* RecordType<ParsedMulticommodityInstance>::create() {
-  return make_record_type<ParsedMulticommodityInstance>(getset, methods);
+PyTypeObject* RecordType<ParsedMulticommodityInstance>::create(PyObject* module) {
+  return make_record_type<ParsedMulticommodityInstance>(module, getset, methods);
 }
 
 }  // namespace korvane::py

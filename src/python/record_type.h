@@ -19,30 +19,30 @@ namespace korvane::py {
 // The record classes are defined one per *_types.cpp file; their static members
 // are declared here so that every user of RecordType<T> sees the specialisations.
 template <>
-PyTypeObject* RecordType<Edge>::type;
-template <>
 const char* const RecordType<Edge>::name;
 template <>
-PyTypeObject* RecordType<NetworkInstance>::type;
+PyTypeObject* RecordType<Edge>::create(PyObject* module);
 template <>
 const char* const RecordType<NetworkInstance>::name;
 template <>
-PyTypeObject* RecordType<MultiCommoditySupplies>::type;
+PyTypeObject* RecordType<NetworkInstance>::create(PyObject* module);
 template <>
 const char* const RecordType<MultiCommoditySupplies>::name;
 template <>
-PyTypeObject* RecordType<MultiCommodityData>::type;
+PyTypeObject* RecordType<MultiCommoditySupplies>::create(PyObject* module);
 template <>
 const char* const RecordType<MultiCommodityData>::name;
 template <>
-PyTypeObject* RecordType<ParsedMulticommodityInstance>::type;
+PyTypeObject* RecordType<MultiCommodityData>::create(PyObject* module);
 template <>
 const char* const RecordType<ParsedMulticommodityInstance>::name;
+template <>
+PyTypeObject* RecordType<ParsedMulticommodityInstance>::create(PyObject* module);
 
-
-// Creates the heap type "builtins.<name>" holding RecordObject<T>.
+// Creates the heap type "builtins.<name>" holding RecordObject<T>, bound to
+// `module` (which its instances' getters find through PyType_GetModuleState).
 template <class T>
-PyTypeObject* make_record_type(PyGetSetDef* getset, PyMethodDef* methods) {
+PyTypeObject* make_record_type(PyObject* module, PyGetSetDef* getset, PyMethodDef* methods) {
   static std::string qualified = std::string("builtins.") + RecordType<T>::name;
   PyType_Slot slots[] = {
       {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_record<T>)},
@@ -58,13 +58,15 @@ PyTypeObject* make_record_type(PyGetSetDef* getset, PyMethodDef* methods) {
       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
       slots,
   };
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
+  return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
 }
 
 // A getter built from `Fn(const T&) -> PyObject*`: converts the field afresh on
-// every read, with the collector suspended while it builds.
+// every read, with the collector suspended while it builds, in a scope on the
+// state of the record's module.
 template <class T, auto Fn>
 PyObject* getter(PyObject* self, void*) noexcept {
+  const StateScope scope(state_of_type(Py_TYPE(self)));
   return guard([&]() -> PyObject* {
     const GcPaused paused;
     return Fn(record_of<T>(self));
@@ -74,6 +76,7 @@ PyObject* getter(PyObject* self, void*) noexcept {
 // The same for a method taking no arguments.
 template <class T, auto Fn>
 PyObject* method_noargs(PyObject* self, PyObject*) noexcept {
+  const StateScope scope(state_of_type(Py_TYPE(self)));
   return guard([&]() -> PyObject* {
     const GcPaused paused;
     return Fn(record_of<T>(self));
@@ -89,6 +92,7 @@ PyObject* to_python(const V& value) {
 // Field getter for a plain member.
 template <class T, auto Member>
 PyObject* field_getter(PyObject* self, void*) noexcept {
+  const StateScope scope(state_of_type(Py_TYPE(self)));
   return guard([&]() -> PyObject* {
     const GcPaused paused;
     return to_python(record_of<T>(self).*Member);

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <limits>
 
+#include "core/base/parallel.h"
 #include "core/io/min_reader.h"
 #include "fuzz_input.h"
 #include "same_record.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  setenv("KORVANE_NUM_THREADS", "3", 1);
+  // The thread count of every call made on this (the fuzzing) thread.
+  static korvane::ThreadCountScope threads(3);
   return 0;
 }
 

@@ -21,8 +21,20 @@ NUMBERS = ["0", "-0", "+7", "9223372036854775807", "-9223372036854775808", "1844
            "a 1 2 0 10 3", "p min 2 1 3 1 1 0 1 0.5 42"]
 
 
+# Four-file instances for fuzz_four_file_reader: .nod|.arc|.sup|.mut, read as Mnetgen and as
+# each JLF kind.
+FOUR_FILE = [
+    "2\n3\n4\n1\n|1\t1\t2\t1\t25.77\t-1\t1\n1\t1\t2\t2\t3.469e+04\t10\t1\n2 2 3 -1 1 5 0\n"
+    "|1\t1\t10\n3\t1\t-10\n1 -1 4\n|1\t7.000000\n",
+    "2 4 6 1|1 2 -1 1 10 -1 -1 1\n2 3 1 2 5 -1 -1 0\n2 3 -1 4 6 -1 -1 0\n2 3 1 1 1 1 3 0\n"
+    "|1 -1 1 10\n-1 4 1 10\n2 -1 -1 5\n-1 3 -1 5\n|1 -20\n",
+    "2 4 6 1|1 2 -1 1 10 1 -1 0\n2 4 1 1 5 -1 4 0\n1 4 1 3 -1 1 4 0\n2 3 2 1 1 2 3 1\n"
+    "|1 4 1 10\n2 3 -1 5\n|1 9\n",
+]
+
+
 def main(out):
-    folders = {name: Path(out) / name for name in ("min", "mc", "numbers")}
+    folders = {name: Path(out) / name for name in ("min", "mc", "numbers", "fourfile")}
     for folder in folders.values():
         folder.mkdir(parents=True, exist_ok=True)
     for i, text in enumerate(NETWORKS):
@@ -33,6 +45,8 @@ def main(out):
             for method in (0, 1, 2):
                 data = korvane.generate_multi_commodity_data(inst, 1 + (i + j) % 3, method, **options)
                 korvane.save_multi_commodity_instance(str(folders["mc"] / f"net{i}-{j}-{method}.mc"), inst, data)
+    for i, text in enumerate(FOUR_FILE):
+        (folders["fourfile"] / f"instance{i}").write_text(text)
     for i, token in enumerate(NUMBERS):
         (folders["numbers"] / f"token{i}").write_text(token)
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/base/parallel.h"
 #include "core/graph/arc_order.h"
 #include "core/graph/node_index.h"
 
@@ -73,14 +74,13 @@ TEST(ArcOrder, MatchesOrderedMapModel) {
       expected_pairs += list.size() > 1 ? 1u : 0u;
     }
     // One thread, then up to 7 threads in chunks as small as one arc.
-    for (const auto& [threads, min_chunk] : {std::pair{"1", kMinOrderChunk}, std::pair{"7", std::size_t{1}}}) {
-      setenv("KORVANE_NUM_THREADS", threads, 1);
+    for (const auto& [threads, min_chunk] : {std::pair{std::size_t{1}, kMinOrderChunk}, std::pair{std::size_t{7}, std::size_t{1}}}) {
+      const ThreadCountScope setting(threads);
       const ArcOrder order = order_arcs(tails, heads, nodes, min_chunk);
       EXPECT_EQ(order.parallel_index, expected_index) << "round " << round << ", " << threads;
       EXPECT_EQ(order.pair_order, expected_order) << "round " << round << ", " << threads;
       EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << "round " << round << ", " << threads;
     }
-    unsetenv("KORVANE_NUM_THREADS");
   }
 }
 
@@ -108,13 +108,12 @@ TEST(ArcOrder, WideKeysMatchSortedModel) {
     expected_order[i] = position;
     expected_index[position] = static_cast<int64_t>(run);
   }
-  for (const char* threads : {"1", "2"}) {
-    setenv("KORVANE_NUM_THREADS", threads, 1);
+  for (const std::size_t threads : {1u, 2u}) {
+    const ThreadCountScope setting(threads);
     const ArcOrder order = order_arcs(tails, heads, nodes);
     EXPECT_EQ(order.pair_order, expected_order) << threads;
     EXPECT_EQ(order.parallel_index, expected_index) << threads;
   }
-  unsetenv("KORVANE_NUM_THREADS");
 }
 
 }  // namespace

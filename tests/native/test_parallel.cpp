@@ -13,17 +13,42 @@
 namespace korvane {
 namespace {
 
-TEST(Parallel, ThreadCountFromTheEnvironmentOrTheCores) {
-  unsetenv("KORVANE_NUM_THREADS");
+TEST(Parallel, ThreadCountFromTheCallOrTheCores) {
   const std::size_t cores = thread_count();
   EXPECT_GE(cores, 1u);
-  for (const char* junk : {"0", "", "x", "2x", "-3", "1025", " 2"}) {
-    setenv("KORVANE_NUM_THREADS", junk, 1);
-    EXPECT_EQ(thread_count(), cores) << junk;
-  }
+  // The environment is the Python layer's to read, never the core's.
   setenv("KORVANE_NUM_THREADS", "7", 1);
-  EXPECT_EQ(thread_count(), 7u);
+  EXPECT_EQ(thread_count(), cores);
   unsetenv("KORVANE_NUM_THREADS");
+  {
+    const ThreadCountScope outer(7);
+    EXPECT_EQ(thread_count(), 7u);
+    {
+      const ThreadCountScope inner(0);
+      EXPECT_EQ(thread_count(), cores);
+    }
+    // Workers count as their caller does.
+    std::vector<std::size_t> seen(3, 0);
+    for_each_chunk(3, 3, [&](std::size_t c, std::size_t, std::size_t) { seen[c] = thread_count(); });
+    EXPECT_EQ(seen, std::vector<std::size_t>(3, 7u));
+  }
+  EXPECT_EQ(thread_count(), cores);
+}
+
+TEST(Parallel, ThreadCountTextIsAPositiveInteger) {
+  for (const auto& [text, threads] : {std::pair{"1", 1u}, {"7", 7u}, {"0012", 12u}, {"1024", 1024u},
+                                      {"1025", 1024u}, {"99999999999999999999999", 1024u}}) {
+    const auto parsed = parse_thread_count(text);
+    ASSERT_TRUE(parsed.ok()) << text;
+    EXPECT_EQ(parsed.value(), threads) << text;
+  }
+  for (const char* junk : {"0", "", "abc", "2x", "-3", "+2", " 2", "0x10", "1.5"}) {
+    const auto parsed = parse_thread_count(junk);
+    ASSERT_FALSE(parsed.ok()) << junk;
+    EXPECT_EQ(parsed.error().kind, ErrorKind::kInvalid);
+    EXPECT_EQ(parsed.error().message,
+              std::string("KORVANE_NUM_THREADS must be a positive integer, not '") + junk + "'");
+  }
 }
 
 TEST(Parallel, ChunksTileTheRangeInOrder) {

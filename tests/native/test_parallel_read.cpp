@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "../fuzz/same_record.h"
+#include "core/base/parallel.h"
 #include "core/io/file_io.h"
+#include "core/io/parallel_read.h"
 #include "core/io/mc_reader.h"
 #include "core/io/min_reader.h"
 
@@ -59,12 +61,11 @@ void expect_same_in_ranges(const std::string& text, Parse parse) {
   // Named after the test: ctest runs both tests at once, in separate processes.
   const std::string path = write_file(
       ::testing::UnitTest::GetInstance()->current_test_info()->name() + std::to_string(count++), text);
-  setenv("KORVANE_NUM_THREADS", "7", 1);
+  const ThreadCountScope threads(7);
   const auto whole = parse(path, std::numeric_limits<std::size_t>::max());
   for (std::size_t min_range : {std::size_t{1}, std::size_t{5}, std::size_t{23}}) {
     EXPECT_TRUE(fuzz::same(whole, parse(path, min_range))) << "ranges of " << min_range << ":\n" << text;
   }
-  unsetenv("KORVANE_NUM_THREADS");
 }
 
 TEST(ReadInRanges, MinFilesReadAsInOnePass) {
@@ -77,6 +78,55 @@ TEST(ReadInRanges, MinFilesReadAsInOnePass) {
            "p min 3 3\na 1 2 0 1 1\n\xEF\xBB\xBF" "a 2 3 0 1 1\n",
        }) {
     expect_same_in_ranges(text, parse);
+  }
+}
+
+// Collects a range's lines: enough of a Reader for read_lines().
+struct LineList {
+  LineList(std::size_t, const LineList*) {}
+  Result<void> line(std::string_view text) {
+    lines.emplace_back(text);
+    return {};
+  }
+  bool continues(const LineList&) const { return true; }
+  void append(LineList&& later) { lines.insert(lines.end(), later.lines.begin(), later.lines.end()); }
+  std::vector<std::string> lines;
+};
+
+// Our own writer replaces files by rename: every range, the head pass and any
+// single pass must read the file that was opened, never the one renamed over it.
+TEST(ReadInRanges, FileRenamedOverThePathIsNotMixedIn) {
+  std::string first, second;
+  for (int i = 0; i < 400; ++i) {
+    first += "a " + std::to_string(i) + " 1 0 1 1\n";
+    second += "c the replacement " + std::to_string(i) + "\n";
+  }
+  const std::string path = write_file("renamed", first);
+  const std::string other = write_file("renamed_other", second);
+  const ThreadCountScope threads(5);
+  for (const bool whole_file : {true, false}) {
+    auto opened = OpenedFile::open(path);
+    ASSERT_TRUE(opened.ok());
+    ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+    std::vector<std::string> lines;
+    if (whole_file) {
+      auto read = read_lines<LineList>(opened.value(), path, 100);
+      ASSERT_TRUE(read.ok());
+      lines = read.value().lines;
+    } else {
+      for (const auto& [begin, end] : {std::pair<uint64_t, uint64_t>{0, 1000}, {1000, UINT64_MAX}}) {
+        auto range = LineReader::open_range(opened.value(), begin, end);
+        ASSERT_TRUE(range.ok());
+        std::string_view line;
+        while (range.value().next(line).value()) lines.emplace_back(line);
+      }
+    }
+    ASSERT_EQ(lines.size(), 400u) << whole_file;
+    for (std::size_t i = 0; i < 400; ++i) EXPECT_EQ(lines[i], "a " + std::to_string(i) + " 1 0 1 1");
+    // The next round renames the first file's text over the path again.
+    std::ofstream(other, std::ios::binary) << second;
+    std::ofstream(path + ".next", std::ios::binary) << first;
+    ASSERT_EQ(std::rename((path + ".next").c_str(), path.c_str()), 0);
   }
 }
 

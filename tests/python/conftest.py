@@ -13,11 +13,13 @@ from hypothesis import strategies as st
 
 import korvane
 
-DATA = Path(__file__).resolve().parents[2].parent / "shared" / "data" / "dimacs"
+# The DIMACS sample networks: KORVANE_DIMACS_DIR, or the shared folder beside the checkout.
+DATA = Path(os.environ.get("KORVANE_DIMACS_DIR")
+            or Path(__file__).resolve().parents[2].parent / "shared" / "data" / "dimacs")
 
 needs_data = pytest.mark.skipif(
     not DATA.is_dir(),
-    reason=f"DIMACS sample folder {DATA} is absent (it lives beside the checkout, not in it)",
+    reason=f"DIMACS sample folder {DATA} is absent (set KORVANE_DIMACS_DIR, or put it beside the checkout)",
 )
 
 NETWORK = (Path(__file__).resolve().parents[2] / "examples" / "network.min").as_posix()

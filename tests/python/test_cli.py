@@ -2,15 +2,17 @@
 
 import gzip
 import json
+import os
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
 from conftest import NETWORK, zstd
 
 import korvane
-from korvane import cli
+from korvane import cli, suite
 
 
 @pytest.mark.parametrize("options, kwargs", [
@@ -36,7 +38,7 @@ def test_generate_writes_what_the_api_writes(tmp_path, command, options, kwargs,
 
 def test_info_and_convert(tmp_path, command):
     code, out, _ = command("info", "--json", NETWORK)
-    network = json.loads(out)
+    [network] = json.loads(out)  # a list, one object per file, however many
     assert (code, network) == (0, {
         "file": NETWORK, "format": "min", "declared_nodes": 8, "declared_arcs": 15, "nodes": 8,
         "arcs": 15, "parallel_arc_pairs": 2, "supply": 50, "demand": -50})
@@ -45,7 +47,7 @@ def test_info_and_convert(tmp_path, command):
     command("generate", NETWORK, "-k", "2", "--method", "uniform", "--cap-zero", "--cap-zero-param",
             "0.5", "--randomize-costs", "-o", str(mcf))
     code, out, _ = command("info", "--json", str(mcf))
-    first = json.loads(out)
+    [first] = json.loads(out)
     supplies = korvane.load_min_instance(NETWORK).supplies
     assert {k: first[k] for k in ("format", "num_commodities", "method", "cap_zero", "cap_zero_param",
                                   "seed", "commodity_supply", "commodity_demand", "heterogeneity")} == {
@@ -60,13 +62,32 @@ def test_info_and_convert(tmp_path, command):
         for original, want in ((mcf, first), (Path(NETWORK), network)):
             hidden.write_bytes(pack(original.read_bytes()))
             code, out, _ = command("info", "--json", str(hidden))
-            assert code == 0 and {**json.loads(out), "file": want["file"]} == want
+            assert code == 0 and {**json.loads(out)[0], "file": want["file"]} == want
     hidden.write_bytes(gzip.compress(mcf.read_bytes()))
     assert command("convert", str(hidden), "-o", str(back), "--to", "mcf")[0] == 0
     assert back.read_bytes() == mcf.read_bytes()
+    back.unlink()
     hidden.write_bytes(zstd(mcf.read_bytes()))
-    assert command("convert", str(hidden), "-o", str(back), "--to", "mcf") == (
-        2, "", f"korvane: {hidden}: cannot decompress zstd here; use 'zstd -d'\n")
+    assert command("convert", str(hidden), "-o", str(back), "--to", "mcf")[0] == 0
+    assert back.read_bytes() == mcf.read_bytes()
+
+
+@pytest.mark.parametrize("name, unpack", [
+    ("x.mcf.gz", gzip.decompress),
+    ("x.mcf.zst", lambda data: subprocess.run(["zstd", "-d", "-q", "-c"], input=data, check=True,
+                                               stdout=subprocess.PIPE).stdout),
+])
+def test_output_compressed_as_its_name_asks(tmp_path, command, name, unpack):
+    zstd(b"")  # skips without the zstd command, which both directions use
+    plain = tmp_path / "plain.mcf"
+    command("generate", NETWORK, "-k", "3", "--method", "beta-binomial", "-o", plain)
+    out, again = tmp_path / name, tmp_path / ("again-" + name)
+    assert command("generate", NETWORK, "-k", "3", "--method", "beta-binomial", "-o", out)[0] == 0
+    assert command("convert", out, "-o", again, "--to", "mcf")[0] == 0
+    assert unpack(out.read_bytes()) == unpack(again.read_bytes()) == plain.read_bytes()
+    # The same instance compresses to the same bytes (no time stamp in a gzip header).
+    assert out.read_bytes() == again.read_bytes()
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(["plain.mcf", name, "again-" + name])
 
 
 @pytest.mark.parametrize("content, argv, code, message", [
@@ -86,6 +107,30 @@ def test_user_errors_are_one_line(tmp_path, command, content, argv, code, messag
         f.write_text(content)
     got, out, err = command(*(a.format(f=f) for a in argv))
     assert (got, out, err) == (code, "", message.format(f=f) + "\n")
+
+
+@pytest.mark.parametrize("options, message", [
+    (["--randomize-caps", "--cap-a", "1.2", "--cap-b", "0.8"], "--cap-a 1.2 is above --cap-b 0.8 (a reversed range)"),
+    (["--cap-a", "1.5"], "--cap-a 1.5 is above --cap-b 1.0 (a reversed range)"),
+    (["--cost-a", "2", "--cost-b", "-1"], "--cost-a 2.0 is above --cost-b -1.0 (a reversed range)"),
+    (["--cap-zero-param", "0.3"], "--cap-zero-param has no effect without --cap-zero"),
+    (["--cap-zero-param", "0"], "--cap-zero-param has no effect without --cap-zero"),
+    (["--cap-zero", "--cap-zero-param", "5"], "--cap-zero-param: must be between 0 and 1, got 5.0"),
+    (["--cap-zero", "--cap-zero-param", "-0.1"], "--cap-zero-param: must be between 0 and 1, got -0.1"),
+])
+def test_settings_that_change_nothing_refused(tmp_path, command, options, message):
+    out = tmp_path / "x.mcf"
+    assert command("generate", NETWORK, "-k", "2", "--method", "uniform", "-o", out, *options) == (
+        2, "", f"korvane: {message}\n")
+    assert not out.exists()
+    # The Python function keeps taking them.
+    assert korvane.generate_multi_commodity_data(korvane.load_min_instance(NETWORK), 2, 1, cap_a=1.5)
+
+
+def test_too_many_commodities_for_memory(tmp_path, command):
+    k = 2**63 - 1
+    assert command("generate", NETWORK, "-k", k, "--method", "spread", "-o", tmp_path / "x.mcf") == (
+        3, "", f"korvane: {NETWORK}: not enough memory for {k} commodities on 15 arcs\n")
 
 
 @pytest.mark.parametrize("argv, fragment", [
@@ -120,3 +165,95 @@ def test_module_entry_point(tmp_path):
     helped = subprocess.run([sys.executable, "-m", "korvane", "suite", "--help"],
                             capture_output=True, text=True, check=True)
     assert "exit codes:" in helped.stdout and "korvane suite suite.toml --verify" in helped.stdout
+
+
+def big_network(path, arcs=100_000):
+    lines = ["p min 2000 %d" % arcs] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
+    # 6i + 3 is odd, so no arc is a self-loop (the Mnetgen format has none).
+    lines += [f"a {i % 2000 + 1} {(i * 7 + 3) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(arcs)]
+    path.write_text("\n".join(lines) + "\n")
+    return path
+
+
+def child_env():
+    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+
+
+def wait_for_temporary(folder, proc):
+    deadline = time.monotonic() + 60
+    while proc.poll() is None and time.monotonic() < deadline:
+        if any(p.name.startswith(".") for p in folder.iterdir()):
+            return True
+        time.sleep(0.001)
+    return False
+
+
+def test_sigterm_leaves_no_partial_output(tmp_path):
+    net = big_network(tmp_path / "big.min")
+    out = tmp_path / "out"
+    out.mkdir()
+    proc = subprocess.Popen([sys.executable, "-m", "korvane", "generate", net, "-k", "16", "--method",
+                             "uniform", "--randomize-caps", "-q", "-o", out / "big.mcf"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_env())
+    if not wait_for_temporary(out, proc):
+        proc.kill()
+        pytest.skip("the write was over before a temporary file could be seen")
+    proc.terminate()
+    _, err = proc.communicate(timeout=60)
+    assert (proc.returncode, err) == (143, "korvane: terminated\n")
+    assert list(out.iterdir()) == []
+
+
+WRITERS = {
+    "mcf": "korvane.save_multi_commodity_instance(out, inst, data)",
+    "mnetgen": "__import__('korvane.formats').formats.write_mnetgen(out, inst, data)",
+}
+
+
+@pytest.mark.parametrize("writer", sorted(WRITERS))
+def test_temporaries_of_a_killed_writer_are_removed_by_the_next_run(tmp_path, command, writer):
+    # Every temporary name, the native writers' included, carries the writer's pid in one
+    # pattern, so that the next run in the folder can tell a dead run's leftovers.
+    net = big_network(tmp_path / "big.min")
+    out = tmp_path / "out"
+    out.mkdir()
+    script = (f"import korvane\ninst = korvane.load_min_instance({str(net)!r})\n"
+              "data = korvane.generate_multi_commodity_data(inst, 16, 1, randomize_caps=True)\n"
+              f"out = {str(out / 'big.mcf')!r}\n" + WRITERS[writer] + "\n")
+    proc = subprocess.Popen([sys.executable, "-c", script], env=child_env())
+    if not wait_for_temporary(out, proc):
+        proc.kill()
+        pytest.skip("the write was over before a temporary file could be seen")
+    proc.kill()
+    proc.wait()
+    left = [p.name for p in out.iterdir()]
+    assert left and all((m := suite.TMP_NAME.fullmatch(n)) and int(m.group(1)) == proc.pid for n in left), left
+    assert command("generate", NETWORK, "-k", "2", "--method", "spread", "-q", "-o", out / "small.mcf")[0] == 0
+    assert [p.name for p in out.iterdir()] == ["small.mcf"]
+
+
+def dead_pid():
+    proc = subprocess.Popen([sys.executable, "-c", "pass"])
+    proc.wait()
+    return proc.pid
+
+
+@pytest.mark.parametrize("argv", [
+    ["generate", NETWORK, "-k", "2", "--method", "spread", "-o", "{out}/x.mcf"],
+    ["convert", "{out}/../in.mcf", "-o", "{out}/x.mcf", "--to", "mcf"],
+])
+def test_stale_temporaries_removed_live_ones_kept(tmp_path, command, argv):
+    out = tmp_path / "out"
+    out.mkdir()
+    korvane.save_multi_commodity_instance(
+        str(tmp_path / "in.mcf"), inst := korvane.load_min_instance(NETWORK),
+        korvane.generate_multi_commodity_data(inst, 2, 0))
+    dead, live = dead_pid(), os.getppid()
+    stale = [f".x.mcf.{dead}.0123abcd.korvane-tmp", f".y.{dead}.9f.korvane-tmp.nod",
+             f"..x.mcf.{dead}.01.korvane-tmp.{dead}.ab.korvane-tmp"]
+    kept = [f".x.mcf.{live}.0123abcd.korvane-tmp", f".y.{live}.9f.korvane-tmp.sup",
+            ".notes.korvane-tmp", ".x.mcf.12.korvane-tmp", ".profile"]
+    for name in stale + kept:
+        (out / name).write_text("partial")
+    assert command(*(a.format(out=out) for a in argv))[0] == 0
+    assert sorted(p.name for p in out.iterdir()) == sorted(kept + ["x.mcf"])

@@ -36,7 +36,7 @@ def test_generate_and_convert_to_mnetgen(tmp_path, command):
         assert (tmp_path / f"conv{part}").read_bytes() == (tmp_path / f"api2{part}").read_bytes()
 
     code, out, _ = command("info", "--json", tmp_path / "cli.arc")
-    report = json.loads(out)
+    [report] = json.loads(out)
     assert (report["format"], report["num_commodities"], report["arcs"]) == ("mnetgen", 3, 15)
     assert report["commodity_supply"] == [sum(max(p[k], 0) for p in data.supply_partition.values())
                                           for k in range(3)]
@@ -47,7 +47,7 @@ def test_solve_and_models(tmp_path, command):
     command("generate", NETWORK, "-k", 2, "--method", "spread", "--seed", 3, "-o", mcf)
     want = solve.solve(korvane.load_multi_commodity_instance(str(mcf)))
     code, out, _ = command("solve", "--json", "--require-feasible", mcf)
-    got = json.loads(out)
+    [got] = json.loads(out)
     assert code == 0 and (got["status"], got["objective"]) == ("optimal", want.objective)
     for kind in ("mps", "lp"):
         target = tmp_path / f"model.{kind}"
@@ -112,3 +112,26 @@ def test_mnetgen_suite(tmp_path, command):
     victim.write_text(victim.read_text() + "\n")
     code, _, err = command("suite", manifest, "--verify", "--jobs", 1)
     assert (code, err) == (1, f"korvane: {victim}: file differs from its regenerated checksum\n")
+
+
+def test_jlf_and_generator_files_on_the_command_line(tmp_path, command):
+    from test_mnetgen import GENERATOR, JLF, MNETGEN_DIR
+    from conftest import write_parts
+
+    parts, k, arcs, optimum = JLF["ods"]
+    base = write_parts(tmp_path / "ods", parts)
+    code, out, err = command("info", base)
+    assert (code, out) == (2, "") and "--jlf-kind" in err
+    code, out, _ = command("solve", "--json", "--jlf-kind", "ods", f"{base}.arc")
+    assert code == 0 and [(r["status"], r["objective"]) for r in json.loads(out)] == [
+        ("optimal", optimum)]
+    code, out, _ = command("info", "--json", "--jlf-kind", "ods", base)
+    assert [(r["format"], r["num_commodities"], r["arcs"]) for r in json.loads(out)] == [
+        ("jlf", k, arcs)]
+    assert command("convert", base, "--jlf-kind", "ods", "-o", tmp_path / "m", "--to", "mnetgen")[0] == 0
+    assert solve.solve(formats.read_mnetgen(tmp_path / "m")).objective == optimum
+    if GENERATOR:
+        names = [MNETGEN_DIR / row[0] for row in GENERATOR[:2]]
+        code, out, _ = command("solve", "--json", *names)
+        assert [r["objective"] for r in json.loads(out)] == pytest.approx(
+            [row[5] for row in GENERATOR[:2]], rel=1e-7)

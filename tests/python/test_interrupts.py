@@ -1,7 +1,9 @@
 """Ctrl-C ends calls that block or run long within a second and leaves nothing half-written."""
 
+import gzip
 import os
 import subprocess
+import sys
 import time
 
 import pytest
@@ -36,3 +38,66 @@ def test_sigint_raises_keyboard_interrupt_within_a_second(tmp_path, net, call):
         sender.wait()
     assert time.monotonic() - start - delay < 1.0
     assert fifo.is_fifo()
+
+
+def sigint_latency(job, delay=0.3):
+    """Seconds from the moment another process sends SIGINT to the KeyboardInterrupt out of job()."""
+    sender = subprocess.Popen(
+        [sys.executable, "-c", "import os, signal, sys, time\n"
+         f"time.sleep({delay}); sent = time.monotonic(); os.kill({os.getpid()}, signal.SIGINT)\n"
+         "print(sent)"], stdout=subprocess.PIPE, text=True)
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            job()
+        caught = time.monotonic()
+    finally:
+        out, _ = sender.communicate()
+    return caught - float(out)
+
+
+def gzip_of_comments(path, gib):
+    """A gzip file of about 10 KiB per MiB inflating to `gib` GiB of comment lines (one member per MiB)."""
+    member = gzip.compress((b"c " + b"y" * 60 + b"\n") * 16_913, 1)
+    with open(path, "wb") as out:
+        for _ in range(gib * 1024):
+            out.write(member)
+    return str(path)
+
+
+def sparse_comments(path, gib):
+    """A sparse regular file of `gib` GiB: comment lines of a MiB of NUL bytes each, holes on disk."""
+    with open(path, "wb") as out:
+        out.truncate(gib << 30)
+        for mib in range(gib << 10):
+            out.seek(mib << 20)
+            out.write(b"c")
+            out.seek(((mib + 1) << 20) - 1)
+            out.write(b"\n")
+    return str(path)
+
+
+@pytest.fixture
+def wide_instance(min_file):
+    lines = [f"a {1 + i % 997} {1 + (i * 7) % 1009} 0 {1 + i % 50} {i % 40}\n" for i in range(20_000)]
+    return korvane.load_min_instance(min_file("p min 1009 20000\nn 1 300\nn 2 -300\n" + "".join(lines)))
+
+
+# Each job runs for seconds (tens for the reads) when nothing stops it. Compressed reads are one
+# pass over a stream; the threaded jobs run on two threads, and only the calling thread can ask
+# Python about signals.
+@pytest.mark.parametrize("job", ["gzip-min", "gzip-mcf", "generate-2-threads", "large-file-2-threads"])
+def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_instance, job):
+    monkeypatch.setenv("KORVANE_NUM_THREADS", "2")
+    if job == "gzip-min":
+        path = gzip_of_comments(tmp_path / "comments.min.gz", 4)
+        run = lambda: korvane.load_min_instance(path)
+    elif job == "gzip-mcf":
+        path = gzip_of_comments(tmp_path / "comments.mcf.gz", 4)
+        run = lambda: korvane.load_multi_commodity_instance(path)
+    elif job == "generate-2-threads":
+        run = lambda: korvane.generate_multi_commodity_data(
+            wide_instance, 800, 1, randomize_caps=True, randomize_costs=True)
+    else:
+        path = sparse_comments(tmp_path / "holes.min", 64)
+        run = lambda: korvane.load_min_instance(path)
+    assert sigint_latency(run) < 0.5

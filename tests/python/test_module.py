@@ -1,11 +1,14 @@
 """Module surface: registration, signatures and docstrings, record class rules, reads."""
 
+import gc
+import importlib.util
 import inspect
+import os
 import threading
 import weakref
 
 import pytest
-from conftest import DATA_FIELDS, PARSED_FIELDS, saved_and_read
+from conftest import DATA_FIELDS, NETWORK, PARSED_FIELDS, saved_and_read
 
 import korvane
 import korvane.korvane as native
@@ -124,7 +127,8 @@ def records(net, tmp_path):
 def test_registration():
     assert native.__all__ == korvane.__all__ == REGISTRATION
     assert all(getattr(korvane, name) is getattr(native, name) for name in REGISTRATION)
-    assert native.__doc__ == korvane.__doc__ == ""
+    assert native.__doc__ == ""
+    assert korvane.__doc__.startswith("korvane: ") and "load_min_instance" in korvane.__doc__
     assert "InternalError" not in REGISTRATION and korvane.InternalError is InternalError
 
 
@@ -213,3 +217,112 @@ def test_internal_error_is_not_an_exception(min_file):
     with pytest.raises(InternalError) as exc:
         korvane.load_min_instance(min_file("a 1\n"))
     assert exc.value.args == ("index out of bounds: the len is 2 but the index is 2",)
+
+
+# ---------------------------------------------------------------- module state
+
+def run_in_subinterpreter(code):
+    """Run `code` in a fresh isolated subinterpreter (own GIL), then destroy it."""
+    try:
+        import _interpreters as interpreters  # 3.13
+    except ImportError:
+        interpreters = pytest.importorskip(
+            "_xxsubinterpreters", reason="this Python has no private subinterpreter module")
+    iid = interpreters.create()
+    try:
+        if hasattr(interpreters, "exec"):
+            failure = interpreters.exec(iid, code)
+            assert failure is None, failure.errdisplay
+        else:
+            interpreters.run_string(iid, code)  # raises RunFailedError
+    finally:
+        interpreters.destroy(iid)
+
+
+SUBINTERPRETER_CODE = """
+import sys
+sys.path[:0] = [{package_root!r}]
+import korvane
+inst = korvane.load_min_instance({network!r})
+assert isinstance(inst.edges[0], korvane.Edge)
+data = korvane.generate_multi_commodity_data(inst, 3, 2, randomize_caps=True, seed=11)
+korvane.save_multi_commodity_instance({out!r}, inst, data)
+parsed = korvane.load_multi_commodity_instance({out!r})
+assert type(parsed) is korvane.ParsedMulticommodityInstance and parsed.num_commodities == 3
+korvane.split_supplies_spread({long_split!r}, 50, 0)
+try:
+    korvane.load_min_instance({bad!r})
+except korvane.InternalError as exc:
+    assert type(exc) is korvane.InternalError, type(exc)
+    with open({out!r} + ".error", "w") as f:
+        f.write(str(exc))
+"""
+
+
+# Balancing this runs for tenths of a second with the GIL released, so the cancellation poll
+# runs several times; once a subinterpreter exists, PyGILState_Check answers 1 on any thread,
+# and a poll trusting it would touch a missing thread state.
+POLLED_SPLIT = {n: 10**7 for n in range(1, 11)} | {-n: -10**7 for n in range(1, 11)}
+
+
+def generated_file(module, path):
+    inst = module.load_min_instance(NETWORK)
+    data = module.generate_multi_commodity_data(inst, 3, 2, randomize_caps=True, seed=11)
+    module.save_multi_commodity_instance(str(path), inst, data)
+    return path.read_bytes()
+
+
+def test_isolated_subinterpreter_loads_and_generates(tmp_path, min_file):
+    out, bad = tmp_path / "sub.mc", min_file("a 1\n")
+    package_root = os.path.dirname(os.path.dirname(korvane.__file__))
+    run_in_subinterpreter(SUBINTERPRETER_CODE.format(
+        package_root=package_root, network=NETWORK, out=str(out), bad=bad, long_split=POLLED_SPLIT))
+    # The subinterpreter's module wrote what this one writes, raised its own InternalError,
+    # and this interpreter's module works on after the other was destroyed.
+    assert (tmp_path / "sub.mc.error").read_text() == "index out of bounds: the len is 2 but the index is 2"
+    assert generated_file(korvane, tmp_path / "main.mc") == out.read_bytes()
+    with pytest.raises(InternalError):
+        korvane.load_min_instance(bad)
+    assert sum(sum(v) for v in korvane.split_supplies_spread(POLLED_SPLIT, 50, 0).values()) == 0
+
+
+def second_native_module():
+    spec = importlib.util.find_spec("korvane.korvane")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def test_second_module_object_has_its_own_classes(tmp_path, min_file):
+    other = second_native_module()
+    assert other is not native and other.__all__ == REGISTRATION
+    for name in [*CLASSES, "InternalError", "_MulticommodityProblem"]:
+        assert getattr(other, name) is not getattr(native, name)
+        assert getattr(other, name).__name__ == getattr(native, name).__name__
+    assert generated_file(other, tmp_path / "other.mc") == generated_file(native, tmp_path / "main.mc")
+    # Each module makes records of its own classes, reads them back, and raises its own error.
+    inst, parsed = other.load_min_instance(NETWORK), other.load_multi_commodity_instance(str(tmp_path / "other.mc"))
+    assert (type(inst), type(inst.edges[0]), type(parsed)) == (
+        other.NetworkInstance, other.Edge, other.ParsedMulticommodityInstance)
+    assert type(other.generate_multi_commodity_data(inst, 2, 0)) is other.MultiCommodityData
+    assert bytes(other._network_columns(inst)["tail"]) == bytes(native._network_columns(native.load_min_instance(NETWORK))["tail"])
+    with pytest.raises(other.InternalError) as exc:
+        other.load_min_instance(min_file("a 1\n"))
+    assert not isinstance(exc.value, InternalError)
+    # A function takes only the records of its own module.
+    with pytest.raises(TypeError) as exc:
+        native.generate_multi_commodity_data(inst, 2, 0)
+    assert str(exc.value) == "argument 'instance': 'NetworkInstance' object is not an instance of 'NetworkInstance'"
+
+
+def test_dropped_module_object_frees_its_classes():
+    other = second_native_module()
+    record = other.load_min_instance(NETWORK)
+    classes = [weakref.ref(other.NetworkInstance), weakref.ref(other.InternalError), weakref.ref(other)]
+    del other
+    gc.collect()
+    assert all(ref() is not None for ref in classes)  # the record holds its class, which holds the module
+    assert record.edges[0].tail == 1  # its getters find the module's state through the class
+    del record
+    gc.collect()
+    assert all(ref() is None for ref in classes)

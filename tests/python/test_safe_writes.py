@@ -2,7 +2,12 @@
 all, links are followed, FIFOs are written in place; over-long lines end a read."""
 
 import os
+import shutil
+import subprocess
+import sys
+import tempfile
 import threading
+from pathlib import Path
 
 import pytest
 from conftest import run_python
@@ -84,3 +89,71 @@ def test_a_line_longer_than_256_mib_ends_the_read(load, cls):
     with pytest.raises(cls) as exc:
         load("/dev/zero")
     assert exc.value.args == ("line 1 is longer than 268435456 bytes",)
+
+
+# Saving over a file of another user. As root the replacement keeps the owner, group and mode
+# (set-uid included: it stays nobody's); as nobody, who cannot give a file to root, it is the
+# caller's file and loses the set-uid and set-gid bits it no longer stands for.
+@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() != 0, reason="needs root to own files of others")
+@pytest.mark.parametrize("owner, saver, expected", [
+    ((65534, 65534), None, (65534, 65534, 0o4755)),
+    ((0, 0), (65534, 65534), (65534, 65534, 0o0777)),
+])
+def test_replacing_another_users_file(owner, saver, expected):
+    # Outside pytest's folders, which only root may enter.
+    base = Path(tempfile.mkdtemp())
+    try:
+        replace_as(base, owner, saver, expected)
+    finally:
+        shutil.rmtree(base)
+
+
+def replace_as(base, owner, saver, expected):
+    os.chmod(base, 0o755)
+    folder = base / "shared"
+    folder.mkdir()
+    os.chmod(folder, 0o777)
+    target = folder / "out.mc"
+    target.write_text("old\n")
+    os.chown(target, *owner)
+    os.chmod(target, expected[2] | 0o6000 if saver else expected[2])
+    network = base / "net.min"
+    network.write_text(ARCS)
+    os.chmod(network, 0o644)
+    script = (
+        "import os, korvane\n"
+        + (f"os.setgid({saver[1]}); os.setuid({saver[0]})\n" if saver else "")
+        + f"inst = korvane.load_min_instance({str(network)!r})\n"
+        f"korvane.save_multi_commodity_instance({str(target)!r}, inst,"
+        " korvane.generate_multi_commodity_data(inst, 1, 1))\n")
+    done = run_python(script)
+    assert done.returncode == 0, done.stderr
+    info = target.stat()
+    assert (info.st_uid, info.st_gid, info.st_mode & 0o7777) == expected
+    assert target.read_text().startswith("c Multicommodity")
+
+
+# What a machine crash may not undo: the new file reaches the disk before the rename, and the
+# rename reaches it after (the folder is synced). Seen in the system calls the save makes.
+@pytest.mark.skipif(shutil.which("strace") is None, reason="needs strace")
+def test_save_syncs_file_before_rename_and_folder_after(net, tmp_path):
+    network, target, log = tmp_path / "net.min", tmp_path / "out.mc", tmp_path / "calls"
+    network.write_text(ARCS)
+    script = (f"import korvane\ninst = korvane.load_min_instance({str(network)!r})\n"
+              f"korvane.save_multi_commodity_instance({str(target)!r}, inst,"
+              " korvane.generate_multi_commodity_data(inst, 1, 1))\n")
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    subprocess.run(["strace", "-f", "-qq", "-o", str(log), "-e", "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
+                    sys.executable, "-c", script], check=True, env=env, capture_output=True)
+    calls = [line.split(None, 1)[1] for line in log.read_text().splitlines() if "(" in line]
+    rename = next(i for i, c in enumerate(calls) if c.startswith("rename") and str(target) in c)
+    opened = {}  # descriptor -> path, from the opens before each sync
+    syncs = []
+    for i, call in enumerate(calls):
+        if call.startswith("openat(") and "= " in call and not call.rsplit("= ", 1)[1].startswith("-"):
+            opened[call.rsplit("= ", 1)[1].split()[0]] = call.split('"')[1]
+        elif call.startswith(("fsync(", "fdatasync(")) and call.rstrip().endswith("= 0"):
+            syncs.append((i, opened.get(call[call.index("(") + 1:call.index(")")])))
+    temporary = calls[rename].split('"')[1]
+    assert any(i < rename and path == temporary for i, path in syncs), syncs
+    assert any(i > rename and path == str(tmp_path) for i, path in syncs), syncs

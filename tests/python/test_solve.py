@@ -86,6 +86,12 @@ def test_two_commodities_share_a_bundle(hand, tmp_path):
         h.readModel(str(tmp_path / name))
         h.run()
         assert h.getInfo().objective_function_value == 64
+        # Columns and rows are named after the file's arcs, commodities and nodes, so the
+        # solution maps back: commodity 2 sends 10 over arc 3, the bundle carries 12.
+        values = h.getSolution().col_value
+        assert values[h.getColByName("x_3_2")[1]] == 10
+        rows = h.getSolution().row_value
+        assert [rows[h.getRowByName(r)[1]] for r in ("bundle_3", "flow_4_2")] == [12, -10]
     with pytest.raises(ValueError, match="use a .mps or .lp name"):
         solve.write_model(tmp_path / "h.txt", hand())
 

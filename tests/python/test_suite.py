@@ -13,6 +13,7 @@ from pathlib import Path
 import pytest
 from conftest import NETWORK
 
+import korvane
 from korvane import suite
 
 
@@ -138,12 +139,32 @@ def test_interrupted_suite_resumes(tmp_path, command):
      "grid.method: unknown method 'unifrom' (expected spread, uniform or beta-binomial, or 0, 1, 2)"),
     (('output = "out"', 'output = "out"\nformat = "mps"'), "format: unknown format 'mps' (expected mcf or mnetgen)"),
     (("cap_zero_param = 0.2", 'cap_zero_param = "0.2"'), "grid.cap_zero_param: expected a finite number, got '0.2'"),
+    # Hostile manifests: one line each, not a traceback, and nothing enumerated or allocated.
+    (("cap_zero_param = 0.2", "cap_zero_param = 0.2\nx = " + "[" * 100_000 + "]" * 100_000),
+     "not valid TOML: nested too deeply"),
+    (("[2, 3]", "[2, 9223372036854775807]"),
+     "grid.num_commodities: must be at most 10000000, got 9223372036854775807"),
+    (("count = 2", "count = 10000000"), "grid: 120000000 instances (1 networks x 2 num_commodities x "
+     "3 method x 2 randomize_caps x 10000000 seed), more than the limit of 100000 (raise it with --max-instances)"),
+    # Settings that cannot change an instance.
+    (("cap_zero = true", "cap_zero = true\ncap_a = [0.5, 1.2]"), "grid.cap_a 1.2 is above grid.cap_b 1.0 (a reversed range)"),
+    (("cap_zero = true", "cap_zero = true\ncost_b = 0.5"), "grid.cost_a 0.8 is above grid.cost_b 0.5 (a reversed range)"),
+    (("cap_zero = true", "cap_zero = false"), "grid.cap_zero_param: has no effect without grid.cap_zero = true"),
+    (("cap_zero_param = 0.2", "cap_zero_param = [0.2, 5]"), "grid.cap_zero_param: must be between 0 and 1, got 5.0"),
 ])
 def test_bad_manifest_refused_before_work(tmp_path, command, edit, message):
     manifest = write_manifest(tmp_path, MANIFEST.replace(*edit))
     code, out, err = command("suite", manifest)
     assert (code, out, err) == (2, "", f"korvane: {manifest}: {message}\n")
     assert not (tmp_path / "out").exists()
+
+
+def test_grid_size_cap_can_be_raised(tmp_path, command):
+    manifest = write_manifest(tmp_path)
+    assert command("suite", manifest, "--max-instances", "23", "-q") == (
+        2, "", f"korvane: {manifest}: grid: 24 instances (1 networks x 2 num_commodities x 3 method x "
+        "2 randomize_caps x 2 seed), more than the limit of 23 (raise it with --max-instances)\n")
+    assert len(suite.load_manifest(manifest, max_instances=24).jobs) == 24
 
 
 def test_grid_collapses_settings_without_effect(tmp_path):
@@ -201,3 +222,108 @@ def test_ctrl_c_stops_workers_cleanly(tmp_path):
     made = json.loads(record.read_text())["instances"]
     assert 0 < len(made) < 200
     assert len(made) <= len(list((tmp_path / "suite").glob("*.mcf"))) <= len(made) + 4
+
+
+SMALL = 'networks = ["net.min"]\noutput = "out"\n[grid]\nnum_commodities = 2\nmethod = ["spread", "uniform"]\n'
+
+
+def change_network(tmp_path, plan):
+    # One arc's cost, which every instance copies.
+    net = tmp_path / "net.min"
+    lines = net.read_text().splitlines()
+    i = next(i for i, line in enumerate(lines) if line.startswith("a "))
+    *arc, cost = lines[i].split()
+    lines[i] = " ".join([*arc, str(int(cost) + 1)])
+    net.write_text("\n".join(lines) + "\n")
+
+
+def damage_first(tmp_path, plan):
+    first = plan.output / f"{plan.jobs[0].name}.mcf"
+    first.write_bytes(first.read_bytes() + b"c\n")
+
+
+def remove_first(tmp_path, plan):
+    (plan.output / f"{plan.jobs[0].name}.mcf").unlink()
+
+
+def new_version(tmp_path, plan):
+    suite.__version__ = "0.0.0+other"  # the test's monkeypatch puts the real one back
+
+
+@pytest.mark.parametrize("change, summary", [
+    (None, "0 made, 2 kept"),
+    (change_network, "2 made (network changed), 0 kept"),
+    (new_version, "2 made (korvane version changed), 0 kept"),
+    (damage_first, "1 made (file changed), 1 kept"),
+    (remove_first, "1 made (file missing), 1 kept"),
+])
+def test_run_again_remakes_what_its_inputs_no_longer_make(tmp_path, command, monkeypatch, change, summary):
+    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
+    manifest = write_manifest(tmp_path, SMALL)
+    plan = suite.load_manifest(manifest)
+    assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"2 made, 0 kept; {plan.suite_file}\n", "")
+    monkeypatch.setattr(suite, "__version__", suite.__version__)
+    if change is not None:
+        change(tmp_path, plan)
+    assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"{summary}; {plan.suite_file}\n", "")
+    # Each record says what it was made from, and the files are what that makes now.
+    network_sha = suite.sha256_file(tmp_path / "net.min")
+    for entry in json.loads(plan.suite_file.read_text())["instances"]:
+        assert (entry["network_sha256"], entry["korvane_version"]) == (network_sha, suite.__version__)
+    assert command("suite", manifest, "--verify", "--jobs", "1")[0] == 0
+
+
+def test_verify_names_what_differs(tmp_path, command):
+    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
+    manifest = write_manifest(tmp_path, SMALL)
+    plan = suite.load_manifest(manifest)
+    command("suite", manifest, "--jobs", "1", "-q")
+    # A file edited together with its record in suite.json agrees with the record; only
+    # regenerating it shows the difference.
+    victim = plan.output / f"{plan.jobs[1].name}.mcf"
+    victim.write_bytes(victim.read_bytes().replace(b"\n", b"\nc edited\n", 1))
+    doc = json.loads(plan.suite_file.read_text())
+    record = doc["instances"][1]["files"][0]
+    old_sha, old_size = record["sha256"], record["size"]
+    record.update(sha256=suite.sha256_file(victim), size=victim.stat().st_size)
+    plan.suite_file.write_text(json.dumps(doc))
+    code, _, err = command("suite", manifest, "--verify", "--jobs", "1")
+    assert (code, err) == (1, f"korvane: {victim}: regenerated file differs from suite.json (sha256 "
+                              f"{record['sha256'][:12]}..., {record['size']} bytes recorded; {old_sha[:12]}..., "
+                              f"{old_size} bytes regenerated) from the same network, parameters and korvane "
+                              "version\n")
+    # A changed network is named once, with both checksums, and its instances not regenerated.
+    before = suite.sha256_file(tmp_path / "net.min")
+    change_network(tmp_path, plan)
+    code, _, err = command("suite", manifest, "--verify", "--jobs", "1")
+    assert (code, err) == (1, f"korvane: {tmp_path / 'net.min'}: network changed since 2 instances were made "
+                              f"from it (sha256 {before[:12]}... in suite.json, "
+                              f"{suite.sha256_file(tmp_path / 'net.min')[:12]}... now); run the suite again to "
+                              "remake them\n")
+
+
+def test_full_disk_names_the_output_file(tmp_path, command, monkeypatch):
+    def full(path, instance, data):
+        raise OSError("No space left on device (os error 28)")
+
+    monkeypatch.setattr(korvane, "save_multi_commodity_instance", full)
+    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
+    manifest = write_manifest(tmp_path, SMALL)
+    plan = suite.load_manifest(manifest)
+    assert command("suite", manifest, "--jobs", "1", "-q") == (
+        3, "", f"korvane: {plan.output / plan.jobs[0].name}.mcf: No space left on device (os error 28)\n")
+
+
+def test_stale_temporaries_of_any_format_removed(tmp_path, command):
+    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
+    manifest = write_manifest(tmp_path, SMALL)
+    out = tmp_path / "out"
+    out.mkdir()
+    proc = subprocess.Popen([sys.executable, "-c", "pass"])
+    proc.wait()
+    dead, live = proc.pid, os.getppid()
+    (out / f".a-k2.{dead}.0a1b2c3d.korvane-tmp.nod").write_text("partial")
+    (out / f".a-k2.{dead}.0a1b2c3d.korvane-tmp").write_text("partial")
+    (out / f".b-k2.{live}.0a1b2c3d.korvane-tmp.arc").write_text("another run's")
+    assert command("suite", manifest, "--jobs", "1", "-q")[0] == 0
+    assert [p.name for p in out.glob(".*")] == [f".b-k2.{live}.0a1b2c3d.korvane-tmp.arc"]

@@ -9,6 +9,8 @@ import pytest
 import korvane
 from korvane.arrays import data_arrays, network_arrays, parsed_arrays
 
+from conftest import run_python
+
 
 def test_python_thread_progresses_beside_a_long_load(tmp_path):
     path = tmp_path / "big.min"
@@ -93,3 +95,41 @@ def test_large_files_read_alike_for_every_thread_count(tmp_path, monkeypatch):
                 for r in reads]
 
     assert as_bytes(read_under(1)) == as_bytes(read_under(2)) == as_bytes(read_under(7))
+
+
+@pytest.mark.parametrize("value", ["abc", "0", "-3", "+2", " 2", "1.5"])
+@pytest.mark.parametrize("call", ["load", "generate"])
+def test_thread_count_setting_must_be_a_positive_integer(wide_net, min_file, monkeypatch, value, call):
+    path = min_file("p min 2 1\na 1 2 0 1 1\n")
+    monkeypatch.setenv("KORVANE_NUM_THREADS", value)
+    with pytest.raises(ValueError) as exc:
+        korvane.load_min_instance(path) if call == "load" else korvane.generate_multi_commodity_data(wide_net, 2, 0)
+    assert str(exc.value) == f"KORVANE_NUM_THREADS must be a positive integer, not '{value}'"
+
+
+# The child may start no thread (RLIMIT_NPROC 0; root is exempt from it, so it runs as nobody):
+# a generation spread over two threads fails as the interpreter's own threads fail to start.
+NO_THREADS = """
+import errno, os, resource, tempfile
+if os.getuid() == 0:
+    os.setgid(65534)
+    os.setuid(65534)
+resource.setrlimit(resource.RLIMIT_NPROC, (0, 0))
+import korvane
+folder = tempfile.mkdtemp()
+path = os.path.join(folder, "wide.min")
+with open(path, "w") as f:
+    f.write("p min 1009 20000\\n" + "".join(f"a {1 + i % 997} {1 + i % 1009} 0 9 1\\n" for i in range(20000)))
+inst = korvane.load_min_instance(path)
+try:
+    korvane.generate_multi_commodity_data(inst, 8, 1)
+    print("no failure")
+except BaseException as e:
+    print(type(e).__name__, isinstance(e, OSError), errno.errorcode.get(getattr(e, "errno", None)))
+"""
+
+
+def test_thread_that_cannot_start_raises_os_error():
+    done = run_python(NO_THREADS, KORVANE_NUM_THREADS="2")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["BlockingIOError", "True", "EAGAIN"]

@@ -7,15 +7,34 @@ namespace korvane {
 namespace {
 
 std::atomic<CancelPoll> g_poll{nullptr};
+thread_local StopFlag* t_flag = nullptr;
+thread_local bool t_worker = false;
 
 }  // namespace
 
 void set_cancel_poll(CancelPoll poll) noexcept { g_poll.store(poll, std::memory_order_release); }
 
 bool cancel_requested_now() {
+  if (t_flag != nullptr && (t_worker || t_flag->raised())) return t_flag->raised();
   const CancelPoll poll = g_poll.load(std::memory_order_acquire);
-  return poll != nullptr && poll();
+  const bool stop = poll != nullptr && poll();
+  if (stop && t_flag != nullptr) t_flag->raise();
+  return stop;
 }
+
+StopScope::StopScope(StopFlag& flag, bool worker) : previous_flag_(t_flag), previous_worker_(t_worker) {
+  t_flag = &flag;
+  t_worker = worker;
+}
+
+StopScope::~StopScope() {
+  t_flag = previous_flag_;
+  t_worker = previous_worker_;
+}
+
+StopFlag* StopScope::current() { return t_flag; }
+
+bool StopScope::is_worker() { return t_worker; }
 
 bool CancelCheck::poll_if_due() {
   const auto now = std::chrono::steady_clock::now();

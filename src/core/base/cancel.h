@@ -3,6 +3,7 @@
 // a signal, ask it whether the caller wants the call to stop (a pending Ctrl-C).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -18,8 +19,42 @@ using CancelPoll = bool (*)();
 // Installs the process-wide poll; nullptr (the default) never cancels.
 void set_cancel_poll(CancelPoll poll) noexcept;
 
-// Asks the poll at once: for a system call that returned EINTR.
+// Asks the poll at once: for a system call that returned EINTR. On a thread
+// working for another (a StopScope of a worker), reads the group's StopFlag.
 bool cancel_requested_now();
+
+// The poll may only run on the thread the embedding layer called in on. The
+// threads of one loop over chunks (core/base/parallel.h) share a StopFlag: the
+// calling thread raises it when its poll says stop, the workers read it, and a
+// raised flag keeps answering "stop" on every thread of the group.
+class StopFlag {
+ public:
+  bool raised() const { return raised_.load(std::memory_order_relaxed); }
+  void raise() { raised_.store(true, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<bool> raised_{false};
+};
+
+// Ties this thread's cancellation questions to `flag` while alive: a worker
+// reads it instead of polling; the calling thread polls and raises it. Scopes
+// nest; the innermost wins.
+class StopScope {
+ public:
+  StopScope(StopFlag& flag, bool worker);
+  ~StopScope();
+  StopScope(const StopScope&) = delete;
+  StopScope& operator=(const StopScope&) = delete;
+
+  // The flag of this thread's innermost scope, or nullptr.
+  static StopFlag* current();
+  // Whether this thread is a worker of its innermost scope.
+  static bool is_worker();
+
+ private:
+  StopFlag* previous_flag_;
+  bool previous_worker_;
+};
 
 // The error of a cancelled call. It carries no message: the binding layer raises
 // what its poll recorded.

@@ -14,15 +14,21 @@ enum class ErrorKind {
   kReported,  // an I/O or parse failure the caller's exception class reports
   kInternal,  // a violated precondition: raised as the internal-error exception
   kCancelled,  // the caller asked the call to stop (core/base/cancel.h); no message
+  kInvalid,    // the data is not what the format allows (Python: ValueError); the
+               // message names the file and line, or the value, at fault
 };
 
 struct Error {
   ErrorKind kind;
   std::string message;
+  // Where the failure was met ("line 7 of net.min"), when a reader knows; empty
+  // otherwise. Shown beside the message, never part of it.
+  std::string note = {};
 };
 
 inline Error reported(std::string message) { return Error{ErrorKind::kReported, std::move(message)}; }
 inline Error internal(std::string message) { return Error{ErrorKind::kInternal, std::move(message)}; }
+inline Error invalid(std::string message) { return Error{ErrorKind::kInvalid, std::move(message)}; }
 
 // Message of an index past the end of a list (missing field or token).
 inline std::string index_out_of_range_message(std::size_t index, std::size_t length) {

@@ -163,9 +163,16 @@ Result<void> draw_arc_values_parallel(const NetworkInstance& instance,
   const std::size_t num_edges = instance.num_edges();
   std::vector<uint64_t> words(chunks + 1, 0);
   std::vector<std::size_t> refused(chunks, num_edges);
+  // Every thread polls (the workers read the caller's stop flag, parallel.h).
+  std::vector<char> stopped(chunks, 0);
   for_each_chunk(num_edges, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
     uint64_t n = 0;
+    CancelCheck cancel;
     for (std::size_t a = begin; a < end; ++a) {
+      if (cancel.requested()) {
+        stopped[c] = 1;
+        return;
+      }
       const ArcRanges ranges(instance, params, a);
       if (ranges.refused()) {
         refused[c] = a;
@@ -175,6 +182,7 @@ Result<void> draw_arc_values_parallel(const NetworkInstance& instance,
     }
     words[c + 1] = n;
   });
+  if (std::find(stopped.begin(), stopped.end(), 1) != stopped.end()) return cancelled();
   for (std::size_t c = 0; c < chunks; ++c) {
     if (refused[c] == num_edges) continue;
     RandomSource scratch = RandomSource::from_seed(params.seed);
@@ -187,12 +195,18 @@ Result<void> draw_arc_values_parallel(const NetworkInstance& instance,
   for_each_chunk(num_edges, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
     RandomSource generator = RandomSource::from_seed(params.seed);
     generator.seek(words[c]);
+    CancelCheck cancel;
     for (std::size_t a = begin; a < end; ++a) {
+      if (cancel.requested(num_commodities + 1)) {
+        stopped[c] = 1;
+        return;
+      }
       const ArcRanges ranges(instance, params, a);
       fill_row(ranges, generator, num_commodities, cost_table.data() + a * num_commodities,
                capacity_table.data() + a * num_commodities);
     }
   });
+  if (std::find(stopped.begin(), stopped.end(), 1) != stopped.end()) return cancelled();
   return {};
 }
 

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cerrno>
 #include <condition_variable>
@@ -23,7 +24,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/io/gzip_deflater.h"
 #include "core/io/gzip_inflater.h"
+#include "core/io/zstd_deflater.h"
 #include "core/io/zstd_inflater.h"
 
 namespace korvane {
@@ -123,11 +126,33 @@ bool is_valid_utf8(std::string_view bytes) {
 
 // ---------------------------------------------------------------- LineReader
 
-LineReader::LineReader(int fd, std::size_t file_size) : fd_(fd), file_size_(file_size) {}
+OpenedFile::~OpenedFile() { close_quietly(fd_); }
+
+Result<std::shared_ptr<const OpenedFile>> OpenedFile::open(std::string_view path) {
+  auto checked = checked_path(path);
+  if (!checked.ok()) return checked.take_error();
+  const int fd = open_retrying(checked.value().c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return open_error(errno);
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  const std::size_t size = regular && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+  try {
+    return std::shared_ptr<const OpenedFile>(std::make_shared<OpenedFile>(fd, regular, size));
+  } catch (...) {
+    close_quietly(fd);
+    throw;
+  }
+}
+
+LineReader::LineReader(std::shared_ptr<const OpenedFile> file)
+    : file_(std::move(file)), file_size_(file_->size()) {}
 
 LineReader::LineReader(LineReader&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : file_(std::move(other.file_)),
+      read_offset_(other.read_offset_),
       file_size_(other.file_size_),
+      cancel_(other.cancel_),
+      stream_failed_(other.stream_failed_),
       gzip_(std::move(other.gzip_)),
       zstd_(std::move(other.zstd_)),
       begin_(other.begin_),
@@ -143,9 +168,11 @@ LineReader::LineReader(LineReader&& other) noexcept
 
 LineReader& LineReader::operator=(LineReader&& other) noexcept {
   if (this != &other) {
-    close_quietly(fd_);
-    fd_ = std::exchange(other.fd_, -1);
+    file_ = std::move(other.file_);
+    read_offset_ = other.read_offset_;
     file_size_ = other.file_size_;
+    cancel_ = other.cancel_;
+    stream_failed_ = other.stream_failed_;
     gzip_ = std::move(other.gzip_);
     zstd_ = std::move(other.zstd_);
     begin_ = other.begin_;
@@ -161,19 +188,16 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
   return *this;
 }
 
-LineReader::~LineReader() { close_quietly(fd_); }
+LineReader::~LineReader() = default;
 
 Result<LineReader> LineReader::open(std::string_view path) {
-  auto checked = checked_path(path);
-  if (!checked.ok()) return checked.take_error();
-  const int fd = open_retrying(checked.value().c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) return open_error(errno);
-  struct stat info {};
-  std::size_t size = 0;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    size = static_cast<std::size_t>(info.st_size);
-  }
-  return LineReader(fd, size);
+  auto file = OpenedFile::open(path);
+  if (!file.ok()) return file.take_error();
+  return LineReader(std::move(file).value());
+}
+
+LineReader LineReader::open(std::shared_ptr<const OpenedFile> file) {
+  return LineReader(std::move(file));
 }
 
 std::size_t regular_file_size(std::string_view path) {
@@ -185,20 +209,24 @@ std::size_t regular_file_size(std::string_view path) {
 }
 
 Result<LineReader> LineReader::open_range(std::string_view path, uint64_t begin, uint64_t end) {
-  auto opened = open(path);
-  if (!opened.ok()) return opened;
-  LineReader& lines = opened.value();
+  auto file = OpenedFile::open(path);
+  if (!file.ok()) return file.take_error();
+  return open_range(std::move(file).value(), begin, end);
+}
+
+Result<LineReader> LineReader::open_range(std::shared_ptr<const OpenedFile> file, uint64_t begin,
+                                          uint64_t end) {
+  if (!file->regular()) return internal("a range can only be read from a regular file");
+  LineReader lines(std::move(file));
   lines.stop_ = end;
-  if (begin == 0) return opened;
+  if (begin == 0) return lines;
   // Start one byte early: the first line feed from there ends the line that
   // belongs to the range before (none when that byte is itself a line feed).
-  if (::lseek(lines.fd_, static_cast<off_t>(begin - 1), SEEK_SET) < 0) {
-    return reported(os_error_message(errno));
-  }
+  lines.read_offset_ = begin - 1;
   lines.buffer_offset_ = begin - 1;
   lines.at_start_ = false;
   KORVANE_TRY(lines.skip_partial_line());
-  return opened;
+  return lines;
 }
 
 Result<void> LineReader::skip_partial_line() {
@@ -220,9 +248,18 @@ Result<void> LineReader::skip_partial_line() {
 
 Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
   for (;;) {
-    const ssize_t got = ::read(fd_, out, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) return reported(os_error_message(errno));
+    // Readers of one regular file share its descriptor, so none moves its offset.
+    const ssize_t got =
+        file_->regular() ? ::pread(file_->fd(), out, size, static_cast<off_t>(read_offset_))
+                         : ::read(file_->fd(), out, size);
+    if (got >= 0) {
+      read_offset_ += static_cast<uint64_t>(got);
+      return static_cast<std::size_t>(got);
+    }
+    if (errno != EINTR) {
+      stream_failed_ = true;
+      return reported(os_error_message(errno));
+    }
     if (cancel_requested_now()) return cancelled();
   }
 }
@@ -231,6 +268,8 @@ Result<bool> LineReader::fill() {
   buffer_offset_ += end_;
   begin_ = 0;
   end_ = 0;
+  // Each refill is up to kIoBufferSize bytes of work for the caller as well.
+  if (cancel_.requested(kIoBufferSize)) return cancelled();
   if (gzip_) return fill_from(*gzip_);
   if (zstd_) return fill_from(*zstd_);
   auto got = read_file(buffer_, kIoBufferSize);
@@ -269,7 +308,10 @@ Result<bool> LineReader::fill_from(Inflater& inflater) {
       inflater.added(got.value());
     }
     auto out = inflater.inflate(buffer_, kIoBufferSize);
-    if (!out.ok()) return out.take_error();
+    if (!out.ok()) {
+      stream_failed_ = true;
+      return out.take_error();
+    }
     end_ = out.value();
     if (end_ != 0) return true;
     if (!inflater.wants_input()) {
@@ -322,6 +364,22 @@ Result<bool> LineReader::next(std::string_view& line) {
   if (!spanning || carry_.empty()) return false;
   line = carry_;
   return finish_line(line);
+}
+
+Error LineReader::blame_stream(Error error) {
+  if (!compressed() || stream_failed_ || error.kind == ErrorKind::kCancelled) return error;
+  while (!eof_) {
+    auto filled = fill();
+    if (!filled.ok()) {
+      // The stream's own failure, or a request to stop while reading it.
+      if (stream_failed_ || filled.error().kind == ErrorKind::kCancelled) {
+        return filled.take_error();
+      }
+      return error;
+    }
+    if (!filled.value()) break;
+  }
+  return error;
 }
 
 Result<bool> LineReader::finish_line(std::string_view& line) {
@@ -385,8 +443,12 @@ Temporary create_temporary(const std::string& target) {
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     const uint64_t tag = (static_cast<uint64_t>(::getpid()) << 32) ^ static_cast<uint64_t>(now) ^
                          (sequence.fetch_add(1) * 0x9E3779B97F4A7C15ULL);
-    std::string path =
-        folder + "." + name.substr(0, 200) + ".tmp" + std::to_string(tag % 100000000);
+    // .<name>.<pid>.<hex>.korvane-tmp, the one pattern of korvane's temporaries: the pid
+    // lets a later run tell a dead writer's leftover from a live writer's file.
+    char hex[8];
+    const auto digits = std::to_chars(hex, hex + sizeof hex, (tag ^ (tag >> 32)) & 0xFFFFFFFFu, 16);
+    std::string path = folder + "." + name.substr(0, 200) + "." + std::to_string(::getpid()) + "." +
+                       std::string(hex, digits.ptr) + ".korvane-tmp";
     const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return Temporary{fd, std::move(path), 0};
     if (errno != EEXIST || attempt == 100) return Temporary{-1, {}, errno};
@@ -394,6 +456,41 @@ Temporary create_temporary(const std::string& target) {
 }
 
 bool refuses_new_entries(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+
+// Gives the new file `fd` the owner, group and permission bits of the file it
+// replaces (`old`), as far as the caller may: root keeps both, a member of the
+// old group keeps that. A set-user-id or set-group-id bit is kept only with the
+// owner or group it stood for, never handed to the caller. The owner is set
+// first: a change of owner clears both bits.
+Result<void> take_over_attributes(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) return reported(os_error_message(errno));
+  mode_t mode = old.st_mode & 07777;
+  if (now.st_uid != old.st_uid) mode &= static_cast<mode_t>(~S_ISUID);
+  if (now.st_gid != old.st_gid) mode &= static_cast<mode_t>(~S_ISGID);
+  if (::fchmod(fd, mode) != 0) return reported(os_error_message(errno));
+  return {};
+}
+
+// fsync, retried after EINTR.
+int sync_retrying(int fd) {
+  for (;;) {
+    const int rc = ::fsync(fd);
+    if (rc == 0 || errno != EINTR) return rc;
+  }
+}
+
+// Makes a rename in `file`'s folder durable. Best effort, as the new file is in
+// place by then: some file systems cannot sync a folder.
+void sync_folder_of(const std::string& file) {
+  const std::size_t slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  const int fd = open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return;
+  (void)sync_retrying(fd);
+  close_quietly(fd);
+}
 
 }  // namespace
 
@@ -505,7 +602,9 @@ BufferedWriter::BufferedWriter(BufferedWriter&& other) noexcept
       used_(std::exchange(other.used_, 0)),
       capacity_(other.capacity_),
       buffer_(other.behind_ != nullptr ? other.buffer_ : own_buffer_),
-      behind_(std::move(other.behind_)) {
+      behind_(std::move(other.behind_)),
+      gzip_(std::move(other.gzip_)),
+      zstd_(std::move(other.zstd_)) {
   other.temporary_.clear();
   if (behind_ == nullptr) std::memcpy(own_buffer_, other.own_buffer_, used_);
 }
@@ -513,8 +612,8 @@ BufferedWriter::BufferedWriter(BufferedWriter&& other) noexcept
 BufferedWriter::~BufferedWriter() { abandon(); }
 
 void BufferedWriter::write_behind(uint64_t expected_bytes) {
-  if (temporary_.empty() || fd_ < 0 || used_ != 0 || behind_ != nullptr ||
-      expected_bytes < 2 * Behind::kBufferBytes || thread_count() < 2) {
+  if (temporary_.empty() || fd_ < 0 || used_ != 0 || behind_ != nullptr || gzip_ != nullptr ||
+      zstd_ != nullptr || expected_bytes < 2 * Behind::kBufferBytes || thread_count() < 2) {
     return;
   }
   try {
@@ -537,19 +636,31 @@ Result<void> BufferedWriter::end_behind(bool discard) {
 
 void BufferedWriter::abandon() noexcept {
   if (behind_ != nullptr) (void)end_behind(true);
-  if (fd_ < 0) return;
-  if (temporary_.empty()) {
+  if (fd_ >= 0) {
     // In place there is no old content left to keep: hand over what was written.
-    (void)flush();
-    close_quietly(fd_);
-  } else {
-    close_quietly(fd_);
-    ::unlink(temporary_.c_str());
+    if (temporary_.empty()) (void)flush();
+    close_quietly(std::exchange(fd_, -1));
   }
-  fd_ = -1;
+  // Also after a finish() that was never followed by publish().
+  if (!temporary_.empty()) {
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
+  }
 }
 
-Result<BufferedWriter> BufferedWriter::create(std::string_view path) {
+Result<BufferedWriter> BufferedWriter::create(std::string_view path, Compression compression) {
+  auto created = create_plain(path);
+  if (!created.ok() || compression == Compression::kNone) return created;
+  BufferedWriter& writer = created.value();
+  if (compression == Compression::kGzip) {
+    writer.gzip_ = std::make_unique<GzipDeflater>();
+  } else {
+    writer.zstd_ = std::make_unique<ZstdDeflater>();
+  }
+  return created;
+}
+
+Result<BufferedWriter> BufferedWriter::create_plain(std::string_view path) {
   auto checked = checked_path(path);
   if (!checked.ok()) return checked.take_error();
   auto resolved = resolve_target(std::move(checked).value());
@@ -561,10 +672,7 @@ Result<BufferedWriter> BufferedWriter::create(std::string_view path) {
     if (temporary.fd >= 0) {
       const int fd = temporary.fd;
       BufferedWriter writer(fd, std::move(temporary.path), std::move(target.path));
-      // The replacement keeps the permission bits of the file it replaces.
-      if (target.exists && ::fchmod(fd, target.info.st_mode & 07777) != 0) {
-        return reported(os_error_message(errno));
-      }
+      if (target.exists) KORVANE_TRY(take_over_attributes(fd, target.info));
       return writer;
     }
     // An existing file in a folder that takes no new entries is still written, in place.
@@ -585,44 +693,85 @@ Result<void> BufferedWriter::flush() {
     }
     return end_behind(true);
   }
+  // Taken out first: what could not be written is dropped, so the destructor
+  // does not retry it.
+  return put(buffer_, std::exchange(used_, 0), false);
+}
+
+Result<void> BufferedWriter::put(const char* bytes, std::size_t size, bool end) {
+  auto through = [&](auto& deflater) -> Result<void> {
+    deflater.set_input(std::string_view(bytes, size));
+    for (;;) {
+      auto out = deflater.deflate(end);
+      if (!out.ok()) return out.take_error();
+      if (out.value().empty()) return {};
+      KORVANE_TRY(write_out(out.value().data(), out.value().size()));
+    }
+  };
+  if (gzip_ != nullptr) return through(*gzip_);
+  if (zstd_ != nullptr) return through(*zstd_);
+  return write_out(bytes, size);
+}
+
+Result<void> BufferedWriter::write_out(const char* bytes, std::size_t size) {
   std::size_t done = 0;
-  while (done < used_) {
-    const ssize_t put = ::write(fd_, buffer_ + done, used_ - done);
-    if (put < 0) {
+  while (done < size) {
+    const ssize_t wrote = ::write(fd_, bytes + done, size - done);
+    if (wrote < 0) {
       const int err = errno;
       if (err == EINTR && !cancel_requested_now()) continue;
-      // Drop what could not be written so the destructor does not retry it.
-      used_ = 0;
       return err == EINTR ? cancelled() : reported(os_error_message(err));
     }
-    done += static_cast<std::size_t>(put);
+    done += static_cast<std::size_t>(wrote);
   }
-  used_ = 0;
   return {};
 }
 
-Result<void> BufferedWriter::commit() {
+Result<void> BufferedWriter::finish() {
+  if (fd_ < 0) return internal("BufferedWriter::finish called on a spent writer");
   Result<void> flushed = flush();
   if (flushed.ok() && behind_ != nullptr) flushed = end_behind(false);
+  if (flushed.ok() && (gzip_ != nullptr || zstd_ != nullptr)) flushed = put(buffer_, 0, true);
   if (!flushed.ok()) {
     abandon();
     return flushed;
   }
-  // close() reports write errors the file system deferred (a quota, a network
-  // file system); EINTR still closes the descriptor on Linux, so it is not retried.
-  const int fd = std::exchange(fd_, -1);
-  if (::close(fd) != 0 && errno != EINTR) {
+  gzip_.reset();
+  zstd_.reset();
+  // A replacement reaches the disk before it is renamed over the old file, so
+  // that a machine crash leaves one of the two whole, never an empty new file.
+  if (!temporary_.empty() && sync_retrying(fd_) != 0) {
     const int err = errno;
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    abandon();
     return reported(os_error_message(err));
   }
-  if (temporary_.empty()) return {};
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+  // close() reports write errors the file system deferred (a quota, a network
+  // file system); EINTR still closes the descriptor on Linux, so it is not retried.
+  if (::close(std::exchange(fd_, -1)) != 0 && errno != EINTR) {
     const int err = errno;
-    ::unlink(temporary_.c_str());
+    abandon();
     return reported(os_error_message(err));
   }
   return {};
+}
+
+Result<void> BufferedWriter::publish() {
+  if (fd_ >= 0) return internal("BufferedWriter::publish called before finish");
+  if (temporary_.empty()) return {};
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    const int err = errno;
+    abandon();
+    return reported(os_error_message(err));
+  }
+  temporary_.clear();
+  // The rename itself is durable once the folder is synced.
+  sync_folder_of(target_);
+  return {};
+}
+
+Result<void> BufferedWriter::commit() {
+  KORVANE_TRY(finish());
+  return publish();
 }
 
 Result<void> BufferedWriter::write(std::string_view bytes) {

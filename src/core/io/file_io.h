@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/base/cancel.h"
 #include "core/base/result.h"
 
 namespace korvane {
@@ -21,6 +22,12 @@ inline constexpr std::size_t kMaxLineBytes = std::size_t{256} << 20;
 
 class GzipInflater;
 class ZstdInflater;
+class GzipDeflater;
+class ZstdDeflater;
+
+// How a BufferedWriter encodes what it is given: as is, as one gzip member
+// (level 6), or as one zstd frame (libzstd's default level, with a checksum).
+enum class Compression : uint8_t { kNone, kGzip, kZstd };
 
 // "No such file or directory (os error 2)" for errno 2.
 std::string os_error_message(int errnum);
@@ -28,6 +35,34 @@ std::string os_error_message(int errnum);
 // The size of the regular file at `path`, or 0 when it is not one, cannot be
 // examined, or its name holds a NUL byte.
 std::size_t regular_file_size(std::string_view path);
+
+// A file opened once for reading, shared by every reader of it: a regular file
+// is read with pread at each reader's own offset, so that readers of ranges on
+// several threads all read the file that was opened, whatever is renamed over
+// its path meanwhile. Closed with its last owner.
+class OpenedFile {
+ public:
+  // Opens and examines the file. Fails with the OS error, or "file name
+  // contained an unexpected NUL byte".
+  static Result<std::shared_ptr<const OpenedFile>> open(std::string_view path);
+
+  explicit OpenedFile(int fd, bool regular, std::size_t size)
+      : fd_(fd), regular_(regular), size_(size) {}
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  ~OpenedFile();
+
+  int fd() const { return fd_; }
+  // A regular file: read at offsets; anything else (a FIFO) is read in turn.
+  bool regular() const { return regular_; }
+  // The size the regular file had when opened (0 for anything else).
+  std::size_t size() const { return size_; }
+
+ private:
+  int fd_;
+  bool regular_;
+  std::size_t size_;
+};
 
 // Reads a file line by line. A line is the bytes before the next line feed (or
 // end of file), with one carriage return before the line feed removed; every
@@ -40,6 +75,9 @@ class LineReader {
  public:
   // Fails with the OS error, or "file name contained an unexpected NUL byte".
   static Result<LineReader> open(std::string_view path);
+  // A reader of the whole of an opened file, from its start (for a regular
+  // file; a FIFO goes on from where it is).
+  static LineReader open(std::shared_ptr<const OpenedFile> file);
 
   // A reader of the lines that start at byte offsets [begin, end) of a plain
   // (uncompressed) regular file, read through its own descriptor: the line
@@ -48,6 +86,9 @@ class LineReader {
   // and a byte-order mark is skipped only when `begin` is 0. Ranges split at
   // any offsets together hand out every line of the file once, in order.
   static Result<LineReader> open_range(std::string_view path, uint64_t begin, uint64_t end);
+  // The same over an opened regular file, which the ranges share.
+  static Result<LineReader> open_range(std::shared_ptr<const OpenedFile> file, uint64_t begin,
+                                       uint64_t end);
 
   LineReader(LineReader&& other) noexcept;
   LineReader& operator=(LineReader&& other) noexcept;
@@ -55,8 +96,18 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
   ~LineReader();
 
-  // true with `line` set, false at end of file, or a read/UTF-8 error.
+  // true with `line` set, false at end of file, or a read/UTF-8 error. Long
+  // reads poll for cancellation (core/base/cancel.h) every ~50 ms: kCancelled.
   Result<bool> next(std::string_view& line);
+
+  // What a failure met while reading (a parse error of the caller's, an
+  // internal error, invalid UTF-8) is to be reported as. A compressed stream is
+  // checked only at its end, so lines handed out before that may be damaged:
+  // the rest of the stream is read and discarded, and if it proves corrupt or
+  // truncated, that error (kReported, "corrupt gzip stream: ...") replaces
+  // `error`. Otherwise, and for a plain file or a cancelled call, `error` is
+  // returned unchanged. The reader is spent afterwards.
+  Error blame_stream(Error error);
 
   // Size of the file in bytes when known (0 otherwise); a cap for reservations.
   std::size_t file_size() const { return file_size_; }
@@ -64,7 +115,7 @@ class LineReader {
   bool compressed() const { return gzip_ != nullptr || zstd_ != nullptr; }
 
  private:
-  explicit LineReader(int fd, std::size_t file_size);
+  explicit LineReader(std::shared_ptr<const OpenedFile> file);
   Result<bool> fill();
   Result<bool> finish_line(std::string_view& line);
   Result<void> skip_partial_line();
@@ -73,8 +124,11 @@ class LineReader {
   template <class Inflater>
   Result<bool> fill_from(Inflater& inflater);
 
-  int fd_ = -1;
+  std::shared_ptr<const OpenedFile> file_;
+  uint64_t read_offset_ = 0;  // where the next read of a regular file starts
   std::size_t file_size_ = 0;
+  CancelCheck cancel_;
+  bool stream_failed_ = false;  // the decompressor or the file reported an error
   std::unique_ptr<GzipInflater> gzip_;  // set once the file proved to be gzip
   std::unique_ptr<ZstdInflater> zstd_;  // or zstd
   char buffer_[kIoBufferSize];
@@ -90,14 +144,17 @@ class LineReader {
 
 // Hands each line of `lines` to `on_line` (returning Result<void>) until end of
 // file, stopping at the first read or callback error.
+// A failure is passed through blame_stream(), so that a damaged compressed
+// file reports its damage rather than what the damage made of its lines.
 template <class OnLine>
 Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
   std::string_view text;
   for (;;) {
     auto more = lines.next(text);
-    if (!more.ok()) return more.take_error();
+    if (!more.ok()) return lines.blame_stream(more.take_error());
     if (!more.value()) return {};
-    KORVANE_TRY(on_line(text));
+    auto done = on_line(text);
+    if (!done.ok()) return lines.blame_stream(done.take_error());
   }
 }
 
@@ -105,11 +162,19 @@ Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
 // what stood at the path before.
 //
 // A regular file (or a path that does not exist yet) is written to a temporary
-// file in the same directory and renamed over the target by commit(), once the
-// final flush and close succeeded. The new file gets the replaced file's mode,
-// or 0666 less the umask when nothing was replaced. A symbolic link is followed:
-// its final target is what gets replaced. Any failure, or destruction without a
-// successful commit(), removes the temporary file and leaves the target as it was.
+// file in the same directory and renamed over the target by publish(), once
+// finish() made the final flush and close succeed; commit() does both. Writers
+// of several files finish them all before publishing any. The new file gets the
+// replaced file's mode, or 0666 less the umask when nothing was replaced. It
+// keeps the replaced file's owner and group where the caller may set them
+// (root: always); a set-user-id or set-group-id bit whose owner or group could
+// not be kept is dropped. A symbolic link is followed: its final target is what
+// gets replaced. Any failure, or destruction without a successful publish(),
+// removes the temporary file and leaves the target as it was.
+//
+// Durability: finish() syncs the temporary file to disk before closing it, and
+// publish() syncs the folder after the rename, so that after a machine crash
+// the path holds the old file or the whole new one.
 //
 // A target that exists and is not a regular file (a FIFO, a character device,
 // /dev/stdout) is opened and written in place, as is an existing file whose
@@ -120,10 +185,16 @@ Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
 // temporary file: the caller fills 1 MiB buffers that the thread hands to the
 // system in order, 8192 bytes at a time, while the caller formats the next.
 // The file's bytes, and the first failure reported, are the same either way.
+//
+// With compression, what is written is compressed on its way from the buffer to
+// the file (on the caller's thread: write_behind() then does nothing), and
+// finish() ends the stream; the file holds only the compressed stream.
 class BufferedWriter {
  public:
   // Fails with the OS error, or "file name contained an unexpected NUL byte".
-  static Result<BufferedWriter> create(std::string_view path);
+  // Throws std::bad_alloc when the compressor's state cannot be had.
+  static Result<BufferedWriter> create(std::string_view path,
+                                       Compression compression = Compression::kNone);
 
   BufferedWriter(BufferedWriter&& other) noexcept;
   BufferedWriter& operator=(BufferedWriter&&) = delete;
@@ -152,20 +223,33 @@ class BufferedWriter {
   char* cursor() { return buffer_ + used_; }
   void advance(std::size_t n) { used_ += n; }
 
+  // Hands what is buffered to the file (through the compressor, which may hold
+  // some of it back until finish()).
   Result<void> flush();
-  // Flushes, closes (reporting a deferred write error that close returns) and, for
-  // a replaced regular file, renames the temporary file over the target. Every
-  // failure is kReported with the OS error text. The writer is spent afterwards.
+  // Flushes, ends a compressed stream and closes the file (reporting a deferred
+  // write error that close returns); the temporary file is then complete but
+  // not yet in place. A failure removes it and spends the writer. Call once.
+  Result<void> finish();
+  // After a successful finish(): renames the temporary file over the target (for
+  // a target written in place, nothing). A failure removes the temporary file.
+  // The writer is spent afterwards.
+  Result<void> publish();
+  // finish(), then publish(). Every failure of the three is kReported with the
+  // OS error text (or kCancelled).
   Result<void> commit();
 
  private:
   class Behind;
 
   BufferedWriter(int fd, std::string temporary, std::string target);
+  static Result<BufferedWriter> create_plain(std::string_view path);
   void abandon() noexcept;
   // Ends the writing thread (dropping what it holds, with `discard`) and writes
   // on this thread again; returns the thread's first failure.
   Result<void> end_behind(bool discard);
+  // Writes `size` bytes to the file, or through the compressor when there is
+  // one (with `end`, closing its stream).
+  Result<void> put(const char* bytes, std::size_t size, bool end);
   Result<void> write_out(const char* bytes, std::size_t size);
 
   int fd_ = -1;
@@ -175,6 +259,8 @@ class BufferedWriter {
   std::size_t capacity_ = kIoBufferSize;
   char* buffer_;  // own_buffer_, or a buffer of the writing thread's
   std::unique_ptr<Behind> behind_;
+  std::unique_ptr<GzipDeflater> gzip_;  // with Compression::kGzip
+  std::unique_ptr<ZstdDeflater> zstd_;  // with Compression::kZstd
   char own_buffer_[kIoBufferSize];
 };
 

@@ -357,7 +357,10 @@ class MultiMinReader {
     }
     if (shortest == nullptr) return {};
     const uint64_t length = shortest->num_commodities;
-    return internal(index_out_of_range_message(length, length));
+    Error error = internal(index_out_of_range_message(length, length));
+    // Lines are not kept past the read; the arc (counted from 1) says where.
+    error.note = "arc " + std::to_string(shortest->first_arc + 1) + " of ";
+    return error;
   }
 
   void order_pairs() {
@@ -410,7 +413,12 @@ Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path,
                                                      std::size_t min_range_bytes) {
   auto read = read_lines<MultiMinReader>(path, min_range_bytes);
   if (!read.ok()) return read.take_error();
-  KORVANE_TRY(read.value().finish());
+  auto finished = read.value().finish();
+  if (!finished.ok()) {
+    Error error = finished.take_error();
+    error.note.append(path);
+    return error;
+  }
   return std::move(read.value().record());
 }
 

@@ -1,0 +1,585 @@
+// The Mnetgen writer: a problem is checked whole, then its four parts are
+// written under temporary names and put in place together. Also the conversion
+// of korvane's network and parsed records into a MulticommodityProblem.
+#include "core/io/mnetgen_writer.h"
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "core/base/cancel.h"
+#include "core/base/numeric.h"
+#include "core/graph/node_rank.h"
+#include "core/text/tokens.h"
+
+namespace korvane {
+namespace {
+
+// ------------------------------------------------------------------- checks
+
+std::string real_text(double v) {
+  char text[kFormatF64BufferSize];
+  return std::string(text, format_f64(v, text));
+}
+
+// "arc 7 (3 -> 4)": the arc's name and its endpoints as the caller knows them
+// (a converted record's own node ids).
+std::string arc_label(const MulticommodityProblem& p, std::size_t a) {
+  auto node = [&p](int64_t number) {
+    if (p.node_ids.empty() || number < 1 || static_cast<uint64_t>(number) > p.node_ids.size()) {
+      return number;
+    }
+    return p.node_ids[static_cast<std::size_t>(number - 1)];
+  };
+  const int64_t name = a < p.arc_names.size() ? p.arc_names[a] : static_cast<int64_t>(a + 1);
+  return "arc " + std::to_string(name) + " (" + std::to_string(node(p.tails[a])) + " -> " +
+         std::to_string(node(p.heads[a])) + ")";
+}
+
+// "<subject> has <what> <v>[ for commodity k]; Mnetgen files ..." for a value
+// the format cannot hold: a negative one reads back as unbounded, NaN and the
+// infinities (but an unbounded capacity) cannot be written at all.
+Error unwritable(const std::string& subject, std::string_view what, double v, uint64_t commodity) {
+  std::string message = subject + " has " + std::string(what) + " " + real_text(v);
+  if (commodity != 0) message += " for commodity " + std::to_string(commodity);
+  message += std::isfinite(v) && v < 0 ? "; Mnetgen files read a negative one as unbounded"
+                                       : "; Mnetgen files cannot hold it";
+  return invalid(std::move(message));
+}
+
+// A record whose tables do not have the sizes its counts give was not built by
+// a reader or a conversion: a violated precondition.
+Result<void> check_shape(const MulticommodityProblem& p) {
+  const uint64_t e = p.num_arcs();
+  uint64_t ek = 0;
+  uint64_t nk = 0;
+  const bool sized = !__builtin_mul_overflow(e, p.num_commodities, &ek) &&
+                     !__builtin_mul_overflow(p.num_nodes, p.num_commodities, &nk);
+  if (!sized || p.heads.size() != e || (!p.arc_names.empty() && p.arc_names.size() != e) ||
+      p.costs.size() != ek || p.capacities.size() != ek || p.bundles.size() != e ||
+      p.supplies.size() != nk || (!p.node_ids.empty() && p.node_ids.size() != p.num_nodes)) {
+    return internal("the multi-commodity problem's tables do not match its counts");
+  }
+  return {};
+}
+
+// What the checks count on the way, for the writing thread's estimates.
+struct Counts {
+  uint64_t arc_records = 0;
+  uint64_t bundles = 0;
+  uint64_t supply_records = 0;
+};
+
+// Every value the files would hold, in the order the writer meets them: arc by
+// arc its endpoints, then each commodity's cost and capacity, then its bundle;
+// then the supplies.
+Result<Counts> check_values(const MulticommodityProblem& p) {
+  const std::size_t k = p.num_commodities;
+  if (k == 0) return invalid("a problem without commodities cannot be written as Mnetgen files");
+  const auto n = static_cast<int64_t>(p.num_nodes);
+  Counts counts;
+  CancelCheck cancel;
+  for (std::size_t a = 0; a < p.num_arcs(); ++a) {
+    if (cancel.requested(k)) return cancelled();
+    const int64_t tail = p.tails[a];
+    const int64_t head = p.heads[a];
+    if (tail < 1 || tail > n || head < 1 || head > n) {
+      return invalid(arc_label(p, a) + " has an endpoint outside the nodes 1.." +
+                     std::to_string(n));
+    }
+    if (tail == head) {
+      return invalid(arc_label(p, a) + " is a self-loop; Mnetgen files cannot hold one");
+    }
+    uint64_t records = 0;
+    for (std::size_t c = 0; c < k; ++c) {
+      const double cost = p.costs[a * k + c];
+      const double capacity = p.capacities[a * k + c];
+      if (!std::isfinite(cost)) return unwritable(arc_label(p, a), "cost", cost, c + 1);
+      if (std::isnan(capacity) || capacity < 0) {
+        return unwritable(arc_label(p, a), "capacity", capacity, c + 1);
+      }
+      if (capacity != 0) ++records;
+    }
+    counts.arc_records += records == 0 ? 1 : records;
+    const double bundle = p.bundles[a];
+    if (std::isnan(bundle) || bundle < 0) {
+      return unwritable(arc_label(p, a), "bundle capacity", bundle, 0);
+    }
+    if (bundle != kUnbounded) ++counts.bundles;
+  }
+  for (std::size_t i = 0; i < p.num_nodes; ++i) {
+    if (cancel.requested(k)) return cancelled();
+    for (std::size_t c = 0; c < k; ++c) {
+      const double amount = p.supplies[i * k + c];
+      if (!std::isfinite(amount)) {
+        const int64_t id = p.node_ids.empty() ? static_cast<int64_t>(i + 1) : p.node_ids[i];
+        return unwritable("node " + std::to_string(id), "supply", amount, c + 1);
+      }
+      if (amount != 0) ++counts.supply_records;
+    }
+  }
+  return counts;
+}
+
+// ------------------------------------------------------------------ writing
+
+constexpr std::size_t kIntSlot = kFormatIntBufferSize + 1;  // an integer and its separator
+constexpr std::size_t kRealSlot = kFormatF64BufferSize + 1;
+// The longest record of any part: seven fields of which two are real.
+constexpr std::size_t kRecordMax = 5 * kIntSlot + 2 * kRealSlot;
+static_assert(kRecordMax <= kIoBufferSize);
+
+// format_f64's text, but -0 written "0". Integral values below 2^53, the bulk
+// of every generated instance, read back exactly as integers and take the
+// integer formatter.
+char* format_real(double v, char* out) {
+  constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
+  if (v == 0) {
+    *out = '0';
+    return out + 1;
+  }
+  if (std::fabs(v) < kExactIntegers && v == std::trunc(v)) {
+    return format_i64(saturating_cast<int64_t>(v), out);
+  }
+  return out + format_f64(v, out);
+}
+
+char* put_text(std::string_view text, char* p) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
+Result<void> write_nod(BufferedWriter& out, const MulticommodityProblem& p, uint64_t bundles) {
+  KORVANE_TRY(out.reserve(4 * kIntSlot));
+  char* const start = out.cursor();
+  char* q = start;
+  for (const uint64_t count : {p.num_commodities, p.num_nodes, uint64_t{p.num_arcs()}, bundles}) {
+    q = format_u64(count, q);
+    *q++ = '\n';
+  }
+  out.advance(static_cast<std::size_t>(q - start));
+  return {};
+}
+
+// Arc records grouped by name 1..E (position + 1). The fields an arc's records
+// share, name, tail and head before the commodity and the pointer after the
+// capacity, are formatted once per arc.
+Result<void> write_arc(BufferedWriter& out, const MulticommodityProblem& p) {
+  const std::size_t k = p.num_commodities;
+  uint64_t pointer = 0;
+  CancelCheck cancel;
+  char lead[3 * kIntSlot];
+  char trail[kIntSlot];
+  for (std::size_t a = 0; a < p.num_arcs(); ++a) {
+    if (cancel.requested(k)) return cancelled();
+    char* l = format_u64(a + 1, lead);
+    *l++ = '\t';
+    l = format_i64(p.tails[a], l);
+    *l++ = '\t';
+    l = format_i64(p.heads[a], l);
+    *l++ = '\t';
+    const std::string_view shared(lead, static_cast<std::size_t>(l - lead));
+    char* t = format_u64(p.bundles[a] != kUnbounded ? ++pointer : 0, trail);
+    *t++ = '\n';
+    const std::string_view closing(trail, static_cast<std::size_t>(t - trail));
+
+    auto record = [&](std::size_t c, double capacity) -> Result<void> {
+      KORVANE_TRY(out.reserve(kRecordMax));
+      char* const start = out.cursor();
+      char* q = put_text(shared, start);
+      q = format_u64(c + 1, q);
+      *q++ = '\t';
+      q = format_real(p.costs[a * k + c], q);
+      *q++ = '\t';
+      q = capacity == kUnbounded ? put_text("-1", q) : format_real(capacity, q);
+      *q++ = '\t';
+      q = put_text(closing, q);
+      out.advance(static_cast<std::size_t>(q - start));
+      return {};
+    };
+    bool any = false;
+    for (std::size_t c = 0; c < k; ++c) {
+      const double capacity = p.capacities[a * k + c];
+      if (capacity == 0) continue;
+      any = true;
+      KORVANE_TRY(record(c, capacity));
+    }
+    // An arc no commodity may use still exists: commodity 1 holds it, closed.
+    if (!any) KORVANE_TRY(record(0, 0.0));
+  }
+  return {};
+}
+
+Result<void> write_mut(BufferedWriter& out, const MulticommodityProblem& p) {
+  uint64_t label = 0;
+  CancelCheck cancel;
+  for (const double bundle : p.bundles) {
+    if (cancel.requested()) return cancelled();
+    if (bundle == kUnbounded) continue;
+    KORVANE_TRY(out.reserve(kIntSlot + kRealSlot));
+    char* const start = out.cursor();
+    char* q = format_u64(++label, start);
+    *q++ = '\t';
+    q = format_real(bundle, q);
+    *q++ = '\n';
+    out.advance(static_cast<std::size_t>(q - start));
+  }
+  return {};
+}
+
+// Node-major: every commodity of node 1, then of node 2, ...
+Result<void> write_sup(BufferedWriter& out, const MulticommodityProblem& p) {
+  const std::size_t k = p.num_commodities;
+  CancelCheck cancel;
+  for (std::size_t i = 0; i < p.num_nodes; ++i) {
+    if (cancel.requested(k)) return cancelled();
+    for (std::size_t c = 0; c < k; ++c) {
+      const double amount = p.supplies[i * k + c];
+      if (amount == 0) continue;
+      KORVANE_TRY(out.reserve(2 * kIntSlot + kRealSlot));
+      char* const start = out.cursor();
+      char* q = format_u64(i + 1, start);
+      *q++ = '\t';
+      q = format_u64(c + 1, q);
+      *q++ = '\t';
+      q = format_real(amount, q);
+      *q++ = '\n';
+      out.advance(static_cast<std::size_t>(q - start));
+    }
+  }
+  return {};
+}
+
+// An OS failure names the part it happened to.
+Error at_part(std::string_view path, Error error) {
+  if (error.kind == ErrorKind::kReported) error.message = std::string(path) + ": " + error.message;
+  return error;
+}
+
+}  // namespace
+
+Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProblem& problem,
+                           Compression compression) {
+  KORVANE_TRY(check_shape(problem));
+  auto checked = check_values(problem);
+  if (!checked.ok()) return checked.take_error();
+  const Counts counts = checked.value();
+
+  // Written and finished one after the other; none is renamed into place before
+  // all four are complete, and a writer destroyed unpublished removes its file.
+  struct Part {
+    std::string_view path;
+    uint64_t min_bytes;  // a lower bound of its size, for the writing thread
+    Result<void> (*write)(BufferedWriter&, const MulticommodityProblem&, const Counts&);
+  };
+  const std::array<Part, 4> plan{{
+      {parts.nod, 8,
+       [](BufferedWriter& out, const MulticommodityProblem& p, const Counts& c) {
+         return write_nod(out, p, c.bundles);
+       }},
+      {parts.arc, 14 * counts.arc_records,
+       [](BufferedWriter& out, const MulticommodityProblem& p, const Counts&) {
+         return write_arc(out, p);
+       }},
+      {parts.sup, 6 * counts.supply_records,
+       [](BufferedWriter& out, const MulticommodityProblem& p, const Counts&) {
+         return write_sup(out, p);
+       }},
+      {parts.mut, 4 * counts.bundles,
+       [](BufferedWriter& out, const MulticommodityProblem& p, const Counts&) {
+         return write_mut(out, p);
+       }},
+  }};
+  std::vector<BufferedWriter> finished;
+  finished.reserve(plan.size());
+  for (const Part& part : plan) {
+    auto created = BufferedWriter::create(part.path, compression);
+    if (!created.ok()) return at_part(part.path, created.take_error());
+    BufferedWriter& out = created.value();
+    out.write_behind(part.min_bytes);
+    Result<void> written = part.write(out, problem, counts);
+    if (written.ok()) written = out.finish();
+    if (!written.ok()) return at_part(part.path, written.take_error());
+    finished.push_back(std::move(out));
+  }
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    Result<void> published = finished[i].publish();
+    if (published.ok()) continue;
+    Error error = at_part(plan[i].path, published.take_error());
+    // The parts before this one are already the new ones: say so.
+    for (std::size_t j = 0; j < i; ++j) {
+      error.message += (j == 0 ? "; already replaced: " : ", ") + std::string(plan[j].path);
+    }
+    return error;
+  }
+  return {};
+}
+
+// -------------------------------------------------------------- conversions
+
+namespace {
+
+// "arc 3 (1, 2, 0)": position and key, as korvane's records name an arc.
+std::string key_label(std::size_t a, int64_t tail, int64_t head, int64_t index) {
+  return "arc " + std::to_string(a) + " (" + std::to_string(tail) + ", " + std::to_string(head) +
+         ", " + std::to_string(index) + ")";
+}
+
+Error lower_bound_refused(std::size_t a, int64_t tail, int64_t head, int64_t index, int64_t low) {
+  return invalid(key_label(a, tail, head, index) + " has lower bound " + std::to_string(low) +
+                 "; Mnetgen files have no lower bounds");
+}
+
+Error negative_capacity_refused(std::size_t a, int64_t tail, int64_t head, int64_t index) {
+  return invalid(key_label(a, tail, head, index) +
+                 " has a negative commodity capacity, which Mnetgen files read as unbounded");
+}
+
+Error wrong_length(std::string_view what, std::size_t length, uint64_t k) {
+  return invalid(std::string(what) + " holds " + std::to_string(length) +
+                 " per-commodity values, not K = " + std::to_string(k));
+}
+
+// The parts every conversion shares: nodes numbered by ascending id, arcs
+// renamed 1..E with their endpoints as numbers, tables sized.
+Result<MulticommodityProblem> start_problem(std::span<const int64_t> listed_nodes,
+                                            std::span<const int64_t> supply_nodes,
+                                            std::span<const int64_t> tails,
+                                            std::span<const int64_t> heads, uint64_t k) {
+  MulticommodityProblem p;
+  p.source = ProblemSource::kConverted;
+  p.num_commodities = k;
+  // Endpoints are listed nodes in every reader's record; taking them too keeps
+  // a hand-built record whose list misses one from losing an arc.
+  p.node_ids = detail::sorted_ids({listed_nodes, supply_nodes, tails, heads});
+  p.num_nodes = p.node_ids.size();
+  const std::size_t e = tails.size();
+  uint64_t ek = 0;
+  uint64_t nk = 0;
+  if (__builtin_mul_overflow(uint64_t{e}, k, &ek) ||
+      __builtin_mul_overflow(p.num_nodes, k, &nk)) {
+    return invalid("a problem of " + std::to_string(e) + " arcs and " +
+                   std::to_string(p.num_nodes) + " nodes with " + std::to_string(k) +
+                   " commodities is too large");
+  }
+  const detail::Ranker rank(p.node_ids);
+  p.arc_names.resize(e);
+  p.tails.resize(e);
+  p.heads.resize(e);
+  CancelCheck cancel;
+  for (std::size_t a = 0; a < e; ++a) {
+    if (cancel.requested()) return cancelled();
+    p.arc_names[a] = static_cast<int64_t>(a + 1);
+    p.tails[a] = rank(tails[a]) + 1;
+    p.heads[a] = rank(heads[a]) + 1;
+  }
+  p.costs.resize(ek);
+  p.capacities.resize(ek);
+  p.bundles.resize(e);
+  p.supplies.resize(nk);
+  return p;
+}
+
+// The arc's own upper bound as its bundle where it can bind: below the sum of
+// the commodities' capacities (all non-negative here, so a sum past int64_t's
+// range is above any bound).
+double bundle_of(int64_t up, const int64_t* capacities, std::size_t k) {
+  int64_t sum = 0;
+  for (std::size_t c = 0; c < k; ++c) {
+    if (__builtin_add_overflow(sum, capacities[c], &sum)) return static_cast<double>(up);
+  }
+  return up < sum ? static_cast<double>(up) : kUnbounded;
+}
+
+std::vector<int64_t> keys_of(const Partition& partition) {
+  std::vector<int64_t> keys;
+  keys.reserve(partition.size());
+  for (const auto& entry : partition) keys.push_back(entry.first);
+  return keys;
+}
+
+}  // namespace
+
+Result<MulticommodityProblem> problem_from_network(const NetworkInstance& network,
+                                                   const MultiCommodityData* data) {
+  const std::size_t e = network.num_edges();
+  if (network.heads.size() != e || network.lows.size() != e || network.ups.size() != e ||
+      network.costs.size() != e || network.parallel_index.size() != e) {
+    return internal("the network's arc columns differ in length");
+  }
+  const uint64_t k = data != nullptr ? data->num_commodities : 1;
+  std::vector<int64_t> supply_nodes;
+  if (data != nullptr) {
+    if (data->num_edges() != e) {
+      return invalid("the multi-commodity data has " + std::to_string(data->num_edges()) +
+                     " arcs, the network " + std::to_string(e));
+    }
+    if (data->heads.size() != e) {
+      return internal("the multi-commodity data's arc columns differ in length");
+    }
+    for (std::size_t a = 0; a < e; ++a) {
+      if (data->tails[a] != network.tails[a] || data->heads[a] != network.heads[a]) {
+        return invalid("arc " + std::to_string(a) + " of the network is (" +
+                       std::to_string(network.tails[a]) + ", " +
+                       std::to_string(network.heads[a]) +
+                       "), not the multi-commodity data's: the data belongs to another network");
+      }
+    }
+    uint64_t ek = 0;
+    if (__builtin_mul_overflow(uint64_t{e}, k, &ek) || data->cost_table.size() != ek ||
+        data->capacity_table.size() != ek) {
+      return internal("the multi-commodity data's tables do not hold K values per arc");
+    }
+    for (const auto& [node, amounts] : data->supply_partition) {
+      if (amounts.size() != k) {
+        return wrong_length("node " + std::to_string(node), amounts.size(), k);
+      }
+    }
+    supply_nodes = keys_of(data->supply_partition);
+  } else {
+    supply_nodes.reserve(network.supplies.size());
+    for (const auto& entry : network.supplies) supply_nodes.push_back(entry.first);
+  }
+
+  auto started = start_problem(network.nodes, supply_nodes, network.tails, network.heads, k);
+  if (!started.ok()) return started;
+  MulticommodityProblem& p = started.value();
+  const std::size_t kk = static_cast<std::size_t>(k);
+  CancelCheck cancel;
+  for (std::size_t a = 0; a < e; ++a) {
+    if (cancel.requested(k)) return cancelled();
+    const int64_t tail = network.tails[a];
+    const int64_t head = network.heads[a];
+    const int64_t index = network.parallel_index[a];
+    if (network.lows[a] != 0) return lower_bound_refused(a, tail, head, index, network.lows[a]);
+    const int64_t* caps = data != nullptr ? data->capacity_table.data() + a * kk : &network.ups[a];
+    const int64_t* costs = data != nullptr ? data->cost_table.data() + a * kk : &network.costs[a];
+    for (std::size_t c = 0; c < kk; ++c) {
+      if (caps[c] < 0) return negative_capacity_refused(a, tail, head, index);
+      p.capacities[a * kk + c] = static_cast<double>(caps[c]);
+      p.costs[a * kk + c] = static_cast<double>(costs[c]);
+    }
+    p.bundles[a] = data != nullptr ? bundle_of(network.ups[a], caps, kk) : kUnbounded;
+  }
+  const detail::Ranker rank(p.node_ids);
+  if (data != nullptr) {
+    for (const auto& [node, amounts] : data->supply_partition) {
+      const auto i = static_cast<std::size_t>(rank(node));
+      for (std::size_t c = 0; c < kk; ++c) {
+        p.supplies[i * kk + c] = static_cast<double>(amounts[c]);
+      }
+    }
+  } else {
+    for (const auto& [node, amount] : network.supplies) {
+      p.supplies[static_cast<std::size_t>(rank(node))] = static_cast<double>(amount);
+    }
+  }
+  return started;
+}
+
+namespace {
+
+// Whether every segment's lists lie within the value arrays (a precondition:
+// the reader builds them so).
+bool segments_fit(const ParsedMulticommodityInstance& parsed) {
+  const std::size_t e = parsed.num_edges();
+  if (e == 0) return true;
+  if (parsed.segments.empty() || parsed.segments.front().first_arc != 0) return false;
+  for (std::size_t s = 0; s < parsed.segments.size(); ++s) {
+    const ArcSegment& seg = parsed.segments[s];
+    const uint64_t end = s + 1 < parsed.segments.size() ? parsed.segments[s + 1].first_arc : e;
+    if (end < seg.first_arc || end > e) return false;
+    const uint64_t arcs = end - seg.first_arc;
+    auto fits = [&](bool expanded, uint64_t base, std::size_t size) {
+      uint64_t need = 0;
+      return !__builtin_mul_overflow(arcs, expanded ? seg.num_commodities : 1, &need) &&
+             !__builtin_add_overflow(need, base, &need) && need <= size;
+    };
+    if (!fits(seg.capacities_expanded, seg.capacity_base, parsed.capacity_values.size()) ||
+        !fits(seg.costs_expanded, seg.cost_base, parsed.cost_values.size())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<MulticommodityProblem> problem_from_parsed(const ParsedMulticommodityInstance& parsed) {
+  const std::size_t e = parsed.num_edges();
+  if (parsed.heads.size() != e || parsed.ups.size() != e || parsed.parallel_index.size() != e ||
+      parsed.amount_offsets.size() != parsed.supplies.size() + 1 || !segments_fit(parsed)) {
+    return internal("the parsed instance's columns do not match its arc count");
+  }
+  const uint64_t k = parsed.num_commodities;
+  const std::size_t kk = static_cast<std::size_t>(k);
+  // A list of the wrong length: the capacities' smallest arc key first, then the
+  // costs', then the nodes in ascending order.
+  for (const bool capacities : {true, false}) {
+    bool found = false;
+    std::tuple<int64_t, int64_t, int64_t> worst;
+    std::size_t length = 0;
+    for (std::size_t a = 0; a < e; ++a) {
+      const ListView list = capacities ? parsed.capacity_list(a) : parsed.cost_list(a);
+      if (list.length == k) continue;
+      const std::tuple key{parsed.tails[a], parsed.heads[a], parsed.parallel_index[a]};
+      if (!found || key < worst) {
+        found = true;
+        worst = key;
+        length = list.length;
+      }
+    }
+    if (found) {
+      const auto& [tail, head, index] = worst;
+      return wrong_length("arc (" + std::to_string(tail) + ", " + std::to_string(head) + ", " +
+                              std::to_string(index) + ")",
+                          length, k);
+    }
+  }
+  std::vector<int64_t> supply_nodes;
+  supply_nodes.reserve(parsed.supplies.size());
+  for (std::size_t i = 0; i < parsed.supplies.size(); ++i) {
+    const int64_t node = parsed.supplies.entries[i].first;
+    const std::size_t length = parsed.amounts(i).size();
+    if (length != k) return wrong_length("node " + std::to_string(node), length, k);
+    supply_nodes.push_back(node);
+  }
+
+  auto started = start_problem(parsed.nodes, supply_nodes, parsed.tails, parsed.heads, k);
+  if (!started.ok()) return started;
+  MulticommodityProblem& p = started.value();
+  std::vector<int64_t> caps(kk);
+  CancelCheck cancel;
+  for (std::size_t a = 0; a < e; ++a) {
+    if (cancel.requested(k)) return cancelled();
+    const ListView capacity_list = parsed.capacity_list(a);
+    const ListView cost_list = parsed.cost_list(a);
+    for (std::size_t c = 0; c < kk; ++c) {
+      caps[c] = capacity_list.at(c);
+      if (caps[c] < 0) {
+        return negative_capacity_refused(a, parsed.tails[a], parsed.heads[a],
+                                         parsed.parallel_index[a]);
+      }
+      p.capacities[a * kk + c] = static_cast<double>(caps[c]);
+      p.costs[a * kk + c] = static_cast<double>(cost_list.at(c));
+    }
+    p.bundles[a] = bundle_of(parsed.ups[a], caps.data(), kk);
+  }
+  const detail::Ranker rank(p.node_ids);
+  for (std::size_t i = 0; i < parsed.supplies.size(); ++i) {
+    const auto row = static_cast<std::size_t>(rank(parsed.supplies.entries[i].first));
+    const std::span<const int64_t> amounts = parsed.amounts(i);
+    for (std::size_t c = 0; c < kk; ++c) {
+      p.supplies[row * kk + c] = static_cast<double>(amounts[c]);
+    }
+  }
+  return started;
+}
+
+}  // namespace korvane

@@ -1,0 +1,56 @@
+// The Mnetgen writer, and the conversion of korvane's own records into a
+// MulticommodityProblem.
+#pragma once
+
+#include <cstdint>
+
+#include "core/base/result.h"
+#include "core/io/file_io.h"
+#include "core/io/four_file_reader.h"
+#include "core/records/multi_commodity_data.h"
+#include "core/records/multicommodity_problem.h"
+#include "core/records/network_instance.h"
+#include "core/records/parsed_instance.h"
+
+namespace korvane {
+
+// Compression (kNone, kGzip, kZstd) is declared with BufferedWriter in file_io.h.
+
+// Writes `problem` as the generator writes an instance: .nod with K, N, the
+// number of arc names (E) and the number of bundles, one per line; .arc records
+// grouped by arc name 1..E, one per commodity that may use the arc (capacity not
+// 0; an arc no commodity may use keeps one record for commodity 1 with capacity
+// 0, so that it survives a round trip), capacity kUnbounded written -1; .mut
+// records in pointer order (label i on the i-th), one per arc with a finite
+// bundle; .sup records only where the amount is not 0. Fields are separated by
+// one tab; real numbers are written in the shortest form that reads back
+// exactly, integral ones without a decimal point.
+//
+// Refused before any file is opened (kInvalid, naming the arc by name and
+// endpoints, the endpoints by their node_ids when there are any): an endpoint
+// outside 1..N, a self-loop; a negative or NaN value where the format cannot
+// hold it (a capacity or bundle below 0 would read back as unbounded; NaN
+// anywhere, an infinite cost or supply); no commodity at all. kInternal when
+// the tables do not have the sizes the counts give. The four parts are written
+// under temporary names and renamed into place only when all four are complete:
+// a failure leaves every old part as it was. kReported for OS errors, as
+// "<part's path>: <OS error text>"; should a rename fail after earlier parts
+// were put in place, the message ends "; already replaced: <their paths>".
+// kCancelled when the cancellation poll asks.
+Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProblem& problem,
+                           Compression compression);
+
+// A network with its multi-commodity data (or `data` null: one commodity with
+// the network's own capacities, costs and supplies) as a problem: nodes are the
+// network's node ids and the partition's, ascending, numbered 1..N (node_ids
+// keeps the ids); each arc's own upper bound becomes its bundle where it can
+// bind (below the sum of the commodities' capacities), else kUnbounded.
+// kInvalid naming the arc: a non-zero lower bound, a negative commodity
+// capacity; naming the sizes: data that does not belong to the network.
+Result<MulticommodityProblem> problem_from_network(const NetworkInstance& network,
+                                                   const MultiCommodityData* data);
+// A parsed multi-commodity instance as a problem, the same way (kInvalid for
+// per-commodity lists that do not hold K values).
+Result<MulticommodityProblem> problem_from_parsed(const ParsedMulticommodityInstance& parsed);
+
+}  // namespace korvane

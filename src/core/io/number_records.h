@@ -1,0 +1,264 @@
+// The parts of the four-file formats as streams of numbers grouped into
+// fixed-width records, whatever the line breaks; the checks on the declared
+// counts shared by the Mnetgen and JLF readers.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/base/cancel.h"
+#include "core/base/result.h"
+#include "core/io/file_io.h"
+#include "core/io/four_file_reader.h"
+#include "core/text/tokens.h"
+
+namespace korvane::detail {
+
+enum class FieldKind : uint8_t {
+  kInteger,  // an integer token, or a real token with an integral value ("3.000000")
+  kReal,     // a finite real number
+  kAny,      // any number, read and ignored (the .mut labels)
+};
+
+struct FieldSpec {
+  std::string_view name;  // names the field in messages: "from node"
+  FieldKind kind = FieldKind::kReal;
+  // Integer fields: the accepted range, and whether -1 ("every") is accepted
+  // besides. The full int64 range accepts every integer that fits.
+  int64_t lo = std::numeric_limits<int64_t>::min();
+  int64_t hi = std::numeric_limits<int64_t>::max();
+  bool wildcard = false;
+};
+
+// One field of a record: `i` for integer fields, `r` for the others.
+struct FieldValue {
+  int64_t i;
+  double r;
+};
+
+// Upper bound of the fields of one record (the JLF .arc has 8).
+inline constexpr std::size_t kMaxFields = 8;
+
+// The longest piece of a token quoted in a message.
+inline constexpr std::size_t kMaxQuotedToken = 40;
+
+class RecordStream {
+ public:
+  // Opens the part; an OS failure is kReported "<path>: <OS error text>".
+  static Result<RecordStream> open(const std::string& path);
+
+  const std::string& path() const { return path_; }
+
+  // kInvalid "<path> line <line>: <what>".
+  Error at(uint64_t line, std::string_view what) const;
+
+  // Reads records of fields.size() (<= kMaxFields) numbers, handing each to
+  // on_record(const FieldValue*, uint64_t line) -> Result<void>, where `line`
+  // is the line of the record's first number, until the part ends or `limit`
+  // records were read; the rest is left for drain(). Returns
+  // the number of records read. Fails on the first token that breaks its
+  // field's rule, on a part that ends inside a record, on a read error
+  // (kReported, prefixed with the path), on a callback error, or kCancelled.
+  template <class OnRecord>
+  Result<uint64_t> read(std::span<const FieldSpec> fields, uint64_t limit, OnRecord&& on_record);
+
+  // Reads what is left of the part to its end without looking at it, so that a
+  // compressed part whose stream is cut short or damaged after the records the
+  // reader needs still fails (kReported, prefixed with the path).
+  Result<void> drain();
+
+ private:
+  RecordStream(std::string path, LineReader lines)
+      : path_(std::move(path)), lines_(std::move(lines)) {}
+
+  // The general route for a token of the current field: every accepted form,
+  // and the messages.
+  Result<void> take(std::string_view token);
+  Error bad_token(std::string_view token, std::string_view what) const;
+  Error out_of_range(std::string_view token) const;
+
+  std::string path_;
+  LineReader lines_;
+  uint64_t line_ = 0;         // lines read so far
+  uint64_t record_line_ = 0;  // line of the current record's first number
+  std::span<const FieldSpec> fields_;
+  std::size_t field_ = 0;  // next field of the current record
+  FieldValue values_[kMaxFields] = {};
+  std::vector<std::string_view> tokens_;  // lines with non-ASCII bytes
+};
+
+// White space between numbers on an ASCII line.
+inline constexpr auto kAsciiSpace = [] {
+  std::array<bool, 256> table{};
+  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+    table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+// The common token forms, read without the general grammar: an integer of an
+// optional '-' and 1 to 18 digits, and a decimal of an optional '-' and at most
+// 15 digits around an optional '.'. Such a decimal is its digits as an exact
+// integer (below 2^53) divided by an exact power of ten (10^15 at most), so the
+// one correctly rounded division gives the correctly rounded value, the one
+// parse_f64_to gives. Anything else returns false and takes the general route.
+inline bool fast_integer(std::string_view token, int64_t& out) {
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  const bool negative = p < end && *p == '-';
+  p += negative ? 1 : 0;
+  if (p == end || end - p > 18) return false;
+  int64_t value = 0;
+  for (; p < end; ++p) {
+    const auto digit = static_cast<unsigned>(*p - '0');
+    if (digit > 9) return false;
+    value = value * 10 + static_cast<int64_t>(digit);
+  }
+  out = negative ? -value : value;
+  return true;
+}
+
+inline bool fast_decimal(std::string_view token, double& out) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const char* p = token.data();
+  const char* const end = p + token.size();
+  const bool negative = p < end && *p == '-';
+  p += negative ? 1 : 0;
+  uint64_t digits = 0;
+  int count = 0;
+  int fraction = -1;  // digits after the '.', -1 before one
+  for (; p < end; ++p) {
+    const auto digit = static_cast<unsigned>(*p - '0');
+    if (digit <= 9) {
+      if (++count > 15) return false;
+      digits = digits * 10 + digit;
+      fraction += fraction >= 0 ? 1 : 0;
+    } else if (*p == '.' && fraction < 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count == 0) return false;
+  const double value = static_cast<double>(digits) / kPowers[fraction > 0 ? fraction : 0];
+  out = negative ? -value : value;
+  return true;
+}
+
+template <class OnRecord>
+Result<uint64_t> RecordStream::read(std::span<const FieldSpec> fields, uint64_t limit,
+                                    OnRecord&& on_record) {
+  fields_ = fields;
+  field_ = 0;
+  uint64_t records = 0;
+  if (limit == 0) return records;
+  CancelCheck cancel;
+  std::optional<Error> failure;
+  // Hands one token to the current record; true when reading stops: `limit`
+  // records read, or `failure` set.
+  auto token = [&](std::string_view text) -> bool {
+    if (field_ == 0) record_line_ = line_;
+    const FieldSpec& f = fields_[field_];
+    FieldValue& v = values_[field_];
+    const bool fast =
+        f.kind == FieldKind::kInteger
+            ? fast_integer(text, v.i) && ((v.i >= f.lo && v.i <= f.hi) || (f.wildcard && v.i == -1))
+            : f.kind == FieldKind::kReal && fast_decimal(text, v.r);
+    if (!fast) {
+      auto taken = take(text);
+      if (!taken.ok()) {
+        failure = taken.take_error();
+        return true;
+      }
+    }
+    if (++field_ < fields_.size()) return false;
+    field_ = 0;
+    auto handled = on_record(static_cast<const FieldValue*>(values_), record_line_);
+    if (!handled.ok()) {
+      failure = handled.take_error();
+      return true;
+    }
+    return ++records == limit;
+  };
+  std::string_view line;
+  for (;;) {
+    auto more = lines_.next(line);
+    if (!more.ok()) {
+      Error error = more.take_error();
+      if (error.kind == ErrorKind::kReported) error.message = path_ + ": " + error.message;
+      return error;
+    }
+    if (!more.value()) break;
+    ++line_;
+    if (cancel.requested()) return cancelled();
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    const auto* const end = p + line.size();
+    unsigned char high = 0;
+    for (const auto* q = p; q < end; ++q) high |= *q;
+    bool stop = false;
+    if (high >= 0x80) {
+      // Only ASCII is written by the generators; other text may separate
+      // numbers by any Unicode white space, which split_fields knows.
+      split_fields(line, tokens_);
+      for (const std::string_view text : tokens_) {
+        if ((stop = token(text))) break;
+      }
+    } else {
+      for (;;) {
+        while (p < end && kAsciiSpace[*p]) ++p;
+        if (p == end) break;
+        const auto* start = p;
+        while (p < end && !kAsciiSpace[*p]) ++p;
+        if ((stop = token(std::string_view(reinterpret_cast<const char*>(start),
+                                           static_cast<std::size_t>(p - start)))))
+          break;
+      }
+    }
+    if (stop) {
+      if (failure) return std::move(*failure);
+      return records;
+    }
+  }
+  if (field_ != 0) {
+    return at(record_line_, "ends inside a record: " + std::to_string(field_) + " of its " +
+                                std::to_string(fields_.size()) + " numbers");
+  }
+  return records;
+}
+
+// The four counts of a .nod part, checked: first >= 1, nodes >= 2, arcs >= 1,
+// 0 <= bundles <= arcs.
+struct DeclaredCounts {
+  int64_t first = 0;  // commodities (Mnetgen) or products (JLF)
+  int64_t nodes = 0;
+  int64_t arcs = 0;
+  int64_t bundles = 0;
+};
+
+// Reads the .nod part: its first four numbers (anything after them is not
+// read). `first_name` names the first count ("commodity count").
+Result<DeclaredCounts> read_counts(RecordStream& nod, std::string_view first_name);
+
+// Reads `bundles` records of .mut by position: entry i (1-based; entry 0
+// unused) is the bundle capacity of pointer i, kUnbounded for a negative one.
+// Records after the b-th are not read; fewer than b are refused.
+Result<std::vector<double>> read_bundle_capacities(RecordStream& mut, int64_t bundles,
+                                                   const std::string& nod_path);
+
+// Refuses (kInvalid, naming the counts) tables for `commodities` x `arcs` costs
+// and capacities, `commodities` x `nodes` supplies and per-arc and per-node
+// columns that overflow 64 bits or exceed kMaxCellsPerInputByte cells per byte
+// of the parts' combined size. When a part is not a regular file (a pipe), its
+// size is unknown and the per-byte bound is not applied; overflow still is.
+Result<void> check_table_cells(const FourFileParts& parts, const std::string& where,
+                               uint64_t commodities, uint64_t arcs, uint64_t nodes);
+
+}  // namespace korvane::detail

@@ -1,0 +1,58 @@
+// Fuzz target: the Mnetgen and JLF readers on arbitrary bytes, split at '|' into
+// the .nod, .arc, .sup and .mut parts (missing parts empty). Every read must give
+// an error or a problem whose tables fit its counts; the sanitizers catch the rest.
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/io/four_file_reader.h"
+#include "fuzz_input.h"
+
+namespace {
+
+void check(const korvane::Result<korvane::MulticommodityProblem>& read) {
+  if (!read.ok()) {
+    if (read.error().kind == korvane::ErrorKind::kInternal) std::abort();
+    return;
+  }
+  const korvane::MulticommodityProblem& p = read.value();
+  const std::size_t e = p.num_arcs(), k = p.num_commodities, n = p.num_nodes;
+  if (e > p.declared_arcs || p.heads.size() != e || p.arc_names.size() != e ||
+      p.bundles.size() != e || p.costs.size() != e * k || p.capacities.size() != e * k ||
+      p.supplies.size() != n * k) {
+    std::abort();
+  }
+  for (std::size_t a = 0; a < e; ++a) {
+    if (p.tails[a] < 1 || p.heads[a] < 1 || p.tails[a] == p.heads[a] ||
+        static_cast<std::size_t>(p.tails[a]) > n || static_cast<std::size_t>(p.heads[a]) > n ||
+        (a > 0 && p.arc_names[a] <= p.arc_names[a - 1])) {
+      std::abort();
+    }
+  }
+  for (const double c : p.capacities) {
+    if (!(c >= 0)) std::abort();  // NaN and negatives alike
+  }
+  for (const double c : p.costs) {
+    if (!std::isfinite(c)) std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  static korvane::fuzz::MemoryFile files[4];
+  std::string_view rest(reinterpret_cast<const char*>(data), size);
+  std::string paths[4];
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t cut = i < 3 ? rest.find('|') : std::string_view::npos;
+    const std::string_view part = rest.substr(0, cut);
+    paths[i] = files[i].fill(reinterpret_cast<const uint8_t*>(part.data()), part.size());
+    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+  }
+  const korvane::FourFileParts parts{paths[0], paths[1], paths[2], paths[3]};
+  check(korvane::read_mnetgen(parts));
+  for (const auto kind : {korvane::JlfKind::kPsp, korvane::JlfKind::kOsp, korvane::JlfKind::kOds}) {
+    check(korvane::read_jlf(parts, kind));
+  }
+  return 0;
+}

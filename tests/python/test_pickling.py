@@ -1,0 +1,142 @@
+"""Records pickle to their compact native form and come back equal, also across processes."""
+
+import copy
+import multiprocessing
+import operator
+import pickle
+import struct
+from concurrent.futures import ProcessPoolExecutor
+
+import pytest
+from conftest import DATA_FIELDS, PARSED_FIELDS, saved_and_read
+
+import korvane
+import korvane.korvane as native
+
+FIELDS = {
+    korvane.Edge: ["tail", "head", "low", "up", "cost", "index"],
+    korvane.NetworkInstance: ["num_nodes", "num_arcs", "nodes", "edges", "supplies", "arcs",
+                              "capacities", "weights", "parallel", "num_parallel_arc_pairs",
+                              "arc_indices", "topology"],
+    korvane.MultiCommoditySupplies: ["partition"],
+    korvane.MultiCommodityData: DATA_FIELDS,
+    korvane.ParsedMulticommodityInstance: [*PARSED_FIELDS, "topology"],
+}
+# Two parallel arcs, a node without supply; K rises after the first arc line of the
+# multi-commodity file, so its record holds two list layouts.
+SAMPLE = "p min 4 3\nn 1 4\nn 3 -4\na 1 2 0 9 2\na 1 2 1 8 3\na 2 3 0 7 -1\n"
+TWO_LAYOUTS = ("p mc 3 2 2 0 0 0 0 0.0 7\nn 1 5 2 3\na 1 2 0 9 4 4 1 1\n"
+               "p mc 3 2 2 1 1 0 0 0.0 7\na 2 3 0 8 5 6 2 3\n")
+
+
+def word(*values):
+    return b"".join(struct.pack("<q", v) for v in values)
+
+
+def column(*values):
+    return word(len(values), *values)
+
+
+SUPPLIES = b"KVR\x01\x03" + word(2) + word(1) + column(3, -1) + word(4) + column(-2, 0)
+
+
+def plain(value):
+    """A record's attribute as plain data: records by their fields, methods called."""
+    if type(value) in FIELDS:
+        return {name: plain(getattr(value, name)) for name in FIELDS[type(value)]}
+    if callable(value):
+        return plain(value())
+    if isinstance(value, (list, tuple)):
+        return [plain(v) for v in value]
+    if isinstance(value, dict):
+        return {k: plain(v) for k, v in value.items()}
+    return value
+
+
+@pytest.fixture
+def records(net, tmp_path):
+    inst = net(SAMPLE)
+    data = korvane.generate_multi_commodity_data(inst, 3, 2, randomize_caps=True, cap_zero=True)
+    two_layouts = tmp_path / "two.mc"
+    two_layouts.write_text(TWO_LAYOUTS)
+    return [inst.edges[1], inst, native._load_record(SUPPLIES), data,
+            saved_and_read(tmp_path / "x.mc", inst, data),
+            korvane.load_multi_commodity_instance(str(two_layouts))]
+
+
+def test_round_trips_in_this_process(records):
+    assert [type(r) for r in records[:5]] == list(FIELDS)
+    assert plain(records[2]) == {"partition": {1: [3, -1], 4: [-2, 0]}}
+    for record in records:
+        for again in (pickle.loads(pickle.dumps(record, protocol)) for protocol in (2, 5)):
+            assert type(again) is type(record) and again is not record
+            assert plain(again) == plain(record)
+        assert plain(copy.deepcopy(record)) == plain(record)
+        # The pickle holds the native bytes and a reference to the loader, nothing per item.
+        assert len(pickle.dumps(record)) < len(native._dump_record(record)) + 100
+
+
+def test_round_trips_through_a_process_pool(records):
+    # Spawned workers share nothing with this process: every record crosses as its pickle,
+    # both ways, and the worker reads it through the classes' own getters.
+    with ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
+        back = list(pool.map(copy.copy, records))
+        counts = list(pool.map(operator.attrgetter("num_arcs"), records[1::4]))
+    assert [plain(r) for r in back] == [plain(r) for r in records]
+    assert counts == [3, 2]
+
+
+def test_large_record_is_its_columns(tmp_path):
+    arcs = 20000
+    text = f"p min {arcs + 1} {arcs}\n" + "".join(f"a {i} {i + 1} 0 {i} {i % 7}\n" for i in range(1, arcs + 1))
+    (tmp_path / "big.min").write_text(text)
+    inst = korvane.load_min_instance(str(tmp_path / "big.min"))
+    # Seven arc columns (tails, heads, lows, ups, costs, parallel indices, pair order) and the node ids.
+    assert len(native._dump_record(inst)) < 8 * (8 * arcs + (arcs + 1)) + 200
+    again = pickle.loads(pickle.dumps(inst))
+    assert (again.capacities, again.weights, again.arc_indices) == (inst.capacities, inst.weights,
+                                                                    inst.arc_indices)
+
+
+NETWORK_HEAD = b"KVR\x01\x02" + word(2, 1) + column(1, 2) + word(0)
+
+
+@pytest.mark.parametrize("blob, message", [
+    (b"", "not a korvane record of a known version"),
+    (b"KVR", "not a korvane record of a known version"),
+    (b"KVR\x02\x01" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
+    (b"KVR\x01\x06" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
+    (b"KVR\x01\x01" + word(1, 2, 0, 9, 2), "korvane record is truncated"),
+    (b"KVR\x01\x01" + word(1, 2, 0, 9, 2, 0) + b"\x00", "korvane record is inconsistent"),
+    # A column longer than the bytes that follow is never allocated.
+    (b"KVR\x01\x03" + word(1) + word(1) + word(2**40), "korvane record is truncated"),
+    # One arc whose pair order names arc 5, then one whose heads column is empty.
+    (NETWORK_HEAD + column(1) + column(2) + column(0) + column(9) + column(2) + column(0)
+     + column(5) + word(0), "korvane record is inconsistent"),
+    (NETWORK_HEAD + column(1) + column() + column(0) + column(9) + column(2) + column(0)
+     + column(0) + word(0), "korvane record is inconsistent"),
+])
+def test_foreign_bytes_raise_value_error(blob, message):
+    with pytest.raises(ValueError) as exc:
+        native._load_record(blob)
+    assert exc.value.args == (message,)
+
+
+def test_every_truncation_of_a_real_record_is_refused(records):
+    blob = native._dump_record(records[5])
+    for end in range(len(blob)):
+        with pytest.raises(ValueError):
+            native._load_record(blob[:end])
+    good = NETWORK_HEAD + column(1) + column(2) + column(0) + column(9) + column(2) + column(0) + column(0)
+    assert plain(native._load_record(good + word(0)))["edges"] == [
+        {"tail": 1, "head": 2, "low": 0, "up": 9, "cost": 2, "index": 0}]
+
+
+@pytest.mark.parametrize("call, arg, message", [
+    (native._dump_record, 3, "'int' object is not an instance of 'korvane record'"),
+    (native._load_record, "KVR", "'str' object is not an instance of 'bytes'"),
+])
+def test_wrong_argument_types(call, arg, message):
+    with pytest.raises(TypeError) as exc:
+        call(arg)
+    assert str(exc.value) == message
