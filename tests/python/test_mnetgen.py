@@ -184,6 +184,25 @@ def test_missing_and_damaged_parts(parsed, tmp_path):
     (tmp_path / "x.mut.gz").write_bytes(gzip.compress(FILES["mut"].encode())[:-4])
     with pytest.raises(OSError, match="gzip stream"):
         read_mnetgen(tmp_path / "x")
+    # Whatever bit of a compressed part flips, the read gives the record or says the stream
+    # is damaged: never a parse error about damaged text, never the wrong numbers. (Flips
+    # in the magic bytes leave a file that is not gzip: it reads as text, and fails so.)
+    write_mnetgen(tmp_path / "x", parsed)
+    want = read_mnetgen(tmp_path / "x")
+    packed = gzip.compress(FILES["arc"].encode(), mtime=0)
+    (tmp_path / "x.arc").unlink()
+    outcomes = set()
+    for bit in range(16, 8 * len(packed)):
+        damaged = bytearray(packed)
+        damaged[bit // 8] ^= 1 << bit % 8
+        (tmp_path / "x.arc.gz").write_bytes(bytes(damaged))
+        try:
+            assert read_mnetgen(tmp_path / "x") == want
+            outcomes.add("read")
+        except OSError as exc:
+            assert "gzip stream" in str(exc), str(exc)
+            outcomes.add("damaged")
+    assert outcomes == {"read", "damaged"}
 
 
 # JLF cases whose optimum follows by hand (see each comment).

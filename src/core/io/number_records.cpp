@@ -90,11 +90,7 @@ Result<void> RecordStream::drain() {
   CancelCheck cancel;
   for (;;) {
     auto more = lines_.next(line);
-    if (!more.ok()) {
-      Error error = more.take_error();
-      if (error.kind == ErrorKind::kReported) error.message = path_ + ": " + error.message;
-      return error;
-    }
+    if (!more.ok()) return failed(more.take_error());
     if (!more.value()) return {};
     if (cancel.requested(line.size() + 1)) return cancelled();
   }

@@ -79,6 +79,14 @@ class RecordStream {
   RecordStream(std::string path, LineReader lines)
       : path_(std::move(path)), lines_(std::move(lines)) {}
 
+  // A failure as reported: a damaged compressed stream is blamed first (the
+  // rest of the stream is read to find out), and OS errors name the part.
+  Error failed(Error error) {
+    error = lines_.blame_stream(std::move(error));
+    if (error.kind == ErrorKind::kReported) error.message = path_ + ": " + error.message;
+    return error;
+  }
+
   // The general route for a token of the current field: every accepted form,
   // and the messages.
   Result<void> take(std::string_view token);
@@ -191,11 +199,7 @@ Result<uint64_t> RecordStream::read(std::span<const FieldSpec> fields, uint64_t 
   std::string_view line;
   for (;;) {
     auto more = lines_.next(line);
-    if (!more.ok()) {
-      Error error = more.take_error();
-      if (error.kind == ErrorKind::kReported) error.message = path_ + ": " + error.message;
-      return error;
-    }
+    if (!more.ok()) return failed(more.take_error());
     if (!more.value()) break;
     ++line_;
     if (cancel.requested()) return cancelled();
@@ -223,7 +227,7 @@ Result<uint64_t> RecordStream::read(std::span<const FieldSpec> fields, uint64_t 
       }
     }
     if (stop) {
-      if (failure) return std::move(*failure);
+      if (failure) return failed(std::move(*failure));
       return records;
     }
   }
@@ -243,13 +247,13 @@ struct DeclaredCounts {
   int64_t bundles = 0;
 };
 
-// Reads the .nod part: its first four numbers (anything after them is not
-// read). `first_name` names the first count ("commodity count").
+// Reads the .nod part: its first four numbers (what follows is drained, not
+// interpreted). `first_name` names the first count ("commodity count").
 Result<DeclaredCounts> read_counts(RecordStream& nod, std::string_view first_name);
 
 // Reads `bundles` records of .mut by position: entry i (1-based; entry 0
 // unused) is the bundle capacity of pointer i, kUnbounded for a negative one.
-// Records after the b-th are not read; fewer than b are refused.
+// Records after the b-th are drained, not interpreted; fewer than b are refused.
 Result<std::vector<double>> read_bundle_capacities(RecordStream& mut, int64_t bundles,
                                                    const std::string& nod_path);
 
