@@ -3,6 +3,7 @@
 Calls whose time goes into converting Python objects (the mappings, the heterogeneity measure,
 the uniform split) hold the lock for that conversion by necessity and are not listed."""
 
+import functools
 import sys
 import threading
 import time
@@ -19,7 +20,7 @@ def files(tmp_path_factory):
     lines = [f"a {1 + (i * 7919) % 30011} {1 + i % 30011} 0 {10 + i % 90} {i % 13 - 6}\n" for i in range(400_000)]
     network.write_text("p min 30011 400000\nn 1 500\nn 2 -500\n" + "".join(lines))
     inst = korvane.load_min_instance(str(network))
-    data = korvane.generate_multi_commodity_data(inst, 8, 1, randomize_caps=True, seed=3)
+    data = korvane.generate_multi_commodity_data(inst, 16, 1, randomize_caps=True, seed=3)
     instance = folder / "big.mcf"
     korvane.save_multi_commodity_instance(str(instance), inst, data)
     return {"network": str(network), "instance": str(instance), "inst": inst, "data": data,
@@ -34,7 +35,8 @@ CALLS = {
     "load_min_instance": lambda f: (korvane.load_min_instance, f["network"]),
     "load_multi_commodity_instance": lambda f: (korvane.load_multi_commodity_instance, f["instance"]),
     "save_multi_commodity_instance": lambda f: (korvane.save_multi_commodity_instance, f["out"], f["inst"], f["data"]),
-    "generate_multi_commodity_data": lambda f: (korvane.generate_multi_commodity_data, f["inst"], 10, 2),
+    "generate_multi_commodity_data": lambda f: (functools.partial(
+        korvane.generate_multi_commodity_data, randomize_caps=True, randomize_costs=True), f["inst"], 16, 2),
     "split_supplies_spread": lambda f: (korvane.split_supplies_spread, SUPPLIES, 20, 1),
     "split_supplies_beta_binomial": lambda f: (korvane.split_supplies_beta_binomial, SUPPLIES, 20, 3.0, 1),
 }
@@ -65,5 +67,10 @@ def test_python_thread_runs_beside_the_call(files, name):
     alone = time.perf_counter() - start
     if alone < 0.05:
         pytest.skip(f"{name} took {alone:.3f} s, too short to show a stall")
-    # Holding the lock for the whole call would stall this thread for about `alone`.
-    assert longest_stall(function, args) < alone / 2
+    # Holding the lock for the whole call would stall this thread for about `alone` every
+    # time; on a loaded machine the scheduler alone can stall it now and then, so the best
+    # of three tries counts.
+    stalls = []
+    while len(stalls) < 3 and min(stalls, default=alone) >= alone / 2:
+        stalls.append(longest_stall(function, args))
+    assert min(stalls) < alone / 2, stalls
