@@ -81,8 +81,7 @@ def load_any(path: str, jlf_kind: str | None = None) -> tuple[str, Any]:
             if jlf_kind is None:
                 raise UserError(f"{path}: a JLF instance: say what its commodities are with "
                                 "--jlf-kind psp, osp or ods", EXIT_USAGE)
-            supply = path if path.endswith((".od", ".od.gz", ".od.zst")) else None
-            return "jlf", formats.read_jlf(found.base, jlf_kind, supply=supply)
+            return "jlf", formats.read_jlf(found.base, jlf_kind, supply=found.supply)
         if found.format == "mcf":
             return "mcf", korvane.load_multi_commodity_instance(path)
         return "min", korvane.load_min_instance(path)
@@ -243,7 +242,8 @@ def cmd_generate(args: argparse.Namespace) -> int:
 
 def _compression(out: Path) -> str | None:
     """The compression an output's name asks for."""
-    return {".gz": "gzip", ".zst": "zstd"}.get(out.suffix)
+    compression: str | None = suites.formats_module().compression_for_name(out)
+    return compression
 
 
 def _zstd_command() -> str:

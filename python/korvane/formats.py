@@ -21,8 +21,9 @@ import os
 from dataclasses import dataclass
 from typing import Any, Literal
 
-__all__ = ["MulticommodityProblem", "MnetgenInstance", "Detected", "detect", "read_mnetgen",
-           "read_jlf", "write_mnetgen", "to_problem", "PARTS"]
+__all__ = ["MulticommodityProblem", "MnetgenInstance", "Detected", "detect", "compression_of",
+           "compression_for_name", "read_mnetgen", "read_jlf", "write_mnetgen", "to_problem",
+           "PARTS"]
 
 _native: Any = importlib.import_module("korvane.korvane")
 
@@ -51,12 +52,15 @@ Format = Literal["min", "mcf", "mnetgen", "jlf"]
 class Detected:
     """What ``detect`` found: ``format`` is "min" (a DIMACS network), "mcf" (korvane's
     multi-commodity file), "mnetgen" or "jlf" (four-file instances, ``base`` their base
-    name); ``compression`` is "gzip", "zstd" or None (for four files: their .arc part's)."""
+    name, ``supply`` the supply part when the path named one other than ``BASE.sup``, as
+    ODS sets' ``BASE.od``); ``compression`` is "gzip", "zstd" or None (for four files: their
+    .arc part's)."""
 
     format: Format
     path: str
     base: str | None
     compression: str | None
+    supply: str | None = None
 
 
 def compression_of(path: str | os.PathLike[str]) -> str | None:
@@ -70,6 +74,13 @@ def compression_of(path: str | os.PathLike[str]) -> str | None:
     if magic.startswith(_GZIP_MAGIC):
         return "gzip"
     return "zstd" if magic == _ZSTD_MAGIC else None
+
+
+def compression_for_name(path: str | os.PathLike[str]) -> str | None:
+    """The compression an output file's name asks for: "gzip" for ``.gz``, "zstd" for
+    ``.zst``, else None."""
+    name = os.fspath(path)
+    return "gzip" if name.endswith(".gz") else "zstd" if name.endswith(".zst") else None
 
 
 def _part_path(base: str, part: str) -> str | None:
@@ -110,7 +121,9 @@ def detect(path: str | os.PathLike[str]) -> Detected:
         if arc is None:
             raise FileNotFoundError(_missing(base, "arc"))
         fields = next((line.split() for line in _head(arc) if line.split()), [])
-        return Detected("jlf" if len(fields) == 8 else "mnetgen", path, base, compression_of(arc))
+        supply = path if path.removesuffix(".gz").removesuffix(".zst").endswith(".od") else None
+        return Detected("jlf" if len(fields) == 8 else "mnetgen", path, base, compression_of(arc),
+                        supply)
     fmt: Format = "min"
     for line in _head(path):
         text = line.strip()

@@ -24,11 +24,12 @@ from typing import Any
 
 import korvane
 
+from . import formats
 from ._version import __version__
 
 METHODS = ("spread", "uniform", "beta-binomial")
 FORMATS = ("mcf", "mnetgen")
-MNETGEN_PARTS = (".nod", ".arc", ".sup", ".mut")
+MNETGEN_PARTS = tuple(f".{part}" for part in formats.PARTS)
 SUITE_FILE = "suite.json"
 TMP_MARK = ".korvane-tmp"
 # Every temporary file korvane makes, here and in the native writer, is named
