@@ -54,9 +54,10 @@ for version in 3.11 3.12 3.13; do
   # libzstd must be inside the repaired wheel, under korvane.libs/. libz.so.1 is one of
   # the libraries the manylinux policies guarantee on every platform they cover, so
   # auditwheel leaves it to the system unless it is missing from the policy.
-  "$VENV/bin/python" -m zipfile -l "$wheel" | grep -q "korvane.libs/libzstd-" ||
+  "$VENV/bin/python" -m zipfile -l "$wheel" > "$WORK/contents-$version"
+  grep -q "korvane.libs/libzstd-" "$WORK/contents-$version" ||
     { echo "error: libzstd is not bundled in $wheel" >&2; exit 1; }
-  if ! "$VENV/bin/python" -m zipfile -l "$wheel" | grep -q "korvane.libs/libz-" &&
+  if ! grep -q "korvane.libs/libz-" "$WORK/contents-$version" &&
      ! grep -q 'libz.so.1' "$("$VENV/bin/python" -c 'import auditwheel, os; print(os.path.dirname(auditwheel.__file__))')"/policy/manylinux-policy.json; then
     echo "error: libz is neither bundled in $wheel nor a manylinux system library" >&2
     exit 1

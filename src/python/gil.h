@@ -15,8 +15,7 @@ PyThreadState* exchange_released_thread_state(PyThreadState* state) noexcept;
 
 class GilReleased {
  public:
-  GilReleased()
-      : state_(PyEval_SaveThread()), outer_(exchange_released_thread_state(state_)) {}
+  GilReleased() : state_(PyEval_SaveThread()), outer_(exchange_released_thread_state(state_)) {}
   ~GilReleased() {
     exchange_released_thread_state(outer_);
     PyEval_RestoreThread(state_);

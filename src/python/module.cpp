@@ -117,10 +117,14 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
   return 0;
 }
 
+// Empties `ref` before its object is released, as Py_CLEAR does: the release
+// may run code that looks at the state again.
+void drop(Ref& ref) { const Ref dropped = std::move(ref); }
+
 int clear_module(PyObject* module) noexcept {
   ModuleState* state = state_of_module(module);
-  for (Ref& type : state->types) type = Ref();
-  state->internal_error = Ref();
+  for (Ref& type : state->types) drop(type);
+  drop(state->internal_error);
   return 0;
 }
 

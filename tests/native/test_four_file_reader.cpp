@@ -1,19 +1,14 @@
 // The Mnetgen and JLF readers: a table of small hand-made instances pinning each
-// reading rule, a table of refusals with their exact messages, and the
-// generator's own instances from the shared data folder.
+// reading rule and a table of refusals with their exact messages. Compressed
+// parts and the generator's own instances are read in tests/python/test_mnetgen.py.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
-
-#if KORVANE_HAVE_ZLIB
-#include <zlib.h>
-#endif
 
 #include "core/io/four_file_reader.h"
 
@@ -231,6 +226,56 @@ TEST(FourFileReader, UnbundledArcsFollowTheirRule) {
   EXPECT_GT(tails.size(), 100u);  // the records did make long runs of parallel arcs
 }
 
+// Bundled JLF records and PSP supplies against "a later record replaces"
+// applied literally, record by record: random records over few pointers and
+// nodes, enough products that -1 is a large group, so that writes of one
+// commodity and of every product interleave on the same rows.
+TEST(FourFileReader, LaterBundledRecordsAndSuppliesReplace) {
+  const TempDir dir;
+  constexpr int64_t kProducts = 12, kPointers = 3, kNodes = kPointers + 1;
+  uint64_t state = 777;
+  auto draw = [&](int64_t below) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<int64_t>((state >> 33) % static_cast<uint64_t>(below));
+  };
+  // Sets `value` in row `row` (0-based) of a kProducts-wide table for product (-1: all).
+  auto set = [](std::vector<double>& table, int64_t row, int64_t product, double value) {
+    for (int64_t p = 1; p <= kProducts; ++p) {
+      if (product == -1 || product == p) {
+        table[static_cast<std::size_t>(row * kProducts + p - 1)] = value;
+      }
+    }
+  };
+  std::string arc, sup;
+  std::vector<double> costs(kPointers * kProducts, 0.0), capacities(costs.size(), 0.0);
+  std::vector<double> supplies(kNodes * kProducts, 0.0);
+  for (int record = 1; record <= 400; ++record) {
+    // Runs of one pointer as files are written, and pointers that come back.
+    const int64_t pointer = 1 + (draw(3) == 0 ? draw(kPointers) : (record / 7) % kPointers);
+    const int64_t product = draw(5) == 0 ? -1 : 1 + draw(kProducts);
+    arc += std::to_string(pointer) + " " + std::to_string(pointer + 1) + " " +
+           std::to_string(product) + " " + std::to_string(record) + " " +
+           std::to_string(2 * record) + " -1 -1 " + std::to_string(pointer) + "\n";
+    set(costs, pointer - 1, product, record);
+    set(capacities, pointer - 1, product, 2 * record);
+    const int64_t node = 1 + draw(kNodes);
+    const int64_t supply_product = draw(5) == 0 ? -1 : 1 + draw(kProducts);
+    const bool demand = draw(2) == 0;
+    sup += (demand ? "-1 " + std::to_string(node) : std::to_string(node) + " -1") + " " +
+           std::to_string(supply_product) + " " + std::to_string(record) + "\n";
+    set(supplies, node - 1, supply_product, demand ? -record : record);
+  }
+  std::string mut;
+  for (int64_t p = 1; p <= kPointers; ++p) mut += std::to_string(p) + " 1\n";
+  auto read = read_parts(
+      dir, {"12 " + std::to_string(kNodes) + " 3 " + std::to_string(kPointers), arc, sup, mut},
+      JlfKind::kPsp);
+  ASSERT_TRUE(read.ok()) << read.error().message;
+  EXPECT_EQ(read.value().costs, costs);
+  EXPECT_EQ(read.value().capacities, capacities);
+  EXPECT_EQ(read.value().supplies, supplies);
+}
+
 struct Refused {
   std::optional<JlfKind> kind;
   Parts parts;
@@ -351,27 +396,6 @@ TEST(FourFileReader, DeclaredCountsBoundedByInputSize) {
   EXPECT_TRUE(read_parts(dir, {"60 2 3 0", "", "1 2 -1 1\n", ""}, JlfKind::kOds).ok());
 }
 
-#if KORVANE_HAVE_ZLIB
-TEST(FourFileReader, GzipPart) {
-  const TempDir dir;
-  const Parts plain = kAccepted[0].parts;
-  auto expected = read_parts(dir, plain);
-  ASSERT_TRUE(expected.ok());
-  const std::string arc = dir.path("z.arc");
-  gzFile out = gzopen(arc.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  gzwrite(out, plain.arc.data(), static_cast<unsigned>(plain.arc.size()));
-  gzclose(out);
-  const FourFileParts parts{dir.write("m.nod", plain.nod), arc, dir.write("m.sup", plain.sup),
-                            dir.write("m.mut", plain.mut)};
-  auto read = read_mnetgen(parts);
-  ASSERT_TRUE(read.ok()) << read.error().message;
-  EXPECT_EQ(read.value().costs, expected.value().costs);
-  EXPECT_EQ(read.value().capacities, expected.value().capacities);
-  EXPECT_EQ(read.value().bundles, expected.value().bundles);
-}
-#endif
-
 // OS failures are kReported, naming the part.
 TEST(FourFileReader, UnreadablePart) {
   const TempDir dir;
@@ -382,45 +406,6 @@ TEST(FourFileReader, UnreadablePart) {
   ASSERT_FALSE(read.ok());
   EXPECT_EQ(read.error().kind, ErrorKind::kReported);
   EXPECT_EQ(read.error().message, missing + ": No such file or directory (os error 2)");
-}
-
-// The generator's own files: counts as SOURCES.md states them, one capacity
-// cell per .arc line (it writes none with capacity 0), every bundle finite, and
-// each commodity's supplies balanced.
-TEST(FourFileReader, GeneratorInstances) {
-  // This file is tests/native/ of the repository, which sits beside ../shared.
-  const std::filesystem::path data =
-      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().parent_path() /
-      "shared" / "data" / "mnetgen";
-  if (!std::filesystem::is_directory(data)) GTEST_SKIP() << "no " << data << " folder";
-  struct Source {
-    const char* base;
-    uint64_t k, nodes, names, lines, bundles;
-  };
-  for (const Source& s :
-       {Source{"m01_k2_tiny", 2, 20, 61, 100, 23}, Source{"m02_k4", 4, 100, 283, 1000, 74},
-        Source{"m04_k10_all", 10, 150, 253, 2530, 253},
-        Source{"m13_enotation", 3, 60, 270, 600, 88}}) {
-    SCOPED_TRACE(s.base);
-    const std::string base = (data / s.base).string();
-    auto read = read_mnetgen({base + ".nod", base + ".arc", base + ".sup", base + ".mut"});
-    ASSERT_TRUE(read.ok()) << read.error().message;
-    const MulticommodityProblem& p = read.value();
-    EXPECT_EQ(p.num_commodities, s.k);
-    EXPECT_EQ(p.num_nodes, s.nodes);
-    EXPECT_EQ(p.num_arcs(), s.names);
-    EXPECT_EQ(p.declared_arcs, s.names);
-    uint64_t cells = 0, bundled = 0;
-    for (const double c : p.capacities) cells += c != 0 ? 1u : 0u;
-    for (const double b : p.bundles) bundled += std::isfinite(b) ? 1u : 0u;
-    EXPECT_EQ(cells, s.lines);
-    EXPECT_EQ(bundled, s.bundles);
-    for (uint64_t k = 0; k < s.k; ++k) {
-      double total = 0;
-      for (uint64_t i = 0; i < s.nodes; ++i) total += p.supplies[i * s.k + k];
-      EXPECT_EQ(total, 0) << "commodity " << k + 1;
-    }
-  }
 }
 
 }  // namespace

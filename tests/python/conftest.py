@@ -64,11 +64,31 @@ def write_parts(base, parts):
     return base
 
 
+def child_env(**env):
+    """The environment for a child interpreter that imports this korvane (more in env)."""
+    return {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **env}
+
+
 def run_python(script, check=False, timeout=60, **env):
     """Run script in a child interpreter that imports this korvane (more environment in env)."""
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path), **env}
     return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=check,
-                          timeout=timeout, env=env)
+                          timeout=timeout, env=child_env(**env))
+
+
+def dead_pid():
+    """The pid of a process that has already ended."""
+    proc = subprocess.Popen([sys.executable, "-c", "pass"])
+    proc.wait()
+    return proc.pid
+
+
+def big_network(path, arcs=100_000):
+    """A .min file of many arcs, slow enough to write that a signal can land mid-write."""
+    lines = ["p min 2000 %d" % arcs] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
+    # 6i + 3 is odd, so no arc is a self-loop (the Mnetgen format has none).
+    lines += [f"a {i % 2000 + 1} {(i * 7 + 3) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(arcs)]
+    path.write_text("\n".join(lines) + "\n")
+    return path
 
 
 def zstd(data):
@@ -107,6 +127,14 @@ def min_file(tmp_path):
 def net(min_file):
     """Load a NetworkInstance from .min text."""
     return lambda text: korvane.load_min_instance(min_file(text))
+
+
+@pytest.fixture
+def wide_net(min_file):
+    """20k arcs: every thread count gets its own run of arcs; two late arcs cost 10^9."""
+    costs = [10**9 if i in (15_000, 19_000) else (i % 40) - 5 for i in range(20_000)]
+    lines = [f"a {1 + i % 997} {1 + (i * 7) % 1009} 0 {1 + i % 50} {c}\n" for i, c in enumerate(costs)]
+    return korvane.load_min_instance(min_file("p min 1009 20000\nn 1 300\nn 2 -300\n" + "".join(lines)))
 
 
 # Mutations of valid files for the reader properties: bytes flipped, inserted or deleted, tokens

@@ -72,21 +72,3 @@ def test_a_declared_node_count_reserves_no_more_than_the_file_can_hold(tmp_path)
     wild = peak_memory_kib(load.format(str(tmp_path / f"{2**63 - 1}.min")))
     tame = peak_memory_kib(load.format(str(tmp_path / "2.min")))
     assert wild - tame < 8 * 1024
-
-
-def test_every_interpreter_imports_the_module_and_a_reimport_has_its_own_types():
-    # Its types and exception class live in each module object's state: an isolated
-    # interpreter (own GIL) imports it as a legacy one does, and a reimport makes new types.
-    out = run_python(
-        "import sys, korvane\n"
-        "import _interpreters as interpreters\n"
-        "for config in ('legacy', 'isolated'):\n"
-        "    interp = interpreters.create(config)\n"
-        "    failure = interpreters.run_string(interp, 'import korvane; korvane.split_supplies_uniform({1: 2}, 2)')\n"
-        "    print(config, failure.type.__name__ if failure else None)\n"
-        "    interpreters.destroy(interp)\n"
-        "old = sys.modules.pop('korvane.korvane'); sys.modules.pop('korvane')\n"
-        "import korvane as again\n"
-        "print(again.korvane is not old, again.Edge is old.Edge,"
-        " again.split_supplies_uniform({1: 2}, 2))\n")
-    assert out.stdout == "legacy None\nisolated None\nTrue False {1: [1, 1]}\n", out.stderr

@@ -10,7 +10,7 @@ import threading
 from pathlib import Path
 
 import pytest
-from conftest import run_python
+from conftest import child_env, run_python
 
 import korvane
 
@@ -142,9 +142,8 @@ def test_save_syncs_file_before_rename_and_folder_after(net, tmp_path):
     script = (f"import korvane\ninst = korvane.load_min_instance({str(network)!r})\n"
               f"korvane.save_multi_commodity_instance({str(target)!r}, inst,"
               " korvane.generate_multi_commodity_data(inst, 1, 1))\n")
-    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
     subprocess.run(["strace", "-f", "-qq", "-o", str(log), "-e", "trace=openat,fsync,fdatasync,rename,renameat,renameat2",
-                    sys.executable, "-c", script], check=True, env=env, capture_output=True)
+                    sys.executable, "-c", script], check=True, env=child_env(), capture_output=True)
     calls = [line.split(None, 1)[1] for line in log.read_text().splitlines() if "(" in line]
     rename = next(i for i, c in enumerate(calls) if c.startswith("rename") and str(target) in c)
     opened = {}  # descriptor -> path, from the opens before each sync

@@ -11,7 +11,7 @@ import time
 from pathlib import Path
 
 import pytest
-from conftest import NETWORK
+from conftest import NETWORK, big_network
 
 import korvane
 from korvane import suite
@@ -202,9 +202,7 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, command, monkeypatch):
 def test_ctrl_c_stops_workers_cleanly(tmp_path):
     # A real Ctrl-C to the process group while two workers write. An instance taken as the
     # interrupt came may be whole on disk but unrecorded; resuming: test_interrupted_suite_resumes.
-    lines = ["p min 2000 100000"] + [f"n {i} {5 if i % 2 else -5}" for i in range(1, 201)]
-    lines += [f"a {i % 2000 + 1} {(i * 7) % 2000 + 1} 0 {50 + i % 9} {i % 13}" for i in range(100000)]
-    (tmp_path / "big.min").write_text("\n".join(lines) + "\n")
+    big_network(tmp_path / "big.min")
     manifest = write_manifest(tmp_path, 'networks = ["big.min"]\n[grid]\nnum_commodities = 8\n'
                                         'method = "beta-binomial"\nseed_range = {start = 1, count = 200}\n'
                                         'randomize_caps = true\n')
@@ -225,6 +223,14 @@ def test_ctrl_c_stops_workers_cleanly(tmp_path):
 
 
 SMALL = 'networks = ["net.min"]\noutput = "out"\n[grid]\nnum_commodities = 2\nmethod = ["spread", "uniform"]\n'
+
+
+@pytest.fixture
+def small(tmp_path):
+    """A two-instance suite over a copy of the example network: (manifest, plan)."""
+    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
+    manifest = write_manifest(tmp_path, SMALL)
+    return manifest, suite.load_manifest(manifest)
 
 
 def change_network(tmp_path, plan):
@@ -257,10 +263,8 @@ def new_version(tmp_path, plan):
     (damage_first, "1 made (file changed), 1 kept"),
     (remove_first, "1 made (file missing), 1 kept"),
 ])
-def test_run_again_remakes_what_its_inputs_no_longer_make(tmp_path, command, monkeypatch, change, summary):
-    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
-    manifest = write_manifest(tmp_path, SMALL)
-    plan = suite.load_manifest(manifest)
+def test_run_again_remakes_what_its_inputs_no_longer_make(tmp_path, small, command, monkeypatch, change, summary):
+    manifest, plan = small
     assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"2 made, 0 kept; {plan.suite_file}\n", "")
     monkeypatch.setattr(suite, "__version__", suite.__version__)
     if change is not None:
@@ -273,10 +277,8 @@ def test_run_again_remakes_what_its_inputs_no_longer_make(tmp_path, command, mon
     assert command("suite", manifest, "--verify", "--jobs", "1")[0] == 0
 
 
-def test_verify_names_what_differs(tmp_path, command):
-    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
-    manifest = write_manifest(tmp_path, SMALL)
-    plan = suite.load_manifest(manifest)
+def test_verify_names_what_differs(tmp_path, small, command):
+    manifest, plan = small
     command("suite", manifest, "--jobs", "1", "-q")
     # A file edited together with its record in suite.json agrees with the record; only
     # regenerating it shows the difference.
@@ -302,28 +304,11 @@ def test_verify_names_what_differs(tmp_path, command):
                               "remake them\n")
 
 
-def test_full_disk_names_the_output_file(tmp_path, command, monkeypatch):
+def test_full_disk_names_the_output_file(small, command, monkeypatch):
     def full(path, instance, data):
         raise OSError("No space left on device (os error 28)")
 
     monkeypatch.setattr(korvane, "save_multi_commodity_instance", full)
-    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
-    manifest = write_manifest(tmp_path, SMALL)
-    plan = suite.load_manifest(manifest)
+    manifest, plan = small
     assert command("suite", manifest, "--jobs", "1", "-q") == (
         3, "", f"korvane: {plan.output / plan.jobs[0].name}.mcf: No space left on device (os error 28)\n")
-
-
-def test_stale_temporaries_of_any_format_removed(tmp_path, command):
-    (tmp_path / "net.min").write_bytes(Path(NETWORK).read_bytes())
-    manifest = write_manifest(tmp_path, SMALL)
-    out = tmp_path / "out"
-    out.mkdir()
-    proc = subprocess.Popen([sys.executable, "-c", "pass"])
-    proc.wait()
-    dead, live = proc.pid, os.getppid()
-    (out / f".a-k2.{dead}.0a1b2c3d.korvane-tmp.nod").write_text("partial")
-    (out / f".a-k2.{dead}.0a1b2c3d.korvane-tmp").write_text("partial")
-    (out / f".b-k2.{live}.0a1b2c3d.korvane-tmp.arc").write_text("another run's")
-    assert command("suite", manifest, "--jobs", "1", "-q")[0] == 0
-    assert [p.name for p in out.glob(".*")] == [f".b-k2.{live}.0a1b2c3d.korvane-tmp.arc"]

@@ -1,8 +1,6 @@
-"""Threads: Python threads run beside native work; results do not depend on the thread count."""
+"""Threads: results do not depend on the thread count; the setting and thread start failures.
 
-import sys
-import threading
-import time
+That a Python thread runs beside native work is test_gil_release.py's."""
 
 import pytest
 
@@ -10,39 +8,6 @@ import korvane
 from korvane.arrays import data_arrays, network_arrays, parsed_arrays
 
 from conftest import run_python
-
-
-def test_python_thread_progresses_beside_a_long_load(tmp_path):
-    path = tmp_path / "big.min"
-    path.write_bytes(b"p min 3 1500000\nn 1 5\nn 3 -5\n" + b"a 1 2 0 9 2\na 2 3 0 8 1\n" * 750_000)
-    start = time.perf_counter()
-    korvane.load_min_instance(str(path))
-    alone = time.perf_counter() - start
-    if alone < 0.05:
-        pytest.skip(f"the load took {alone:.3f} s, too short to show a stall")
-
-    previous_interval = sys.getswitchinterval()
-    sys.setswitchinterval(0.001)
-    try:
-        worker = threading.Thread(target=korvane.load_min_instance, args=(str(path),))
-        longest_gap, last = 0.0, time.perf_counter()
-        worker.start()
-        while worker.is_alive():
-            now = time.perf_counter()
-            longest_gap, last = max(longest_gap, now - last), now
-        worker.join()
-    finally:
-        sys.setswitchinterval(previous_interval)
-    # Holding the lock for the whole load would stall this loop for about `alone`.
-    assert longest_gap < alone / 2
-
-
-@pytest.fixture
-def wide_net(min_file):
-    """20k arcs: every thread count gets its own run of arcs; two late arcs cost 10^9."""
-    costs = [10**9 if i in (15_000, 19_000) else (i % 40) - 5 for i in range(20_000)]
-    lines = [f"a {1 + i % 997} {1 + (i * 7) % 1009} 0 {1 + i % 50} {c}\n" for i, c in enumerate(costs)]
-    return korvane.load_min_instance(min_file("p min 1009 20000\nn 1 300\nn 2 -300\n" + "".join(lines)))
 
 
 def generated_under(monkeypatch, threads, inst, options):

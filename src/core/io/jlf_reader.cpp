@@ -138,6 +138,14 @@ class Selections {
         group_of.push_back(group);
       }
     }
+    if (attributes == kByProduct) {
+      // PSP: commodity p - 1 is product p, and every record's group is by
+      // product alone (or none for product -1): an array is its index.
+      by_product_.resize(commodities.size() + 1);
+      for (std::size_t p = 0; p < by_product_.size(); ++p) {
+        by_product_[p] = *index_.find(key(p == 0 ? 0u : kByProduct, static_cast<int64_t>(p), 0, 0));
+      }
+    }
     start_.assign(sizes.size() + 1, 0);
     for (std::size_t g = 0; g < sizes.size(); ++g) start_[g + 1] = start_[g] + sizes[g];
     members_.resize(group_of.size());
@@ -148,6 +156,9 @@ class Selections {
 
   // The group of commodities with the given attributes (-1: any), if any has them.
   const uint64_t* find(int64_t product, int64_t origin, int64_t destination) const {
+    if (!by_product_.empty() && origin == -1 && destination == -1) {
+      return &by_product_[static_cast<uint64_t>(product == -1 ? 0 : product)];
+    }
     const unsigned mask = (product != -1 ? kByProduct : 0u) | (origin != -1 ? kByOrigin : 0u) |
                           (destination != -1 ? kByDestination : 0u);
     return index_.find(key(mask, product, origin, destination));
@@ -166,18 +177,33 @@ class Selections {
   }
 
   KeyMap<4> index_;
+  std::vector<uint64_t> by_product_;  // PSP: the group of product p (0: of every product)
   std::vector<uint64_t> start_;
   std::vector<uint64_t> members_;
 };
 
 // Writes of a pair of values to every commodity of a group in one row of a
-// table, where a later write replaces an earlier one. Only the last write per
-// (row, group) is kept, and those are applied in the order they were made:
-// each row then costs at most the sizes of its distinct groups, however many
-// records repeat them.
+// table, where a later write replaces an earlier one. A write of a small group
+// to a row that has no kept write is applied at once: it costs no more than
+// reading its record. Any other write is kept, and so is every later write to
+// its row; only the last kept write per (row, group) stays, and those are
+// applied after the immediate ones, in the order they were made. Each row then
+// costs at most a small constant per record plus the sizes of its distinct
+// groups, however many records repeat them, and the common case (a record
+// that names one commodity) makes no hash lookup.
 class GroupWrites {
  public:
-  void write(uint64_t row, uint64_t group, double first, double second) {
+  explicit GroupWrites(uint64_t rows) : kept_row_(rows, 0) {}
+
+  // apply(row, commodity, first, second) now, for every member of `group`, or later.
+  template <class Apply>
+  void write(uint64_t row, uint64_t group, std::span<const uint64_t> members, double first,
+             double second, Apply&& apply) {
+    if (kept_row_[row] == 0 && members.size() <= kImmediate) {
+      for (const uint64_t c : members) apply(row, c, first, second);
+      return;
+    }
+    kept_row_[row] = 1;
     bool inserted = false;
     uint64_t& at = index_.get({row, group}, writes_.size(), inserted);
     if (inserted) {
@@ -202,6 +228,8 @@ class GroupWrites {
   }
 
  private:
+  // The largest group written at once.
+  static constexpr std::size_t kImmediate = 8;
   struct Write {
     uint64_t row;
     uint64_t group;
@@ -209,6 +237,7 @@ class GroupWrites {
     double first;
     double second;
   };
+  std::vector<unsigned char> kept_row_;  // per row: 1 once a write to it was kept
   KeyMap<2> index_;
   std::vector<Write> writes_;
   uint64_t stamp_ = 0;
@@ -548,17 +577,19 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
     // PSP and OSP: a record sets the supply (no destination) or the demand (at
     // the destination) of the commodities it selects at one node; a later
     // record replaces.
-    GroupWrites writes;
+    const auto set = [&](uint64_t row, uint64_t c, double amount, double) {
+      supplies[row * k + c] = amount;
+    };
+    GroupWrites writes(n);
     for (const SupplyRecord& r : supply_records) {
       const bool supply = r.destination == -1;
       const int64_t node = supply ? r.origin : r.destination;
       const uint64_t* group = selections.find(r.product, kind == JlfKind::kOsp ? r.origin : -1, -1);
       if (group == nullptr) continue;
-      writes.write(static_cast<uint64_t>(node - 1), *group, supply ? r.amount : -r.amount, 0.0);
+      writes.write(static_cast<uint64_t>(node - 1), *group, selections.members(*group),
+                   supply ? r.amount : -r.amount, 0.0, set);
     }
-    KORVANE_TRY(writes.resolve(selections, [&](uint64_t row, uint64_t c, double amount, double) {
-      supplies[row * k + c] = amount;
-    }));
+    KORVANE_TRY(writes.resolve(selections, set));
   }
   std::vector<SupplyRecord>().swap(supply_records);
 
@@ -575,7 +606,15 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
                                   {"bundle pointer", FieldKind::kInteger, 0, b}};
   const auto bundled = static_cast<uint64_t>(b);
   std::vector<BundledArc> bundled_arcs(bundled + 1);
-  GroupWrites bundled_writes;
+  // The bundled arcs' rows come first in the tables: they are filled as the
+  // records are read, and the unbundled rows added after them.
+  problem.costs.assign(bundled * k, 0.0);
+  problem.capacities.assign(bundled * k, 0.0);
+  const auto set_bundled = [&](uint64_t row, uint64_t c, double cost, double capacity) {
+    problem.costs[row * k + c] = cost;
+    problem.capacities[row * k + c] = capacity;
+  };
+  GroupWrites bundled_writes(bundled);
   UnbundledArcs unbundled(k);
   RecordStream& arc_part = arc.value();
   auto read_arcs = arc_part.read(
@@ -600,7 +639,10 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
                                          ": from " + std::to_string(a.tail) + " to " +
                                          std::to_string(a.head));
           }
-          if (group != nullptr) bundled_writes.write(pointer - 1, *group, cost, capacity);
+          if (group != nullptr) {
+            bundled_writes.write(pointer - 1, *group, selections.members(*group), cost, capacity,
+                                 set_bundled);
+          }
           return {};
         }
         if (group == nullptr) return {};  // selects no commodity: makes no arc
@@ -640,15 +682,19 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
   }
   for (uint64_t name = 1; name <= e; ++name)
     problem.arc_names.push_back(static_cast<int64_t>(name));
-  problem.costs.assign(e * k, 0.0);
-  problem.capacities.assign(e * k, 0.0);
+  KORVANE_TRY(bundled_writes.resolve(selections, set_bundled));
+  // The unbundled rows after the bundled ones, the tables moved once at most.
+  for (std::vector<double>* table : {&problem.costs, &problem.capacities}) {
+    if (table->capacity() < e * k) {
+      std::vector<double> wider;
+      wider.reserve(e * k);
+      wider.assign(table->begin(), table->end());
+      table->swap(wider);
+    }
+    table->resize(e * k, 0.0);
+  }
   double* const costs = problem.costs.data();
   double* const capacities = problem.capacities.data();
-  KORVANE_TRY(bundled_writes.resolve(selections,
-                                     [&](uint64_t row, uint64_t c, double cost, double capacity) {
-                                       costs[row * k + c] = cost;
-                                       capacities[row * k + c] = capacity;
-                                     }));
   for (const Cell& cell : unbundled.cells()) {
     const uint64_t at = (bundled + cell.arc) * k + cell.commodity;
     costs[at] = cell.cost;

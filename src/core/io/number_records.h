@@ -111,54 +111,65 @@ inline constexpr auto kAsciiSpace = [] {
   return table;
 }();
 
-// The common token forms, read without the general grammar: an integer of an
-// optional '-' and 1 to 18 digits, and a decimal of an optional '-' and at most
-// 15 digits around an optional '.'. Such a decimal is its digits as an exact
-// integer (below 2^53) divided by an exact power of ten (10^15 at most), so the
-// one correctly rounded division gives the correctly rounded value, the one
-// parse_f64_to gives. Anything else returns false and takes the general route.
-inline bool fast_integer(std::string_view token, int64_t& out) {
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  const bool negative = p < end && *p == '-';
+// The common token forms, read as the token is found, without the general
+// grammar: an integer of an optional '-' and 1 to 18 digits, and a decimal of
+// an optional '-' and at most 15 digits around an optional '.'. Such a decimal
+// is its digits as an exact integer (below 2^53) divided by an exact power of
+// ten (10^15 at most), so the one correctly rounded division gives the
+// correctly rounded value, the one parse_f64_to gives. Each reads from the
+// first byte of a token (not white space) and returns the end of the token
+// when it has such a form and ends at `end` or at ASCII white space; nullptr
+// otherwise, and the token takes the general route.
+inline const unsigned char* scan_integer(const unsigned char* p, const unsigned char* end,
+                                         int64_t& out) {
+  const bool negative = *p == '-';
   p += negative ? 1 : 0;
-  if (p == end || end - p > 18) return false;
-  int64_t value = 0;
+  const unsigned char* const first = p;
+  uint64_t value = 0;  // wraps only past 19 digits, which are refused
   for (; p < end; ++p) {
     const auto digit = static_cast<unsigned>(*p - '0');
-    if (digit > 9) return false;
-    value = value * 10 + static_cast<int64_t>(digit);
+    if (digit > 9) break;
+    value = value * 10 + digit;
   }
-  out = negative ? -value : value;
-  return true;
+  const auto count = p - first;
+  if (count == 0 || count > 18 || (p < end && !kAsciiSpace[*p])) return nullptr;
+  const auto magnitude = static_cast<int64_t>(value);
+  out = negative ? -magnitude : magnitude;
+  return p;
 }
 
-inline bool fast_decimal(std::string_view token, double& out) {
+inline const unsigned char* scan_decimal(const unsigned char* p, const unsigned char* end,
+                                         double& out) {
   static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  const bool negative = p < end && *p == '-';
+  const bool negative = *p == '-';
   p += negative ? 1 : 0;
-  uint64_t digits = 0;
+  uint64_t digits = 0;  // wraps only past 19 digits, which are refused
   int count = 0;
   int fraction = -1;  // digits after the '.', -1 before one
   for (; p < end; ++p) {
     const auto digit = static_cast<unsigned>(*p - '0');
     if (digit <= 9) {
-      if (++count > 15) return false;
       digits = digits * 10 + digit;
+      ++count;
       fraction += fraction >= 0 ? 1 : 0;
     } else if (*p == '.' && fraction < 0) {
       fraction = 0;
     } else {
-      return false;
+      break;
     }
   }
-  if (count == 0) return false;
+  if (count == 0 || count > 15 || (p < end && !kAsciiSpace[*p])) return nullptr;
   const double value = static_cast<double>(digits) / kPowers[fraction > 0 ? fraction : 0];
   out = negative ? -value : value;
-  return true;
+  return p;
+}
+
+// scan_integer for integer fields, scan_decimal for the others (a decimal is
+// a finite number of any field).
+inline const unsigned char* scan_field(FieldKind kind, const unsigned char* p,
+                                       const unsigned char* end, FieldValue& v) {
+  return kind == FieldKind::kInteger ? scan_integer(p, end, v.i) : scan_decimal(p, end, v.r);
 }
 
 template <class OnRecord>
@@ -172,14 +183,12 @@ Result<uint64_t> RecordStream::read(std::span<const FieldSpec> fields, uint64_t 
   std::optional<Error> failure;
   // Hands one token to the current record; true when reading stops: `limit`
   // records read, or `failure` set.
-  auto token = [&](std::string_view text) -> bool {
+  auto token = [&](std::string_view text, bool scanned) -> bool {
     if (field_ == 0) record_line_ = line_;
     const FieldSpec& f = fields_[field_];
-    FieldValue& v = values_[field_];
-    const bool fast =
-        f.kind == FieldKind::kInteger
-            ? fast_integer(text, v.i) && ((v.i >= f.lo && v.i <= f.hi) || (f.wildcard && v.i == -1))
-            : f.kind == FieldKind::kReal && fast_decimal(text, v.r);
+    const FieldValue& v = values_[field_];
+    const bool fast = scanned && (f.kind != FieldKind::kInteger || (v.i >= f.lo && v.i <= f.hi) ||
+                                  (f.wildcard && v.i == -1));
     if (!fast) {
       auto taken = take(text);
       if (!taken.ok()) {
@@ -213,16 +222,26 @@ Result<uint64_t> RecordStream::read(std::span<const FieldSpec> fields, uint64_t 
       // numbers by any Unicode white space, which split_fields knows.
       split_fields(line, tokens_);
       for (const std::string_view text : tokens_) {
-        if ((stop = token(text))) break;
+        const auto* first = reinterpret_cast<const unsigned char*>(text.data());
+        const bool scanned =
+            scan_field(fields_[field_].kind, first, first + text.size(), values_[field_]) !=
+            nullptr;
+        if ((stop = token(text, scanned))) break;
       }
     } else {
       for (;;) {
         while (p < end && kAsciiSpace[*p]) ++p;
         if (p == end) break;
         const auto* start = p;
-        while (p < end && !kAsciiSpace[*p]) ++p;
+        const auto* after = scan_field(fields_[field_].kind, p, end, values_[field_]);
+        if (after != nullptr) {
+          p = after;
+        } else {
+          while (p < end && !kAsciiSpace[*p]) ++p;
+        }
         if ((stop = token(std::string_view(reinterpret_cast<const char*>(start),
-                                           static_cast<std::size_t>(p - start)))))
+                                           static_cast<std::size_t>(p - start)),
+                          after != nullptr)))
           break;
       }
     }
