@@ -197,7 +197,8 @@ def _params(args: argparse.Namespace) -> suites.Params:
         randomize_caps=args.randomize_caps, cap_a=args.cap_a, cap_b=args.cap_b,
         randomize_costs=args.randomize_costs, cost_a=args.cost_a, cost_b=args.cost_b,
         concentration_param=args.concentration_param, cap_zero=args.cap_zero,
-        cap_zero_param=0.0 if args.cap_zero_param is None else args.cap_zero_param, seed=args.seed)
+        cap_zero_param=(suites.GENERATE_DEFAULTS["cap_zero_param"] if args.cap_zero_param is None
+                        else args.cap_zero_param), seed=args.seed)
 
 
 def cmd_generate(args: argparse.Namespace) -> int:
@@ -511,18 +512,26 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("-k", "--num-commodities", type=_commodities, required=True, metavar="K")
     p.add_argument("--method", type=_method, required=True, metavar="METHOD",
                    help="spread, uniform or beta-binomial (or 0, 1, 2)")
-    p.add_argument("--seed", type=_uint, default=42, help="(default 42)")
+    # Every default is the binder's own (korvane.korvane._defaults), written once.
+    default = suites.GENERATE_DEFAULTS
+    p.add_argument("--seed", type=_uint, default=default["seed"],
+                   help=f"(default {default['seed']})")
     p.add_argument("--randomize-caps", action="store_true", help="draw a capacity per commodity")
-    p.add_argument("--cap-a", type=float, default=0.8, help="lower capacity multiplier (default 0.8)")
-    p.add_argument("--cap-b", type=float, default=1.0, help="upper capacity multiplier (default 1.0)")
+    p.add_argument("--cap-a", type=float, default=default["cap_a"],
+                   help=f"lower capacity multiplier (default {default['cap_a']})")
+    p.add_argument("--cap-b", type=float, default=default["cap_b"],
+                   help=f"upper capacity multiplier (default {default['cap_b']})")
     p.add_argument("--randomize-costs", action="store_true", help="draw a cost per commodity")
-    p.add_argument("--cost-a", type=float, default=0.8, help="lower cost multiplier (default 0.8)")
-    p.add_argument("--cost-b", type=float, default=1.2, help="upper cost multiplier (default 1.2)")
-    p.add_argument("--concentration-param", type=float, default=3.0,
-                   help="beta-binomial concentration (default 3.0)")
+    p.add_argument("--cost-a", type=float, default=default["cost_a"],
+                   help=f"lower cost multiplier (default {default['cost_a']})")
+    p.add_argument("--cost-b", type=float, default=default["cost_b"],
+                   help=f"upper cost multiplier (default {default['cost_b']})")
+    p.add_argument("--concentration-param", type=float, default=default["concentration_param"],
+                   help=f"beta-binomial concentration (default {default['concentration_param']})")
     p.add_argument("--cap-zero", action="store_true", help="zero a fraction of per-commodity capacities")
+    # None tells "not given" from the default, which is refused without --cap-zero.
     p.add_argument("--cap-zero-param", type=float, default=None,
-                   help="that fraction, between 0 and 1 (default 0.0)")
+                   help=f"that fraction, between 0 and 1 (default {default['cap_zero_param']})")
     p.add_argument("-o", "--output", required=True, metavar="OUT",
                    help="output file (the base name of four files with --format mnetgen)")
     p.add_argument("--format", choices=suites.FORMATS, default="mcf")

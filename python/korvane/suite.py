@@ -27,6 +27,9 @@ import korvane
 from . import formats
 from ._version import __version__
 
+# Each default of generate_multi_commodity_data, as its binder holds it.
+GENERATE_DEFAULTS: dict[str, Any] = importlib.import_module("korvane.korvane")._defaults[
+    "generate_multi_commodity_data"]
 METHODS = ("spread", "uniform", "beta-binomial")
 FORMATS = ("mcf", "mnetgen")
 MNETGEN_PARTS = tuple(f".{part}" for part in formats.PARTS)
@@ -60,20 +63,21 @@ class MissingFeature(ImportError):
 
 @dataclasses.dataclass(frozen=True)
 class Params:
-    """The arguments of generate_multi_commodity_data, with its defaults."""
+    """The arguments of generate_multi_commodity_data, with its defaults (the binder's own,
+    from korvane.korvane._defaults)."""
 
     num_commodities: int
     method: int
-    randomize_caps: bool = False
-    cap_a: float = 0.8
-    cap_b: float = 1.0
-    randomize_costs: bool = False
-    cost_a: float = 0.8
-    cost_b: float = 1.2
-    concentration_param: float = 3.0
-    cap_zero: bool = False
-    cap_zero_param: float = 0.0
-    seed: int = 42
+    randomize_caps: bool = GENERATE_DEFAULTS["randomize_caps"]
+    cap_a: float = GENERATE_DEFAULTS["cap_a"]
+    cap_b: float = GENERATE_DEFAULTS["cap_b"]
+    randomize_costs: bool = GENERATE_DEFAULTS["randomize_costs"]
+    cost_a: float = GENERATE_DEFAULTS["cost_a"]
+    cost_b: float = GENERATE_DEFAULTS["cost_b"]
+    concentration_param: float = GENERATE_DEFAULTS["concentration_param"]
+    cap_zero: bool = GENERATE_DEFAULTS["cap_zero"]
+    cap_zero_param: float = GENERATE_DEFAULTS["cap_zero_param"]
+    seed: int = GENERATE_DEFAULTS["seed"]
 
     def effective(self) -> Params:
         """The same instance with every setting that cannot change it reset to its default,

@@ -115,10 +115,13 @@ constexpr Signature kSplitBetaBinomial{
     "to 3.0.\n    seed (int): Seed.\n\nReturns:\n    Dict[int, List[int]]: A mapping where each "
     "node ID points to a list of the commodity supplies / demands."};
 
+// The arguments as converted, holding each optional parameter's default: the one
+// place a default is written (see defaults_table below).
+const std::tuple<Supplies, uint64_t, double, uint64_t> kSplitBetaBinomialDefaults{{}, 0, 3.0, 42};
+
 PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                        PyObject* kwnames) noexcept {
-  return call<kSplitBetaBinomial>(args, nargsf, kwnames,
-              std::tuple<Supplies, uint64_t, double, uint64_t>{{}, 0, 3.0, 42},
+  return call<kSplitBetaBinomial>(args, nargsf, kwnames, kSplitBetaBinomialDefaults,
               [](const Supplies& data, uint64_t k, double c, uint64_t seed) {
                 return partition_to_py(without_gil(
                     [&] { return split_supply_and_demand_beta_binomial(data, k, seed, c); }));
@@ -183,12 +186,13 @@ constexpr Signature kGenerate{
     "Returns:\n"
     "    MultiCommodityData: The generated multi-commodity data."};
 
+const std::tuple<const NetworkInstance*, uint64_t, int64_t, bool, double, double, bool, double,
+                 double, double, bool, double, uint64_t>
+    kGenerateDefaults{nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0, 42};
+
 PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                            PyObject* kwnames) noexcept {
-  using Args = std::tuple<const NetworkInstance*, uint64_t, int64_t, bool, double, double, bool,
-                          double, double, double, bool, double, uint64_t>;
-  return call<kGenerate>(args, nargsf, kwnames,
-              Args{nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0, 42},
+  return call<kGenerate>(args, nargsf, kwnames, kGenerateDefaults,
               [](const NetworkInstance* instance, uint64_t k, int64_t method, bool randomize_caps,
                  double cap_a, double cap_b, bool randomize_costs, double cost_a, double cost_b,
                  double concentration, bool cap_zero, double cap_zero_param, uint64_t seed) {
@@ -279,6 +283,26 @@ PyObject* get_incidence_mapping_fn(PyObject*, PyObject* const* args, Py_ssize_t 
               });
 }
 
+// {parameter: default} of a function's optional parameters, from its defaults.
+template <const auto& kSignature, class... P>
+bool add_defaults(PyObject* table, const std::tuple<P...>& defaults) {
+  Ref entry = Ref::steal(PyDict_New());
+  if (!entry) return false;
+  const bool ok = [&]<std::size_t... I>(std::index_sequence<I...>) {
+    auto one = [&]<std::size_t J>(std::integral_constant<std::size_t, J>) {
+      if constexpr (J < kSignature.num_required) {
+        return true;
+      } else {
+        using T = std::tuple_element_t<J, std::tuple<P...>>;
+        Ref value = Ref::steal(Converter<T>::to_py(std::get<J>(defaults)));
+        return value && PyDict_SetItemString(entry.get(), kSignature.params[J], value.get()) == 0;
+      }
+    };
+    return (one(std::integral_constant<std::size_t, I>{}) && ...);
+  }(std::index_sequence_for<P...>());
+  return ok && PyDict_SetItemString(table, kSignature.name, entry.get()) == 0;
+}
+
 // The method table entry of a fast-call-with-keywords function, run in a scope
 // on its module's state (module_state.h).
 template <auto Fn, std::size_t N>
@@ -287,6 +311,15 @@ PyMethodDef method_def(const Signature<N>& signature) {
 }
 
 }  // namespace
+
+PyObject* defaults_table() {
+  Ref table = Ref::steal(PyDict_New());
+  if (!table || !add_defaults<kSplitBetaBinomial>(table.get(), kSplitBetaBinomialDefaults) ||
+      !add_defaults<kGenerate>(table.get(), kGenerateDefaults)) {
+    return nullptr;
+  }
+  return table.release();
+}
 
 PyMethodDef load_min_instance_def = method_def<load_min_instance>(kLoadMinInstance);
 PyMethodDef split_supplies_uniform_def = method_def<split_supplies_uniform>(kSplitUniform);

@@ -16,4 +16,10 @@ extern PyMethodDef load_multi_commodity_instance_def;
 extern PyMethodDef get_adjacency_mapping_def;
 extern PyMethodDef get_incidence_mapping_def;
 
+// {function name: {parameter: default}} for the functions with optional
+// parameters, made from the very values their binders use: a new reference, or
+// nullptr with an error set. The command line and the suites take their
+// defaults from it (korvane.korvane._defaults).
+PyObject* defaults_table();
+
 }  // namespace korvane::py

@@ -101,6 +101,9 @@ int exec_module(PyObject* module) noexcept {
   }
   // The copyreg reducers of the record classes (korvane/__init__.py), kept out of __all__.
   if (PyModule_AddFunctions(module, pickling_functions) < 0) return -1;
+  // The functions' defaults, for the command line and the suites; also private.
+  Ref defaults = Ref::steal(defaults_table());
+  if (!defaults || PyModule_AddObjectRef(module, "_defaults", defaults.get()) < 0) return -1;
   // Long core loops and interrupted system calls ask this poll about Ctrl-C.
   install_cancel_poll();
   // Reachable for callers who want to catch it; deliberately not in __all__.

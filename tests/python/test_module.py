@@ -1,11 +1,14 @@
 """Module surface: registration, signatures and docstrings, record class rules, reads."""
 
+import ast
+import dataclasses
 import gc
 import importlib.util
 import inspect
 import os
 import threading
 import weakref
+from pathlib import Path
 
 import pytest
 from conftest import DATA_FIELDS, NETWORK, PARSED_FIELDS, saved_and_read
@@ -326,3 +329,24 @@ def test_dropped_module_object_frees_its_classes():
     del record
     gc.collect()
     assert all(ref() is None for ref in classes)
+
+
+def test_each_default_is_written_once():
+    """The binder's own defaults (korvane.korvane._defaults) are what the docstrings' text
+    signatures and the stub say, and what the command line and the suites use."""
+    from korvane import cli
+
+    table = native._defaults
+    assert set(table) == {"split_supplies_beta_binomial", "generate_multi_commodity_data"}
+    stub = ast.parse(Path(korvane.__file__).with_name("__init__.pyi").read_text())
+    in_stub = {f.name: {a.arg: ast.literal_eval(d)
+                        for a, d in zip(f.args.args[-len(f.args.defaults):], f.args.defaults)}
+               for f in stub.body if isinstance(f, ast.FunctionDef) and f.args.defaults}
+    assert in_stub == table
+    for name, defaults in table.items():
+        params = inspect.signature(getattr(korvane, name)).parameters
+        assert {p: params[p].default for p in defaults} == defaults
+    args = cli.build_parser().parse_args(["generate", "n.min", "-k", "2", "--method", "0", "-o", "x"])
+    chosen = dataclasses.asdict(cli._params(args))
+    assert {p: chosen[p] for p in table["generate_multi_commodity_data"]} == \
+        table["generate_multi_commodity_data"]
