@@ -19,7 +19,7 @@ from __future__ import annotations
 import importlib
 import os
 from dataclasses import dataclass
-from typing import Any, Literal
+from typing import Any
 
 __all__ = ["MulticommodityProblem", "MnetgenInstance", "Detected", "detect", "compression_of",
            "compression_for_name", "read_mnetgen", "read_jlf", "write_mnetgen", "to_problem",
@@ -42,7 +42,6 @@ _COMPRESSIONS = {None: 0, False: 0, True: 1, "gzip": 1, "zstd": 2}
 # Lines read to tell a .min network from a multi-commodity file.
 _SNIFF_LINES = 200
 
-Format = Literal["min", "mcf", "mnetgen", "jlf"]
 
 
 # ------------------------------------------------------------------------------ formats
@@ -56,7 +55,7 @@ class Detected:
     ODS sets' ``BASE.od``); ``compression`` is "gzip", "zstd" or None (for four files: their
     .arc part's)."""
 
-    format: Format
+    format: str
     path: str
     base: str | None
     compression: str | None
@@ -124,7 +123,7 @@ def detect(path: str | os.PathLike[str]) -> Detected:
         supply = path if path.removesuffix(".gz").removesuffix(".zst").endswith(".od") else None
         return Detected("jlf" if len(fields) == 8 else "mnetgen", path, base, compression_of(arc),
                         supply)
-    fmt: Format = "min"
+    fmt = "min"
     for line in _head(path):
         text = line.strip()
         if text == _MC_COMMENT:
@@ -144,8 +143,9 @@ def _missing(base: str, part: str) -> str:
 def _find_parts(base: str, supply: str | os.PathLike[str] | None = None) -> list[str]:
     paths = []
     for part in PARTS:
+        found: str | None
         if part == "sup" and supply is not None:
-            found: str | None = os.fspath(supply)
+            found = os.fspath(supply)
             if not os.path.exists(found):
                 raise FileNotFoundError(f"supply part missing: {found} does not exist")
         else:
