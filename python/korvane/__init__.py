@@ -41,6 +41,6 @@ def _reduce_record(record: object) -> tuple[object, tuple[bytes]]:
 
 
 for _cls in (Edge, NetworkInstance, MultiCommoditySupplies, MultiCommodityData,  # noqa: F405
-             ParsedMulticommodityInstance):  # noqa: F405
+             ParsedMulticommodityInstance, _native._MulticommodityProblem):  # noqa: F405
     _copyreg.pickle(_cls, _reduce_record)
 del _cls

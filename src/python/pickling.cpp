@@ -9,6 +9,7 @@
 
 #include "core/records/record_codec.h"
 #include "python/gil.h"
+#include "python/problem.h"
 #include "python/record_type.h"
 
 namespace korvane::py {
@@ -39,7 +40,7 @@ PyObject* dump_first_match(PyObject* obj) {
 PyObject* dump_record(PyObject*, PyObject* obj) noexcept {
   return guard([&]() -> PyObject* {
     return dump_first_match<Edge, NetworkInstance, MultiCommoditySupplies, MultiCommodityData,
-                            ParsedMulticommodityInstance>(obj);
+                            ParsedMulticommodityInstance, MulticommodityProblem>(obj);
   });
 }
 

@@ -12,6 +12,7 @@ from conftest import DATA_FIELDS, PARSED_FIELDS, saved_and_read
 
 import korvane
 import korvane.korvane as native
+from korvane.formats import to_problem
 
 FIELDS = {
     korvane.Edge: ["tail", "head", "low", "up", "cost", "index"],
@@ -59,9 +60,10 @@ def records(net, tmp_path):
     data = korvane.generate_multi_commodity_data(inst, 3, 2, randomize_caps=True, cap_zero=True)
     two_layouts = tmp_path / "two.mc"
     two_layouts.write_text(TWO_LAYOUTS)
-    return [inst.edges[1], inst, native._load_record(SUPPLIES), data,
-            saved_and_read(tmp_path / "x.mc", inst, data),
-            korvane.load_multi_commodity_instance(str(two_layouts))]
+    parsed = saved_and_read(tmp_path / "x.mc", inst, data)
+    # korvane.formats' record (compared by its own ==) travels the same way.
+    return [inst.edges[1], inst, native._load_record(SUPPLIES), data, parsed,
+            korvane.load_multi_commodity_instance(str(two_layouts)), to_problem(parsed)]
 
 
 def test_round_trips_in_this_process(records):
@@ -105,7 +107,7 @@ NETWORK_HEAD = b"KVR\x01\x02" + word(2, 1) + column(1, 2) + word(0)
     (b"", "not a korvane record of a known version"),
     (b"KVR", "not a korvane record of a known version"),
     (b"KVR\x02\x01" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
-    (b"KVR\x01\x06" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
+    (b"KVR\x01\x07" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
     (b"KVR\x01\x01" + word(1, 2, 0, 9, 2), "korvane record is truncated"),
     (b"KVR\x01\x01" + word(1, 2, 0, 9, 2, 0) + b"\x00", "korvane record is inconsistent"),
     # A column longer than the bytes that follow is never allocated.
@@ -115,6 +117,12 @@ NETWORK_HEAD = b"KVR\x01\x02" + word(2, 1) + column(1, 2) + word(0)
      + column(5) + word(0), "korvane record is inconsistent"),
     (NETWORK_HEAD + column(1) + column() + column(0) + column(9) + column(2) + column(0)
      + column(0) + word(0), "korvane record is inconsistent"),
+    # A problem of one arc and one commodity without its cost, then one whose arc ends at
+    # node 3 of 2 (table values are IEEE bits; 0 is 0.0).
+    (b"KVR\x01\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(2)
+     + column() + column(0) + column(0) + column(0, 0), "korvane record is inconsistent"),
+    (b"KVR\x01\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(3)
+     + column(0) + column(0) + column(0) + column(0, 0), "korvane record is inconsistent"),
 ])
 def test_foreign_bytes_raise_value_error(blob, message):
     with pytest.raises(ValueError) as exc:

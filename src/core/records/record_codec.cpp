@@ -206,6 +206,20 @@ bool parsed_fields(Io& io, R& p) {
 }
 
 template <class Io, class R>
+bool problem_fields(Io& io, R& p) {
+  auto source = static_cast<uint64_t>(p.source);
+  if (!io.num(source)) return false;
+  if constexpr (std::is_same_v<Io, Decoder>) {
+    if (source > static_cast<uint64_t>(ProblemSource::kConverted)) return false;
+    p.source = static_cast<ProblemSource>(source);
+  }
+  return io.num(p.num_nodes) && io.num(p.num_commodities) && io.num(p.declared_arcs) &&
+         io.column(p.node_ids) && io.column(p.arc_names) && io.column(p.tails) &&
+         io.column(p.heads) && io.column(p.costs) && io.column(p.capacities) &&
+         io.column(p.bundles) && io.column(p.supplies);
+}
+
+template <class Io, class R>
 bool fields(Io& io, R& record) {
   using T = std::remove_const_t<R>;
   if constexpr (std::is_same_v<T, Edge>) return edge_fields(io, record);
@@ -213,6 +227,7 @@ bool fields(Io& io, R& record) {
   if constexpr (std::is_same_v<T, MultiCommoditySupplies>) return supplies_fields(io, record);
   if constexpr (std::is_same_v<T, MultiCommodityData>) return data_fields(io, record);
   if constexpr (std::is_same_v<T, ParsedMulticommodityInstance>) return parsed_fields(io, record);
+  if constexpr (std::is_same_v<T, MulticommodityProblem>) return problem_fields(io, record);
 }
 
 // The tag byte of each record: its position in AnyRecord, from 1.
@@ -223,6 +238,7 @@ constexpr std::uint8_t tag_of() {
   if constexpr (std::is_same_v<T, MultiCommoditySupplies>) return 3;
   if constexpr (std::is_same_v<T, MultiCommodityData>) return 4;
   if constexpr (std::is_same_v<T, ParsedMulticommodityInstance>) return 5;
+  if constexpr (std::is_same_v<T, MulticommodityProblem>) return 6;
 }
 template <class T>
 constexpr std::uint8_t kTag = tag_of<T>();
@@ -293,6 +309,27 @@ bool consistent(const ParsedMulticommodityInstance& p) {
          segments_fit(p);
 }
 
+// Tables of E x K and N x K values, endpoints within 1..N, node ids for all N.
+bool consistent(const MulticommodityProblem& p) {
+  const std::size_t arcs = p.tails.size();
+  uint64_t arc_cells = 0;
+  uint64_t node_cells = 0;
+  if (__builtin_mul_overflow(uint64_t{arcs}, p.num_commodities, &arc_cells) ||
+      __builtin_mul_overflow(p.num_nodes, p.num_commodities, &node_cells)) {
+    return false;
+  }
+  if (p.heads.size() != arcs || p.arc_names.size() != arcs || p.bundles.size() != arcs ||
+      p.costs.size() != arc_cells || p.capacities.size() != arc_cells ||
+      p.supplies.size() != node_cells || (!p.node_ids.empty() && p.node_ids.size() != p.num_nodes)) {
+    return false;
+  }
+  const auto n = static_cast<int64_t>(p.num_nodes);
+  for (std::size_t a = 0; a < arcs; ++a) {
+    if (p.tails[a] < 1 || p.tails[a] > n || p.heads[a] < 1 || p.heads[a] > n) return false;
+  }
+  return true;
+}
+
 template <class T>
 Result<AnyRecord> decode_as(Decoder& decoder) {
   T record;
@@ -326,11 +363,13 @@ template std::size_t encoded_size(const NetworkInstance&);
 template std::size_t encoded_size(const MultiCommoditySupplies&);
 template std::size_t encoded_size(const MultiCommodityData&);
 template std::size_t encoded_size(const ParsedMulticommodityInstance&);
+template std::size_t encoded_size(const MulticommodityProblem&);
 template void encode_record(const Edge&, std::span<std::byte>);
 template void encode_record(const NetworkInstance&, std::span<std::byte>);
 template void encode_record(const MultiCommoditySupplies&, std::span<std::byte>);
 template void encode_record(const MultiCommodityData&, std::span<std::byte>);
 template void encode_record(const ParsedMulticommodityInstance&, std::span<std::byte>);
+template void encode_record(const MulticommodityProblem&, std::span<std::byte>);
 
 Result<AnyRecord> decode_record(std::span<const std::byte> bytes) {
   if (bytes.size() < kHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
@@ -349,6 +388,8 @@ Result<AnyRecord> decode_record(std::span<const std::byte> bytes) {
       return decode_as<MultiCommodityData>(decoder);
     case kTag<ParsedMulticommodityInstance>:
       return decode_as<ParsedMulticommodityInstance>(decoder);
+    case kTag<MulticommodityProblem>:
+      return decode_as<MulticommodityProblem>(decoder);
     default:
       return invalid("not a korvane record of a known version");
   }

@@ -10,6 +10,7 @@
 #include "core/base/result.h"
 #include "core/records/edge.h"
 #include "core/records/multi_commodity_data.h"
+#include "core/records/multicommodity_problem.h"
 #include "core/records/network_instance.h"
 #include "core/records/parsed_instance.h"
 
@@ -22,7 +23,7 @@ namespace korvane {
 inline constexpr std::uint8_t kRecordCodecVersion = 1;
 
 using AnyRecord = std::variant<Edge, NetworkInstance, MultiCommoditySupplies, MultiCommodityData,
-                               ParsedMulticommodityInstance>;
+                               ParsedMulticommodityInstance, MulticommodityProblem>;
 
 // The exact size of the encoded form of `record`, and its encoding into `out`,
 // which must hold that many bytes. Never fail.
