@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/io/file_io.h"
 #include "core/text/tokens.h"
@@ -105,6 +106,38 @@ Result<void> check_coverage(const NetworkInstance& instance, const MultiCommodit
   return {};
 }
 
+// Data generated for another network: more arcs than the instance, an arc
+// whose endpoints differ, or a partition node the instance does not have. Runs
+// after check_coverage, which keeps the historic failure for data with fewer
+// arcs than the instance.
+Result<void> check_same_network(const NetworkInstance& instance, const MultiCommodityData& data) {
+  const std::size_t arcs = instance.num_edges();
+  if (data.num_edges() != arcs) {
+    return invalid("the multi-commodity data was generated for another network: it has " +
+                   std::to_string(data.num_edges()) + " arcs, the network " +
+                   std::to_string(arcs));
+  }
+  for (std::size_t a = 0; a < arcs; ++a) {
+    if (data.tails[a] != instance.tails[a] || data.heads[a] != instance.heads[a]) {
+      return invalid("the multi-commodity data was generated for another network: arc " +
+                     std::to_string(a) + " is (" + std::to_string(instance.tails[a]) + ", " +
+                     std::to_string(instance.heads[a]) + ") in the network, (" +
+                     std::to_string(data.tails[a]) + ", " + std::to_string(data.heads[a]) +
+                     ") in the data");
+    }
+  }
+  if (data.supply_partition.empty()) return {};
+  std::vector<int64_t> nodes(instance.nodes);
+  std::sort(nodes.begin(), nodes.end());
+  for (const auto& [node, amounts] : data.supply_partition) {
+    if (!std::binary_search(nodes.begin(), nodes.end(), node)) {
+      return invalid("the multi-commodity data was generated for another network: node " +
+                     std::to_string(node) + " of its partition is not in the network");
+    }
+  }
+  return {};
+}
+
 // The problem line: counts, K and the generation parameters. The uniform
 // method draws nothing, so without randomised values the seed had no effect
 // and is written as 0; capacity zeroing does not enter this.
@@ -183,6 +216,7 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
   const bool costs_expanded = data.randomized_weights;
   // Checked before the file is opened, so a mismatch never leaves a file behind.
   KORVANE_TRY(check_coverage(instance, data, capacities_expanded, costs_expanded));
+  KORVANE_TRY(check_same_network(instance, data));
 
   auto created = BufferedWriter::create(path);
   if (!created.ok()) return created.take_error();
