@@ -20,16 +20,19 @@ def files(tmp_path_factory):
     lines = [f"a {1 + (i * 7919) % 30011} {1 + i % 30011} 0 {10 + i % 90} {i % 13 - 6}\n" for i in range(400_000)]
     network.write_text("p min 30011 400000\nn 1 500\nn 2 -500\n" + "".join(lines))
     inst = korvane.load_min_instance(str(network))
-    data = korvane.generate_multi_commodity_data(inst, 16, 1, randomize_caps=True, seed=3)
+    data = korvane.generate_multi_commodity_data(inst, 16, 1, randomize_caps=True, randomize_costs=True, seed=3)
     instance = folder / "big.mcf"
     korvane.save_multi_commodity_instance(str(instance), inst, data)
-    return {"network": str(network), "instance": str(instance), "inst": inst, "data": data,
+    # Read in ranges on several threads, 400k arcs load too fast to show a stall.
+    loaded = folder / "long.min"
+    loaded.write_bytes(b"p min 3 1500000\nn 1 5\nn 3 -5\n" + b"a 1 2 0 9 2\na 2 3 0 8 1\n" * 750_000)
+    return {"network": str(loaded), "instance": str(instance), "inst": inst, "data": data,
             "out": str(folder / "out.mcf")}
 
 
 # Many supply and demand nodes with large amounts: the balancing passes, not the conversion
 # of 200 x 20 amounts, take the time.
-SUPPLIES = {i: 3 * 10**6 for i in range(1, 101)} | {i: -3 * 10**6 for i in range(101, 201)}
+SUPPLIES = {i: 10**7 for i in range(1, 101)} | {i: -10**7 for i in range(101, 201)}
 
 CALLS = {
     "load_min_instance": lambda f: (korvane.load_min_instance, f["network"]),

@@ -99,9 +99,21 @@ class TestWriter:
         assert saved(inst, GEN(inst, 1, 1, cap_zero_param=param)) == \
             HEADER + f"p min 4 0 1 0 0 1 0 {token} 0\nn 2 3 3\nn 4 -3 -3\n"
 
-    def test_fewer_arcs_than_the_data_writes_only_the_instance_arcs(self, net, saved):
-        text = saved(net("p min 3 9\na 1 2 0 5 1\n"), GEN(net(PATH_NET), 1, 1))
-        assert text == HEADER + "p min 3 9 1 0 0 1 0 0 0\nn 1 10 10\nn 2 0 0\nn 3 -10 -10\na 1 2 0 5 15 4\n"
+    @pytest.mark.parametrize("source, network, differs", [
+        (PATH_NET, "p min 3 9\na 1 2 0 5 1\n", "it has 2 arcs, the network 1"),
+        (PATH_NET, "p min 3 2\na 1 2 0 5 1\na 2 1 0 5 1\n",
+         "arc 1 is (2, 1) in the network, (2, 3) in the data"),
+        # The same arcs, but the data's partition names node 4, which this network lacks.
+        ("p min 4 2\nn 1 10\nn 4 -10\na 1 2 0 5 1\na 2 3 0 5 1\n",
+         "p min 3 2\nn 1 10\nn 3 -10\na 1 2 0 5 1\na 2 3 0 5 1\n",
+         "node 4 of its partition is not in the network"),
+    ])
+    def test_data_of_another_network_is_refused_before_the_file(self, net, tmp_path, source,
+                                                                network, differs):
+        inst, data = net(network), GEN(net(source), 1, 1)
+        assert fails_with(lambda: SAVE(str(tmp_path / "x.mc"), inst, data)) == (ValueError, (
+            f"the multi-commodity data was generated for another network: {differs}",))
+        assert not (tmp_path / "x.mc").exists()
 
     @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full, a device that is always full")
     @pytest.mark.parametrize("k", [1, 3000])  # one final flush; a full buffer handed over mid-file
