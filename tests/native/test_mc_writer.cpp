@@ -18,7 +18,8 @@ namespace korvane {
 namespace {
 
 TEST(McWriter, EmptyAmountListsAndWrappedTotals) {
-  const NetworkInstance instance{.num_nodes = 4, .num_arcs = 7, .tails = {1}, .heads = {2},
+  const NetworkInstance instance{.num_nodes = 4, .num_arcs = 7, .nodes = {1, 2, -9, 6},
+                                 .tails = {1}, .heads = {2},
                                  .lows = {0}, .ups = {5}, .costs = {1}, .parallel_index = {0},
                                  .pair_order = {0}};
   const int64_t max = std::numeric_limits<int64_t>::max();
