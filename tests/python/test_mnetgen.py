@@ -131,6 +131,7 @@ def test_network_with_generated_data_round_trips(net, tmp_path):
 @pytest.mark.parametrize("text, message", [
     ("p min 2 2\na 1 2 0 5 3\na 1 2 2 5 3\n", "lower bound 2"),
     ("p min 2 2\na 1 2 0 5 3\na 2 2 0 5 3\n", "self-loop"),
+    ("p min 1 0\nn 1 0\n", "1 nodes and 0 arcs"),  # the reader refuses n <= 1, m <= 0
 ])
 def test_what_the_format_cannot_hold_is_refused_before_any_file(net, tmp_path, text, message):
     inst = net(text)

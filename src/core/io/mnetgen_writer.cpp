@@ -82,6 +82,12 @@ struct Counts {
 Result<Counts> check_values(const MulticommodityProblem& p) {
   const std::size_t k = p.num_commodities;
   if (k == 0) return invalid("a problem without commodities cannot be written as Mnetgen files");
+  // The format's reader refuses n <= 1 and m <= 0: such files would never read back.
+  if (p.num_nodes < 2 || p.num_arcs() == 0) {
+    return invalid("a problem of " + std::to_string(p.num_nodes) + " nodes and " +
+                   std::to_string(p.num_arcs()) +
+                   " arcs cannot be written as Mnetgen files, which need 2 nodes and 1 arc");
+  }
   const auto n = static_cast<int64_t>(p.num_nodes);
   Counts counts;
   CancelCheck cancel;

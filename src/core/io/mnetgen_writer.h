@@ -30,7 +30,8 @@ namespace korvane {
 // endpoints, the endpoints by their node_ids when there are any): an endpoint
 // outside 1..N, a self-loop; a negative or NaN value where the format cannot
 // hold it (a capacity or bundle below 0 would read back as unbounded; NaN
-// anywhere, an infinite cost or supply); no commodity at all. kInternal when
+// anywhere, an infinite cost or supply); no commodity at all; fewer than 2
+// nodes or no arc (the format's reader refuses both). kInternal when
 // the tables do not have the sizes the counts give. The four parts are written
 // under temporary names and renamed into place only when all four are complete:
 // a failure leaves every old part as it was. kReported for OS errors, as
