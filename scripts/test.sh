@@ -32,7 +32,8 @@ STAGE=set-up
 : > "$SUMMARY"
 summarize() { printf '%-24s %s\n' "$1" "$2" >> "$SUMMARY"; }
 # "312 tests passed" from CTest's output; "1530 passed, 12 skipped in 95.1s" from pytest's.
-ctest_count() { grep -Eo '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n 1; }
+# (CTest 4 leaves out ", 0 tests failed" when none did.)
+ctest_count() { grep -Eo '[0-9]+% tests passed(, [0-9]+ tests failed)? out of [0-9]+' "$1" | tail -n 1; }
 pytest_count() { grep -E '^=* ?[0-9]+ (passed|failed)' "$1" | tail -n 1 | sed -E 's/=//g; s/^ +| +$//g'; }
 print_summary() {
   local status=$?
