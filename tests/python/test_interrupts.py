@@ -9,6 +9,7 @@ import time
 import pytest
 
 import korvane
+from korvane.formats import read_mnetgen
 
 # Many surplus and many deficit commodities at once, 10^9 units each: passes cannot be applied
 # in bulk, so balancing runs for many seconds.
@@ -48,9 +49,9 @@ def sigint_latency(job, delay=0.3):
     return caught - float(out)
 
 
-def gzip_of_comments(path, gib):
+def gzip_of_comments(path, gib, line=b"c " + b"y" * 60 + b"\n"):
     """A gzip file of about 10 KiB per MiB inflating to `gib` GiB of comment lines (one member per MiB)."""
-    member = gzip.compress((b"c " + b"y" * 60 + b"\n") * 16_913, 1)
+    member = gzip.compress(line * 16_913, 1)
     with open(path, "wb") as out:
         for _ in range(gib * 1024):
             out.write(member)
@@ -72,7 +73,8 @@ def sparse_comments(path, gib):
 # Each job runs for seconds (tens for the reads) when nothing stops it. Compressed reads are one
 # pass over a stream; the threaded jobs run on two threads, and only the calling thread can ask
 # Python about signals.
-@pytest.mark.parametrize("job", ["gzip-min", "gzip-mcf", "generate-2-threads", "large-file-2-threads"])
+@pytest.mark.parametrize("job", ["gzip-min", "gzip-mcf", "gzip-mnetgen", "generate-2-threads",
+                                 "large-file-2-threads"])
 def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_net, job):
     monkeypatch.setenv("KORVANE_NUM_THREADS", "2")
     if job == "gzip-min":
@@ -81,6 +83,11 @@ def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_net, 
     elif job == "gzip-mcf":
         path = gzip_of_comments(tmp_path / "comments.mcf.gz", 4)
         run = lambda: korvane.load_multi_commodity_instance(path)
+    elif job == "gzip-mnetgen":  # an .arc part of blank lines: white space between no numbers
+        for part, text in (("nod", "1 2 1 0\n"), ("sup", ""), ("mut", "")):
+            (tmp_path / f"m.{part}").write_text(text)
+        gzip_of_comments(tmp_path / "m.arc.gz", 4, b" " * 62 + b"\n")
+        run = lambda: read_mnetgen(tmp_path / "m")
     elif job == "generate-2-threads":
         run = lambda: korvane.generate_multi_commodity_data(
             wide_net, 800, 1, randomize_caps=True, randomize_costs=True)
