@@ -74,16 +74,11 @@ Result<std::vector<double>> read_supplies(RecordStream& sup, uint64_t k, uint64_
 }  // namespace
 
 Result<MulticommodityProblem> read_mnetgen(const FourFileParts& parts) {
-  auto nod = RecordStream::open(parts.nod);
-  if (!nod.ok()) return nod.take_error();
-  auto arc = RecordStream::open(parts.arc);
-  if (!arc.ok()) return arc.take_error();
-  auto sup = RecordStream::open(parts.sup);
-  if (!sup.ok()) return sup.take_error();
-  auto mut = RecordStream::open(parts.mut);
-  if (!mut.ok()) return mut.take_error();
+  auto opened = detail::open_parts(parts);
+  if (!opened.ok()) return opened.take_error();
+  auto& [nod, arc, sup, mut] = opened.value();
 
-  auto counts = detail::read_counts(nod.value(), "commodity count");
+  auto counts = detail::read_counts(nod, "commodity count");
   if (!counts.ok()) return counts.take_error();
   const auto k = static_cast<uint64_t>(counts.value().first);
   const auto n = static_cast<uint64_t>(counts.value().nodes);
@@ -97,9 +92,9 @@ Result<MulticommodityProblem> read_mnetgen(const FourFileParts& parts) {
   problem.num_commodities = k;
   problem.declared_arcs = m;
 
-  auto supplies = read_supplies(sup.value(), k, n);
+  auto supplies = read_supplies(sup, k, n);
   if (!supplies.ok()) return supplies.take_error();
-  auto bundle_capacities = detail::read_bundle_capacities(mut.value(), b, parts.nod);
+  auto bundle_capacities = detail::read_bundle_capacities(mut, b, parts.nod);
   if (!bundle_capacities.ok()) return bundle_capacities.take_error();
 
   const FieldSpec fields[] = {{"arc name", FieldKind::kInteger, 1, static_cast<int64_t>(m)},
@@ -112,7 +107,7 @@ Result<MulticommodityProblem> read_mnetgen(const FourFileParts& parts) {
   std::vector<NameInfo> names(m + 1);
   std::vector<ArcRecord> records;
   records.reserve(std::min<uint64_t>(regular_file_size(parts.arc) / kMinArcRecordBytes, m * k));
-  RecordStream& arcs = arc.value();
+  RecordStream& arcs = arc;
   auto read =
       arcs.read(fields, UINT64_MAX, [&](const FieldValue* v, uint64_t line) -> Result<void> {
         const auto name = static_cast<uint64_t>(v[0].i);

@@ -495,16 +495,11 @@ struct BundledArc {
 }  // namespace
 
 Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind) {
-  auto nod = RecordStream::open(parts.nod);
-  if (!nod.ok()) return nod.take_error();
-  auto arc = RecordStream::open(parts.arc);
-  if (!arc.ok()) return arc.take_error();
-  auto sup = RecordStream::open(parts.sup);
-  if (!sup.ok()) return sup.take_error();
-  auto mut = RecordStream::open(parts.mut);
-  if (!mut.ok()) return mut.take_error();
+  auto opened = detail::open_parts(parts);
+  if (!opened.ok()) return opened.take_error();
+  auto& [nod, arc, sup, mut] = opened.value();
 
-  auto counts = detail::read_counts(nod.value(), "product count");
+  auto counts = detail::read_counts(nod, "product count");
   if (!counts.ok()) return counts.take_error();
   const auto products = static_cast<uint64_t>(counts.value().first);
   const auto n = static_cast<uint64_t>(counts.value().nodes);
@@ -516,7 +511,7 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
   }
 
   // Supplies: every record is checked against its kind's rule as it is read.
-  RecordStream& supply_part = sup.value();
+  RecordStream& supply_part = sup;
   const FieldSpec supply_fields[] = {
       {"origin", FieldKind::kInteger, 1, node_max, true},
       {"destination", FieldKind::kInteger, 1, node_max, true},
@@ -593,7 +588,7 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
   }
   std::vector<SupplyRecord>().swap(supply_records);
 
-  auto bundle_capacities = detail::read_bundle_capacities(mut.value(), b, parts.nod);
+  auto bundle_capacities = detail::read_bundle_capacities(mut, b, parts.nod);
   if (!bundle_capacities.ok()) return bundle_capacities.take_error();
 
   const FieldSpec arc_fields[] = {{"from node", FieldKind::kInteger, 1, node_max},
@@ -616,7 +611,7 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
   };
   GroupWrites bundled_writes(bundled);
   UnbundledArcs unbundled(k);
-  RecordStream& arc_part = arc.value();
+  RecordStream& arc_part = arc;
   auto read_arcs = arc_part.read(
       arc_fields, UINT64_MAX, [&](const FieldValue* v, uint64_t line) -> Result<void> {
         const int64_t tail = v[0].i, head = v[1].i;

@@ -38,6 +38,19 @@ Result<RecordStream> RecordStream::open(const std::string& path) {
   return RecordStream(path, std::move(lines.value()));
 }
 
+Result<OpenedParts> open_parts(const FourFileParts& parts) {
+  auto nod = RecordStream::open(parts.nod);
+  if (!nod.ok()) return nod.take_error();
+  auto arc = RecordStream::open(parts.arc);
+  if (!arc.ok()) return arc.take_error();
+  auto sup = RecordStream::open(parts.sup);
+  if (!sup.ok()) return sup.take_error();
+  auto mut = RecordStream::open(parts.mut);
+  if (!mut.ok()) return mut.take_error();
+  return OpenedParts{std::move(nod.value()), std::move(arc.value()), std::move(sup.value()),
+                     std::move(mut.value())};
+}
+
 Error RecordStream::at(uint64_t line, std::string_view what) const {
   return invalid(path_ + " line " + std::to_string(line) + ": " + std::string(what));
 }

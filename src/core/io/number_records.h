@@ -257,6 +257,16 @@ Result<uint64_t> RecordStream::read(std::span<const FieldSpec> fields, uint64_t 
   return records;
 }
 
+// An instance's four parts, all opened before any is read, so that a missing
+// part is reported first.
+struct OpenedParts {
+  RecordStream nod;
+  RecordStream arc;
+  RecordStream sup;
+  RecordStream mut;
+};
+Result<OpenedParts> open_parts(const FourFileParts& parts);
+
 // The four counts of a .nod part, checked: first >= 1, nodes >= 2, arcs >= 1,
 // 0 <= bundles <= arcs.
 struct DeclaredCounts {
