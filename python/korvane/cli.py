@@ -342,15 +342,30 @@ def cmd_convert(args: argparse.Namespace) -> int:
 # --- solve ---------------------------------------------------------------------------------
 
 
+def _highs_options(pairs: Sequence[str]) -> dict[str, str]:
+    options = {}
+    for pair in pairs:
+        name, sep, value = pair.partition("=")
+        if not sep or not name:
+            raise UserError(f"--highs-option: expected NAME=VALUE, got {pair!r}", EXIT_USAGE)
+        options[name.strip()] = value.strip()
+    return options
+
+
 def cmd_solve(args: argparse.Namespace) -> int:
     solve = suites.solve_module()
+    options = _highs_options(args.highs_option)
+    try:
+        solve.check_options(options)
+    except ValueError as exc:
+        raise UserError(f"--highs-option: {exc}", EXIT_USAGE) from None
     rows = []
     for path in args.files:
         kind, rec = load_any(path, args.jlf_kind)
         if kind == "min":
             fail_file(path, "a .min network has no commodities; solve a generated instance")
         try:
-            result = solve.solve(rec, time_limit=args.time_limit)
+            result = solve.solve(rec, time_limit=args.time_limit, options=options)
         except (ValueError, RuntimeError) as exc:
             fail_file(path, exc)
         rows.append({"file": path, "status": str(result.status), "objective": result.objective,
@@ -560,6 +575,9 @@ def build_parser() -> argparse.ArgumentParser:
                + EXIT_CODES)
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("--time-limit", type=float, default=None, metavar="SECONDS")
+    p.add_argument("--highs-option", action="append", default=[], metavar="NAME=VALUE",
+                   help="set a HiGHS option over korvane's defaults (presolve=off); repeatable, "
+                        "e.g. --highs-option presolve=choose")
     p.add_argument("--require-feasible", action="store_true",
                    help="exit with 1 when any instance is not solved to optimality "
                         "(infeasible, unbounded, or stopped by the time limit)")

@@ -14,7 +14,9 @@ from __future__ import annotations
 import os
 import sys
 import time
+from collections.abc import Mapping
 from dataclasses import dataclass
+from types import MappingProxyType
 from typing import TYPE_CHECKING, Any
 
 from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance, arrays
@@ -24,10 +26,17 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-__all__ = ["FeasibilityResult", "Model", "SolveResult", "build_model", "check_feasible", "solve",
-           "write_model"]
+__all__ = ["DEFAULT_OPTIONS", "FeasibilityResult", "Model", "SolveResult", "build_model",
+           "check_feasible", "check_options", "solve", "write_model"]
 
 _SOLVE_EXTRA = "korvane.solve needs {}: pip install 'korvane[solve]'"
+
+#: The HiGHS options every solve starts from; a call's ``options`` are set after them and win.
+#: Presolve is off: on these flow models it removes only redundant conservation rows, and
+#: with no time limit it gives its search for dependent equations a budget of 100 s, which
+#: on a 131k-arc network it spends to find nothing. The dual simplex without presolve
+#: reaches the same optima sooner on every network of the tests (see the README).
+DEFAULT_OPTIONS: Mapping[str, Any] = MappingProxyType({"presolve": "off"})
 
 
 def _numpy() -> Any:
@@ -249,11 +258,29 @@ def _new_highs(highspy: Any) -> Any:
     return h
 
 
-def _highs(model: Model, time_limit: float | None, *, names: bool = False) -> Any:
+def _set_options(h: Any, time_limit: float | None, options: Mapping[str, Any] | None) -> None:
+    """DEFAULT_OPTIONS, then ``options``, then the time limit. A name HiGHS does not know, or
+    a value of the wrong type or range, is a ValueError naming it."""
+    chosen = dict(DEFAULT_OPTIONS)
+    chosen.update(options or {})
+    if time_limit is not None:
+        chosen["time_limit"] = float(time_limit)
+    for name, value in chosen.items():
+        # HiGHS takes an int for an integer option and refuses a bool or a float there.
+        if h.setOptionValue(name, value) == _highspy().HighsStatus.kError:
+            raise ValueError(f"HiGHS refused the option {name}={value!r}")
+
+
+def check_options(options: Mapping[str, Any]) -> None:
+    """Raises ValueError for the first of ``options`` HiGHS refuses, before any model is built."""
+    _set_options(_new_highs(_highspy()), None, options)
+
+
+def _highs(model: Model, time_limit: float | None, options: Mapping[str, Any] | None = None,
+           *, names: bool = False) -> Any:
     highspy = _highspy()
     h = _new_highs(highspy)
-    if time_limit is not None:
-        h.setOptionValue("time_limit", float(time_limit))
+    _set_options(h, time_limit, options)
     lp = highspy.HighsLp()
     lp.num_col_ = model.num_cols
     lp.num_row_ = model.num_rows
@@ -281,9 +308,10 @@ def _status_text(h: Any) -> str:
     return str(h.modelStatusToString(h.getModelStatus())).lower()
 
 
-def _run(model: Model, time_limit: float | None) -> tuple[Any, str, float]:
+def _run(model: Model, time_limit: float | None,
+         options: Mapping[str, Any] | None) -> tuple[Any, str, float]:
     highspy = _highspy()
-    h = _highs(model, time_limit)
+    h = _highs(model, time_limit, options)
     began = time.perf_counter()
     h.run()
     status = h.getModelStatus()
@@ -296,12 +324,14 @@ def _run(model: Model, time_limit: float | None) -> tuple[Any, str, float]:
     return h, _status_text(h), elapsed
 
 
-def solve(instance: Any, data: Any = None, *, time_limit: float | None = None) -> SolveResult:
+def solve(instance: Any, data: Any = None, *, time_limit: float | None = None,
+          options: Mapping[str, Any] | None = None) -> SolveResult:
     """Solves the arc-flow model with HiGHS. ``instance`` as for ``build_model``;
-    ``time_limit`` in seconds."""
+    ``time_limit`` in seconds; ``options`` are HiGHS options by name, set over
+    ``DEFAULT_OPTIONS`` (``{"presolve": "choose"}`` gives HiGHS's own default back)."""
     np = _numpy()
     model = build_model(instance, data)
-    h, status, elapsed = _run(model, time_limit)
+    h, status, elapsed = _run(model, time_limit, options)
     objective = flows = None
     if h.getModelStatus() == _highspy().HighsModelStatus.kOptimal:
         objective = float(h.getInfo().objective_function_value)
@@ -312,14 +342,16 @@ def solve(instance: Any, data: Any = None, *, time_limit: float | None = None) -
                        build_seconds=model.build_seconds)
 
 
-def check_feasible(instance: Any, data: Any = None) -> FeasibilityResult:
+def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None = None,
+                   options: Mapping[str, Any] | None = None) -> FeasibilityResult:
     """Whether any flow meets every bound, supply and bundle, and if none does, why: first the
     commodities infeasible on their own (each solved alone with the bundles relaxed), else the
-    bundles, found by minimising the total excess over them."""
+    bundles, found by minimising the total excess over them. ``time_limit`` and ``options``
+    as for ``solve``, for each solve this makes."""
     np = _numpy()
     highspy = _highspy()
     model = build_model(instance, data, costs=False)
-    h, status, _ = _run(model, None)
+    h, status, _ = _run(model, time_limit, options)
     if h.getModelStatus() == highspy.HighsModelStatus.kOptimal:
         return FeasibilityResult(True, status, [], [], "feasible")
     if h.getModelStatus() != highspy.HighsModelStatus.kInfeasible:
@@ -329,7 +361,7 @@ def check_feasible(instance: Any, data: Any = None) -> FeasibilityResult:
     relaxed = build_model(instance, data, bundles=False, costs=False)
     alone = []
     for c in range(k):
-        h_alone = _highs(_one_commodity(relaxed, c), None)
+        h_alone = _highs(_one_commodity(relaxed, c), time_limit, options)
         h_alone.run()
         if h_alone.getModelStatus() == highspy.HighsModelStatus.kInfeasible:
             alone.append(c)
@@ -352,7 +384,7 @@ def check_feasible(instance: Any, data: Any = None) -> FeasibilityResult:
             np.int32),
         index=np.concatenate([model.index, rows, rows]),
         value=np.concatenate([model.value, -np.ones(b), np.ones(b)]), build_seconds=0.0)
-    h_elastic, elastic_status, _ = _run(elastic, None)
+    h_elastic, elastic_status, _ = _run(elastic, time_limit, options)
     if h_elastic.getModelStatus() != highspy.HighsModelStatus.kOptimal:
         return FeasibilityResult(False, status, [], [],
                                  f"the elastic bundle problem ended with status {elastic_status!r}")

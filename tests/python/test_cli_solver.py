@@ -49,6 +49,13 @@ def test_solve_and_models(tmp_path, command):
     code, out, _ = command("solve", "--json", "--require-feasible", mcf)
     [got] = json.loads(out)
     assert code == 0 and (got["status"], got["objective"]) == ("optimal", want.objective)
+    # HiGHS options pass through over korvane's defaults; one HiGHS refuses is a usage error.
+    code, out, _ = command("solve", "--json", "--highs-option", "presolve=choose",
+                           "--highs-option", "simplex_strategy=4", mcf)
+    assert code == 0 and json.loads(out)[0]["objective"] == want.objective
+    for bad_option in ("no_such_option=1", "presolve=sometimes", "presolve"):
+        code, out, err = command("solve", "--highs-option", bad_option, mcf)
+        assert (code, out) == (2, "") and "--highs-option" in err and bad_option.split("=")[0] in err
     for kind in ("mps", "lp"):
         target = tmp_path / f"model.{kind}"
         assert command("convert", mcf, "-o", target, "--to", kind)[0] == 0

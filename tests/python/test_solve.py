@@ -1,5 +1,6 @@
 """The arc-flow model handed to HiGHS: optima, feasibility diagnosis, model files, extras."""
 
+import re
 import sys
 
 import numpy as np
@@ -40,7 +41,9 @@ def test_single_commodity_optimum_matches_network_simplex(name):
     inst = korvane.load_min_instance(str(DATA / name))
     expected = network_simplex_optimum(inst)
     data = korvane.generate_multi_commodity_data(inst, 1, 1)  # K = 1, nothing randomised
-    for result in (solve.solve(inst, data), solve.solve(inst)):
+    # korvane's HiGHS defaults and HiGHS's own (presolve on) reach the same optimum.
+    for result in (solve.solve(inst, data), solve.solve(inst),
+                   solve.solve(inst, options={"presolve": "choose"})):
         assert result.status == "optimal" and result.objective == expected
         assert result.flows.shape == (len(inst.edges), 1)
 
@@ -100,9 +103,10 @@ def test_infeasibility_is_traced(hand):
     # Without the direct arcs both commodities need 3->4, whose bundle holds 12 of 20.
     no_direct = HAND["arc"].replace("4 1 4 1 5 10 0\n5 2 4 2 8 10 0\n", "")
     assert solve.solve(hand(arc=no_direct)).status == "infeasible"
-    report = solve.check_feasible(hand(arc=no_direct))
-    assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
-        False, [], [2])
+    for options in (None, {"presolve": "on"}):
+        report = solve.check_feasible(hand(arc=no_direct), options=options)
+        assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
+            False, [], [2])
     # Commodity 2 alone cannot send 25 through its two routes of 10.
     report = solve.check_feasible(hand(sup="1 1 10\n4 1 -10\n2 2 25\n4 2 -25\n"))
     assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
@@ -138,6 +142,17 @@ def test_unbounded_commodity_on_a_negative_cycle(tmp_path):
     # Mnetgen's -1 leaves the commodity unbounded; the cycle 1->2->1 costs -1 per unit.
     rec = read_mnetgen(write_parts(tmp_path / "u", {
         "nod": "1 2 2 0\n", "arc": "1 1 2 1 -1 -1 0\n2 2 1 1 0 -1 0\n", "sup": "", "mut": ""}))
-    result = solve.solve(rec)
-    assert (result.status, result.objective, result.flows) == ("unbounded", None, None)
+    # With presolve on, HiGHS first cannot tell unbounded from infeasible; the rerun can.
+    for options in (None, {"presolve": "on"}):
+        result = solve.solve(rec, options=options)
+        assert (result.status, result.objective, result.flows) == ("unbounded", None, None)
     assert solve.check_feasible(rec).feasible
+
+
+@pytest.mark.parametrize("options, refused", [
+    ({"no_such_option": 1}, "no_such_option=1"), ({"presolve": "sometimes"}, "presolve='sometimes'"),
+    ({"threads": True}, "threads=True")])
+def test_options_highs_refuses_are_value_errors(hand, options, refused):
+    for call in (solve.solve, solve.check_feasible):
+        with pytest.raises(ValueError, match=f"HiGHS refused the option {re.escape(refused)}"):
+            call(hand(), options=options)
