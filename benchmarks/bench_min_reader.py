@@ -1,9 +1,14 @@
-"""Reading a large .min file: load_min_instance on one thread and on all, against
-a pure-Python reader of the same format, against `wc -l` (the floor) and, when
-pyarrow is installed, against pyarrow.csv.read_csv on one thread reading the
-same arc lines (numbers only, extracted beforehand); then each attribute read of the loaded instance
-against pickle.loads of an equal Python object, and the native memory the
-instance holds. --native-only skips the pure-Python reader."""
+"""Reading a large .min file: load_min_instance on one thread and on two (and on
+every core when there are more), side by side in one run with the peers a user
+would reach for, each reading the same arc lines (numbers only, extracted
+beforehand): pyarrow.csv.read_csv on one thread and threaded, and pandas.read_csv
+with the pyarrow engine and with its default C engine (a peer that is not
+installed is skipped, saying so). The contenders run in turn, round after round,
+and each keeps its best time, so that a busy machine slows them alike; the load
+average is printed before and after. Then `wc -l` (the floor), a pure-Python
+reader of the same format, each attribute read of the loaded instance against
+pickle.loads of an equal Python object, and the native memory the instance holds.
+--native-only skips the pure-Python reader; --rounds N sets the rounds (5)."""
 
 from __future__ import annotations
 
@@ -59,38 +64,85 @@ def python_reader(path: Path) -> dict:
     }
 
 
+def pandas_reader(path: Path, columns: int, engine: str):  # -> a reader, or None
+    """pandas.read_csv of the same space-separated int64 columns, or None with a message."""
+    try:
+        import pandas
+    except ImportError:
+        print("pandas is not installed: the pandas.read_csv comparisons are skipped")
+        return None
+    if engine == "pyarrow":
+        try:
+            import pyarrow  # noqa: F401  (pandas' pyarrow engine needs it)
+        except ImportError:
+            print("pyarrow is not installed: pandas.read_csv(engine='pyarrow') is skipped")
+            return None
+    names = [f"c{i}" for i in range(columns)]
+    return lambda: pandas.read_csv(path, sep=" ", header=None, names=names,
+                                   dtype={n: "int64" for n in names}, engine=engine)
+
+
+def interleaved_best(contenders: dict[str, object], rounds: int) -> dict[str, float]:
+    """Each contender's best time over `rounds` rounds, every round running each once in turn."""
+    best = {name: float("inf") for name in contenders}
+    for _ in range(rounds):
+        for name, fn in contenders.items():
+            gc.collect()
+            start = time.perf_counter()
+            fn()
+            best[name] = min(best[name], time.perf_counter() - start)
+    return best
+
+
+def load_average() -> str:
+    return " ".join(f"{x:.2f}" for x in os.getloadavg())
+
+
 def main() -> None:
     path = synthetic_min()
     size_mb = path.stat().st_size / 1e6
     print(f"file: {path} ({size_mb:.0f} MB)")
+    rounds = int(sys.argv[sys.argv.index("--rounds") + 1]) if "--rounds" in sys.argv else 5
+    cores = len(os.sched_getaffinity(0))
 
     wc = command_time(["wc", "-l", str(path)])
-    gc.collect()
-    native = best_of(on_threads(1, lambda: korvane.load_min_instance(str(path))))
-    gc.collect()
-    threads = max(2, len(os.sched_getaffinity(0)))
-    parallel = best_of(on_threads(threads, lambda: korvane.load_min_instance(str(path))))
+    load = lambda: korvane.load_min_instance(str(path))  # noqa: E731
+    korvane_runs = {f"load_min_instance, {t} thread{'s' if t > 1 else ''}": on_threads(t, load)
+                    for t in sorted({1, 2, cores})}
+    peers = {}
+    csv = pyarrow_csv()
+    arcs_path = numbers_only(path, "a", path.with_suffix(".arcs.txt"))
+    arcs_mb = arcs_path.stat().st_size / 1e6
+    if csv is not None:
+        peers["pyarrow read_csv, 1 thread"] = pyarrow_reader(csv, arcs_path, 5, use_threads=False)
+        peers["pyarrow read_csv, threaded"] = pyarrow_reader(csv, arcs_path, 5, use_threads=True)
+    for engine in ("pyarrow", "c"):
+        reader = pandas_reader(arcs_path, 5, engine)
+        if reader is not None:
+            peers[f"pandas read_csv, engine={engine}"] = reader
 
+    print(f"load average before: {load_average()}; best of {rounds} interleaved rounds")
+    best = interleaved_best({**korvane_runs, **peers}, rounds)
+    print(f"load average after:  {load_average()}")
     print()
     print(row("reader", "seconds", "MB/s", "vs wc -l"))
     print(row("wc -l (floor)", f"{wc:.3f}", f"{size_mb / wc:.0f}", "1.0x"))
-    print(row("load_min_instance, 1 thread", f"{native:.3f}", f"{size_mb / native:.0f}",
-              f"{native / wc:.1f}x"))
-    print(row(f"load_min_instance, {threads} threads", f"{parallel:.3f}", f"{size_mb / parallel:.0f}",
-              f"{parallel / wc:.1f}x"))
-    print(f"{threads} threads read {native / parallel:.2f}x as fast as one")
+    for name in korvane_runs:
+        print(row(name, f"{best[name]:.3f}", f"{size_mb / best[name]:.0f}", f"{best[name] / wc:.1f}x"))
+    for name in peers:
+        print(row(name, f"{best[name]:.3f}", f"{arcs_mb / best[name]:.0f}", f"{best[name] / wc:.1f}x"))
+    if peers:
+        print(f"  (the peers read {arcs_path.name}: the arc lines' five numbers, {arcs_mb:.0f} MB;"
+              f" korvane reads the whole .min, {size_mb:.0f} MB)")
 
-    csv = pyarrow_csv()
-    if csv is not None:
-        arcs_path = numbers_only(path, "a", path.with_suffix(".arcs.txt"))
-        arcs_mb = arcs_path.stat().st_size / 1e6
-        gc.collect()
-        peer = best_of(pyarrow_reader(csv, arcs_path, 5, use_threads=False))
-        print(row("pyarrow read_csv, 1 thread", f"{peer:.3f}", f"{arcs_mb / peer:.0f}",
-                  f"{peer / wc:.1f}x"))
-        print(f"  (pyarrow reads {arcs_path.name}: the arc lines' five numbers, {arcs_mb:.0f} MB)")
-        print(f"load_min_instance on 1 thread runs at {peer / native:.2f}x the speed of"
-              " pyarrow.csv.read_csv (use_threads=False) on the same arcs")
+    one, two = (best[name] for name in list(korvane_runs)[:2])
+    print(f"\n2 threads read {one / two:.2f}x as fast as one")
+    print()
+    print(row("korvane / peer (time ratio; below 1 is faster)", "1 thread", "2 threads",
+              widths=(50, 12, 12)))
+    for name in peers:
+        print(row(name, f"{one / best[name]:.2f}", f"{two / best[name]:.2f}", widths=(50, 12, 12)))
+    native = one
 
     if "--native-only" not in sys.argv:
         gc.collect()

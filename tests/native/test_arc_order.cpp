@@ -2,10 +2,12 @@
 // take every path (bitmap, hash set, growth over hashed ids, grouped tails), on 1 and 7 threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -26,6 +28,32 @@ int64_t draw_id(std::mt19937_64& rng, int pattern) {
       return static_cast<int64_t>(rng());
     default:  // a growing dense range mixed with large ids
       return static_cast<int64_t>(rng() % 3 == 0 ? rng() % (uint64_t{1} << 40) : rng() % 3000000);
+  }
+}
+
+// order_arcs on 1 thread, then on up to 7 in chunks as small as one arc, against
+// an ordered map from pairs to the positions of their arcs.
+void expect_ordered_map_model(const std::vector<int64_t>& tails, const std::vector<int64_t>& heads,
+                              const std::vector<int64_t>& nodes, const std::string& label) {
+  std::map<std::pair<int64_t, int64_t>, std::vector<uint64_t>> positions;
+  std::vector<int64_t> expected_index;
+  for (std::size_t a = 0; a < tails.size(); ++a) {
+    auto& list = positions[{tails[a], heads[a]}];
+    expected_index.push_back(static_cast<int64_t>(list.size()));
+    list.push_back(a);
+  }
+  std::vector<uint64_t> expected_order;
+  uint64_t expected_pairs = 0;
+  for (const auto& [pair, list] : positions) {
+    expected_order.insert(expected_order.end(), list.begin(), list.end());
+    expected_pairs += list.size() > 1 ? 1u : 0u;
+  }
+  for (const auto& [threads, min_chunk] : {std::pair{std::size_t{1}, kMinOrderChunk}, std::pair{std::size_t{7}, std::size_t{1}}}) {
+    const ThreadCountScope setting(threads);
+    const ArcOrder order = order_arcs(tails, heads, nodes, min_chunk);
+    EXPECT_EQ(order.parallel_index, expected_index) << label << ", " << threads;
+    EXPECT_EQ(order.pair_order, expected_order) << label << ", " << threads;
+    EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << label << ", " << threads;
   }
 }
 
@@ -60,28 +88,25 @@ TEST(ArcOrder, MatchesOrderedMapModel) {
     }
     ASSERT_EQ(nodes, expected_nodes) << "round " << round;
 
-    std::map<std::pair<int64_t, int64_t>, std::vector<uint64_t>> positions;
-    std::vector<int64_t> expected_index;
-    for (std::size_t a = 0; a < tails.size(); ++a) {
-      auto& list = positions[{tails[a], heads[a]}];
-      expected_index.push_back(static_cast<int64_t>(list.size()));
-      list.push_back(a);
-    }
-    std::vector<uint64_t> expected_order;
-    uint64_t expected_pairs = 0;
-    for (const auto& [pair, list] : positions) {
-      expected_order.insert(expected_order.end(), list.begin(), list.end());
-      expected_pairs += list.size() > 1 ? 1u : 0u;
-    }
-    // One thread, then up to 7 threads in chunks as small as one arc.
-    for (const auto& [threads, min_chunk] : {std::pair{std::size_t{1}, kMinOrderChunk}, std::pair{std::size_t{7}, std::size_t{1}}}) {
-      const ThreadCountScope setting(threads);
-      const ArcOrder order = order_arcs(tails, heads, nodes, min_chunk);
-      EXPECT_EQ(order.parallel_index, expected_index) << "round " << round << ", " << threads;
-      EXPECT_EQ(order.pair_order, expected_order) << "round " << round << ", " << threads;
-      EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << "round " << round << ", " << threads;
+    expect_ordered_map_model(tails, heads, nodes, "round " + std::to_string(round));
+  }
+}
+
+// Groups of every size from 1 to 40 arcs per tail (the sizes sorted by a network,
+// by insertion and by std::sort), with repeated heads, listed by tail or not.
+TEST(ArcOrder, EveryGroupSize) {
+  std::mt19937_64 rng(31);
+  std::vector<int64_t> tails, heads, nodes;
+  for (int64_t size = 1; size <= 40; ++size) {
+    for (int64_t k = 0; k < size; ++k) {
+      tails.push_back(size);
+      heads.push_back(static_cast<int64_t>(rng() % (1 + static_cast<uint64_t>(size) / 2)));
     }
   }
+  for (int64_t id = 0; id <= 40; ++id) nodes.push_back(id);
+  expect_ordered_map_model(tails, heads, nodes, "listed");
+  std::shuffle(tails.begin(), tails.end(), rng);
+  expect_ordered_map_model(tails, heads, nodes, "shuffled");
 }
 
 // Ids spread over 2^25 values among 2^20 arcs: keys and positions need more than

@@ -1,13 +1,21 @@
-// Worker threads (count, chunking, rethrown failures) and huge-page tables.
+// Worker threads (count, chunking, rethrown failures, the pool shared by nested
+// and concurrent loops, cancellation, fork) and huge-page tables.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <numeric>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/base/big_vector.h"
+#include "core/base/cancel.h"
 #include "core/base/parallel.h"
 
 namespace korvane {
@@ -78,6 +86,86 @@ TEST(Parallel, LowestFailingChunkIsRethrown) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "chunk 3");
   }
+}
+
+// Sums 0..items-1 over `chunks` chunks, each chunk's part summed by an inner loop
+// of `inner` chunks: the pool is shared by loops inside loops.
+uint64_t nested_sum(std::size_t items, std::size_t chunks, std::size_t inner) {
+  std::vector<uint64_t> parts(chunks, 0);
+  for_each_chunk(items, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+    std::vector<uint64_t> sums(inner, 0);
+    for_each_chunk(end - begin, inner, [&](std::size_t k, std::size_t b, std::size_t e) {
+      for (std::size_t i = begin + b; i < begin + e; ++i) sums[k] += i;
+    });
+    parts[c] = std::accumulate(sums.begin(), sums.end(), uint64_t{0});
+  });
+  return std::accumulate(parts.begin(), parts.end(), uint64_t{0});
+}
+
+TEST(Parallel, NestedAndConcurrentLoopsFinish) {
+  const uint64_t expected = uint64_t{9999} * 10000 / 2;
+  for (const auto& [chunks, inner] : {std::pair{2u, 2u}, {7u, 3u}, {3u, 9u}, {16u, 16u}}) {
+    EXPECT_EQ(nested_sum(10000, chunks, inner), expected) << chunks << " x " << inner;
+  }
+  // Several callers at once, each with nested loops, more chunks than cores.
+  std::vector<uint64_t> sums(6, 0);
+  {
+    std::vector<std::jthread> callers;
+    for (std::size_t t = 0; t < sums.size(); ++t) {
+      callers.emplace_back([&, t] {
+        for (int round = 0; round < 20; ++round) sums[t] += nested_sum(10000, 2 + t, 1 + t % 3);
+      });
+    }
+  }
+  EXPECT_EQ(sums, std::vector<uint64_t>(sums.size(), 20 * expected));
+}
+
+std::atomic<int> g_polls{0};
+std::thread::id g_caller;
+
+// Says stop from the third ask on; only the calling thread may ask.
+bool stop_on_third_poll() {
+  if (std::this_thread::get_id() != g_caller) std::abort();
+  return ++g_polls >= 3;
+}
+
+TEST(Parallel, WorkersStopWhenTheCallerIsAskedToStop) {
+  g_caller = std::this_thread::get_id();
+  g_polls = 0;
+  set_cancel_poll(stop_on_third_poll);
+  std::vector<int> stopped(4, 0);
+  const auto start = std::chrono::steady_clock::now();
+  for_each_chunk(4, 4, [&](std::size_t c, std::size_t, std::size_t) {
+    // Chunk 0 (the caller) ends at once; the others wait for the flag, which
+    // only the caller's polling while it waits for them can raise.
+    if (c == 0) return;
+    CancelCheck check;
+    while (!check.requested(CancelCheck::kStepsPerClockRead)) std::this_thread::yield();
+    stopped[c] = 1;
+  });
+  set_cancel_poll(nullptr);
+  EXPECT_EQ(stopped, (std::vector<int>{0, 1, 1, 1}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(Parallel, ForkedChildStartsItsOwnWorkers) {
+  EXPECT_EQ(nested_sum(1000, 4, 2), uint64_t{999} * 1000 / 2);  // the parent's pool exists
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    alarm(20);  // a child waiting on its parent's dead workers would hang
+    std::vector<std::thread::id> ran(4);
+    for_each_chunk(4, 4, [&](std::size_t c, std::size_t, std::size_t) {
+      ran[c] = std::this_thread::get_id();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    });
+    const bool other_threads = ran[1] != ran[0] || ran[2] != ran[0] || ran[3] != ran[0];
+    _exit(nested_sum(1000, 4, 2) == uint64_t{999} * 1000 / 2 && other_threads ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(BigVector, LargeTablesAlignedAndValuesKept) {

@@ -76,6 +76,55 @@ TEST(Integers, LimitsSignsAndFailureMessages) {
   }
 }
 
+// Lines of every length up to 90 bytes from plain tokens (1 to 19 digits, signs,
+// leading zeros) and a few that are not, compared with split_fields and
+// parse_i64_to. Each line is viewed inside a longer text whose next bytes are
+// digits, so a scan that read past its line would change a value.
+TEST(Integers, ScannerAgreesWithTheTokenGrammar) {
+  std::mt19937_64 rng(99);
+  const char* const odd[] = {"-", "+", "--1", "1-", "+-2", "1.5", "x", "\t7", "7\r", "0x1"};
+  ShortIntegerScanner scanner;
+  std::vector<std::string_view> fields;
+  for (int round = 0; round < 20000; ++round) {
+    const std::size_t target = rng() % 91;
+    const bool plain = rng() % 4 != 0;
+    std::string line(rng() % 3, ' ');
+    while (line.size() < target) {
+      if (!plain && rng() % 6 == 0) {
+        line += odd[rng() % std::size(odd)];
+      } else {
+        const int sign = static_cast<int>(rng() % 6);
+        if (sign == 0) line += '-';
+        if (sign == 1) line += '+';
+        const std::size_t digits = rng() % 3 == 0 ? 1 + rng() % 19 : 1 + rng() % 8;
+        for (std::size_t d = 0; d < digits; ++d) line += static_cast<char>('0' + rng() % 10);
+      }
+      line.append(1 + rng() % 3, ' ');
+    }
+    if (rng() % 2 == 0) line.resize(target);  // a token may end the line
+    const std::string backing = line + "123456789 987654321";
+    const std::string_view text(backing.data(), line.size());
+
+    split_fields(text, fields);
+    std::vector<int64_t> expected;
+    bool short_integers = text.find_first_not_of(" +-0123456789") == std::string_view::npos;
+    for (const std::string_view field : fields) {
+      int64_t value = 0;
+      const std::size_t digits = field.size() - (field[0] == '-' || field[0] == '+' ? 1 : 0);
+      short_integers = short_integers && digits <= 18 && parse_i64_to(field, value) == IntStatus::kOk;
+      expected.push_back(value);
+    }
+    const std::size_t count = scanner.scan(text);
+    if (!short_integers) {
+      EXPECT_EQ(count, kNotShortIntegers) << '"' << line << '"';
+      continue;
+    }
+    ASSERT_EQ(count, expected.size()) << '"' << line << '"';
+    EXPECT_EQ(std::vector<int64_t>(scanner.values(), scanner.values() + count), expected)
+        << '"' << line << '"';
+  }
+}
+
 TEST(Floats, AcceptedAndRejectedForms) {
   const struct {
     const char* token;

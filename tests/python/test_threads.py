@@ -98,3 +98,34 @@ def test_thread_that_cannot_start_raises_os_error():
     done = run_python(NO_THREADS, KORVANE_NUM_THREADS="2")
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["BlockingIOError", "True", "EAGAIN"]
+
+
+# The worker threads outlive a call; a child made by fork() has none of them and must start its own
+# (were it to wait on its parent's, it would hang until the alarm ends it).
+AFTER_FORK = """
+import os, signal, tempfile, warnings
+import korvane
+from korvane.arrays import data_arrays
+warnings.simplefilter("ignore", DeprecationWarning)  # forking a process that has threads
+folder = tempfile.mkdtemp()
+path = os.path.join(folder, "wide.min")
+with open(path, "w") as f:
+    f.write("p min 1009 20000\\n" + "".join(f"a {1 + i % 997} {1 + i % 1009} 0 9 {i % 7}\\n" for i in range(20000)))
+def generated():
+    data = korvane.generate_multi_commodity_data(korvane.load_min_instance(path), 8, 1, seed=3,
+                                                 randomize_costs=True)
+    return data_arrays(data)["cost"].tobytes()
+before = generated()
+pid = os.fork()
+if pid == 0:
+    signal.alarm(30)
+    os._exit(0 if generated() == before else 1)
+_, status = os.waitpid(pid, 0)
+print(os.waitstatus_to_exitcode(status), generated() == before)
+"""
+
+
+def test_forked_child_runs_threaded_calls():
+    done = run_python(AFTER_FORK, KORVANE_NUM_THREADS="2")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["0", "True"]

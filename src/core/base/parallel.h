@@ -1,17 +1,14 @@
 // Worker threads for data-parallel loops: the thread count (a per-call setting
 // the embedding layer passes down, else the cores available to the process), and
-// a loop over contiguous chunks whose results callers merge in chunk order, so
-// that every thread count gives the same result.
+// a loop over contiguous chunks, run on one pool of threads kept for the life of
+// the process, whose results callers merge in chunk order, so that every thread
+// count gives the same result.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <cstddef>
 #include <exception>
-#include <mutex>
-#include <optional>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "core/base/cancel.h"
@@ -52,11 +49,31 @@ inline std::size_t chunk_begin(std::size_t items, std::size_t chunks, std::size_
   return items / chunks * c + std::min(c, items % chunks);
 }
 
+namespace detail {
+// One chunk of a loop: the loop's body object and the chunk's number.
+using ChunkRunner = void (*)(void* loop, std::size_t c);
+
+// Runs run(loop, c) for every c in [0, chunks), chunks >= 2, on the calling
+// thread and the process's worker pool, and returns when all have returned.
+// `run` never throws. Throws std::system_error, before running any chunk, when
+// the pool needs another thread and cannot start it.
+void run_chunks(std::size_t chunks, ChunkRunner run, void* loop);
+}  // namespace detail
+
 // Runs body(c, begin, end) for every chunk c, chunk 0 on the calling thread and
-// the others on their own threads, and returns when all are done. An exception
-// thrown by a body (std::bad_alloc) is rethrown here, the lowest chunk's first.
-// A thread that cannot be started throws std::system_error (its errno, EAGAIN
-// when the process is out of threads) once the started ones have ended.
+// the others on the process's worker threads (the calling thread takes those
+// still waiting once chunk 0 is done), and returns when all are done. An
+// exception thrown by a body (std::bad_alloc) is rethrown here, the lowest
+// chunk's first. When the pool needs a thread it cannot start, the call throws
+// std::system_error (its errno, EAGAIN when the process is out of threads)
+// before any chunk has run.
+//
+// The workers are started when a loop first needs them, as many as the loops
+// running at once ask for, and then wait for work for the life of the process
+// (a child made by fork() starts its own). A body may itself call
+// for_each_chunk: the inner loop's chunks go to idle workers or run on the
+// thread that asked, so loops never wait for each other. A chunk runs with its
+// caller's thread_count().
 //
 // Cancellation: the workers share a StopFlag (core/base/cancel.h) with the
 // calling thread, which keeps polling while it waits for them, so that a body
@@ -64,67 +81,29 @@ inline std::size_t chunk_begin(std::size_t items, std::size_t chunks, std::size_
 template <class Body>
 void for_each_chunk(std::size_t items, std::size_t chunks, Body&& body) {
   std::vector<std::exception_ptr> failures(chunks);
-  auto run = [&](std::size_t c) {
+  auto run = [&](std::size_t c) noexcept {
     try {
       body(c, chunk_begin(items, chunks, c), chunk_begin(items, chunks, c + 1));
     } catch (...) {
       failures[c] = std::current_exception();
     }
   };
-  if (chunks <= 1) {
-    if (chunks == 1) run(0);
-  } else {
-    // A nested loop shares its caller's flag; the outermost one owns it.
-    StopFlag own_flag;
-    StopFlag* const flag = StopScope::current() != nullptr ? StopScope::current() : &own_flag;
-    const StopScope caller_scope(*flag, StopScope::is_worker());
-    const std::size_t threads = thread_count();
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::size_t running = 0;
-    std::exception_ptr not_started;
-    {
-      std::vector<std::jthread> workers;
-      workers.reserve(chunks);
-      for (std::size_t c = 1; c < chunks; ++c) {
-        {
-          const std::lock_guard lock(mutex);
-          ++running;
-        }
-        try {
-          workers.emplace_back([&, c] {
-            const StopScope worker_scope(*flag, true);
-            const ThreadCountScope same_count(threads);
-            run(c);
-            const std::lock_guard lock(mutex);
-            --running;
-            finished.notify_all();
-          });
-        } catch (...) {
-          // The chunks already started run to their end; the error is raised after.
-          not_started = std::current_exception();
-          const std::lock_guard lock(mutex);
-          --running;
-          break;
-        }
-      }
-      if (!not_started) run(0);
-      // Keep polling for the workers: they cannot ask the embedding layer.
-      std::unique_lock lock(mutex);
-      while (running != 0) {
-        if (finished.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout &&
-            !flag->raised()) {
-          lock.unlock();
-          (void)cancel_requested_now();
-          lock.lock();
-        }
-      }
-    }
-    if (not_started) std::rethrow_exception(not_started);
+  if (chunks == 1) {
+    run(0);
+  } else if (chunks > 1) {
+    detail::run_chunks(
+        chunks, [](void* loop, std::size_t c) { (*static_cast<decltype(run)*>(loop))(c); }, &run);
   }
   for (const std::exception_ptr& failure : failures) {
     if (failure) std::rethrow_exception(failure);
   }
 }
+
+// Writes a zero byte into every page of the unused memory [data, data + bytes)
+// (its first byte and each page boundary after it), the pages split over
+// `chunks` threads: the kernel clears a fresh page on the thread that first
+// writes it, so a large buffer about to be filled by one thread is cleared by
+// several. Nothing before `data` or from `data + bytes` on is written.
+void touch_pages(void* data, std::size_t bytes, std::size_t chunks);
 
 }  // namespace korvane

@@ -30,6 +30,7 @@ struct WideItem {
 struct Wide {
   using Item = WideItem;
   Item make(uint64_t key, uint64_t position) const { return Item{key, position}; }
+  Item largest() const { return Item{UINT64_MAX, UINT64_MAX}; }
   uint64_t key(const Item& item) const { return item.key; }
   uint64_t position(const Item& item) const { return item.position; }
 };
@@ -38,16 +39,19 @@ struct Packed {
   using Item = uint64_t;
   int position_bits;
   Item make(uint64_t key, uint64_t position) const { return key << position_bits | position; }
+  Item largest() const { return UINT64_MAX; }
   uint64_t key(Item item) const { return item >> position_bits; }
   uint64_t position(Item item) const { return item & ((uint64_t{1} << position_bits) - 1); }
 };
 
 // n value-initialised elements, on huge pages where the kernel offers them:
-// the pages are advised before anything touches them.
+// the pages are advised before anything touches them, and first touched on
+// `chunks` threads, as clearing fresh pages costs more than what is written.
 template <class T>
-void fresh(std::vector<T>& v, std::size_t n) {
+void fresh(std::vector<T>& v, std::size_t n, std::size_t chunks) {
   v.reserve(n);
   advise_huge_pages(v.data(), v.capacity() * sizeof(T));
+  if (chunks > 1) touch_pages(v.data(), n * sizeof(T), chunks);
   v.resize(n);
 }
 
@@ -90,15 +94,68 @@ void radix_sort(std::span<typename Codec::Item> items, std::span<typename Codec:
   if (from.data() != items.data()) std::copy(from.begin(), from.end(), items.begin());
 }
 
+// Compare-exchange: a and b in order, with selects rather than a branch.
+template <class Item>
+void order_two(Item& a, Item& b) {
+  const bool swap = b < a;
+  const Item low = swap ? b : a;
+  const Item high = swap ? a : b;
+  a = low;
+  b = high;
+}
+
+// A group's items sorted into v[0, n) for n <= 8, by the 19-comparator network
+// for eight inputs (Knuth, TAOCP vol. 3, 5.3.4), the missing inputs being the
+// largest item: one pass of selects with no branch to mispredict, where an
+// insertion sort mispredicts about once per item. `group` may be read up to
+// `readable` items (at least n, all of this thread's chunk); nothing past n is
+// ever written.
+template <class Item>
+void sort_eight(const Item* group, std::size_t n, std::size_t readable, const Item largest,
+                Item (&v)[8]) {
+  if (readable >= 8) {
+    for (std::size_t i = 0; i < 8; ++i) {
+      const Item item = group[i];  // read unconditionally: a select, not a branch
+      v[i] = i < n ? item : largest;
+    }
+  } else {
+    for (std::size_t i = 0; i < 8; ++i) v[i] = i < n ? group[i] : largest;
+  }
+  constexpr std::array<std::pair<int, int>, 19> kNetwork{{{0, 2}, {1, 3}, {4, 6}, {5, 7},
+                                                          {0, 4}, {1, 5}, {2, 6}, {3, 7},
+                                                          {0, 1}, {2, 3}, {4, 5}, {6, 7},
+                                                          {2, 4}, {3, 5}, {1, 4}, {3, 6},
+                                                          {1, 2}, {3, 4}, {5, 6}}};
+  for (const auto& [a, b] : kNetwork) order_two(v[a], v[b]);
+}
+
+// Sorts a group of more than eight items in place: insertion sort up to a few
+// dozen (std::sort's own one moves with memmove calls), std::sort beyond.
+template <class Item>
+void sort_group(Item* first, Item* last) {
+  if (last - first > 32) {
+    std::sort(first, last);
+    return;
+  }
+  for (Item* i = first + 1; i < last; ++i) {
+    const Item item = *i;
+    Item* j = i;
+    for (; j > first && item < j[-1]; --j) *j = j[-1];
+    *j = item;
+  }
+}
+
 // Orders each group of items by (key, position), then numbers each run of
 // equal keys: the k-th arc of a run has parallel index k. in_group(i) tells
 // whether item i (i > 0) belongs to the group of item i - 1. The items are split
 // into `chunks` stretches of whole groups; returns the runs longer than one.
 // The items may live in out.pair_order: a group is read whole before its
-// positions overwrite it.
+// positions overwrite it. out.parallel_index must be all zeros: only the arcs
+// that follow an equal pair are written, as they are few and land anywhere.
 template <class Codec, class InGroup>
 uint64_t order_groups(std::span<typename Codec::Item> items, const Codec& codec,
                       InGroup in_group, std::size_t chunks, ArcOrder& out) {
+  using Item = typename Codec::Item;
   const std::size_t n = items.size();
   std::vector<std::size_t> start(chunks + 1, n);
   for (std::size_t c = 0; c < chunks; ++c) {
@@ -108,23 +165,40 @@ uint64_t order_groups(std::span<typename Codec::Item> items, const Codec& codec,
   }
   std::vector<uint64_t> pairs(chunks, 0);
   for_each_chunk(chunks, chunks, [&](std::size_t c, std::size_t, std::size_t) {
-    auto* item = items.data();
+    Item* const item = items.data();
+    uint64_t* const pair_order = out.pair_order.data();
+    int64_t* const parallel_index = out.parallel_index.data();
+    uint64_t chunk_pairs = 0;
+    // Numbers the sorted group `sorted` that goes to [begin, begin + size).
+    auto number = [&](const Item* sorted, std::size_t begin, std::size_t size) {
+      int64_t run = 0;
+      uint64_t previous = codec.key(sorted[0]);
+      for (std::size_t i = 0; i < size; ++i) {
+        const uint64_t key = codec.key(sorted[i]);
+        const uint64_t position = codec.position(sorted[i]);
+        run = i > 0 && key == previous ? run + 1 : 0;
+        previous = key;
+        chunk_pairs += run == 1 ? 1 : 0;
+        pair_order[begin + i] = position;
+        if (run != 0) parallel_index[position] = run;
+      }
+    };
     for (std::size_t begin = start[c], end; begin < start[c + 1]; begin = end) {
       end = begin + 1;
       while (end < start[c + 1] && in_group(end)) ++end;
-      if (!std::is_sorted(item + begin, item + end)) std::sort(item + begin, item + end);
-      int64_t run = 0;
-      uint64_t previous = 0;
-      for (std::size_t i = begin; i < end; ++i) {
-        const uint64_t key = codec.key(item[i]);
-        const uint64_t position = codec.position(item[i]);
-        run = i > begin && key == previous ? run + 1 : 0;
-        previous = key;
-        if (run == 1) ++pairs[c];
-        out.pair_order[i] = position;
-        out.parallel_index[position] = run;
+      const std::size_t size = end - begin;
+      if (size == 1) {
+        pair_order[begin] = codec.position(item[begin]);
+      } else if (size <= 8) {
+        Item v[8];
+        sort_eight(item + begin, size, start[c + 1] - begin, codec.largest(), v);
+        number(v, begin, size);
+      } else {
+        sort_group(item + begin, item + end);
+        number(item + begin, begin, size);
       }
     }
+    pairs[c] = chunk_pairs;
   });
   uint64_t total = 0;
   for (const uint64_t p : pairs) total += p;
@@ -137,7 +211,7 @@ uint64_t order_as_listed(std::span<const int64_t> tails, std::span<const int64_t
                          std::size_t chunks, ArcOrder& out) {
   const Wide codec;
   std::vector<WideItem> items;
-  fresh(items, tails.size());
+  fresh(items, tails.size(), chunks);
   for_each_chunk(heads.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
     for (std::size_t a = begin; a < end; ++a) {
       items[a] = codec.make(static_cast<uint64_t>(heads[a]) ^ (uint64_t{1} << 63), a);
@@ -192,6 +266,13 @@ uint64_t order_by_node_keys(std::span<const int64_t> tails, std::span<const int6
     }
   });
   radix_sort(items, other, codec, bits, 2 * bits, chunks);
+  if (other.data() == static_cast<void*>(out.parallel_index.data())) {
+    // The scratch was the result's parallel_index: zeros again for order_groups.
+    for_each_chunk(other.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+      std::fill(out.parallel_index.begin() + static_cast<std::ptrdiff_t>(begin),
+                out.parallel_index.begin() + static_cast<std::ptrdiff_t>(end), 0);
+    });
+  }
   return order_groups(
       items, codec,
       [&](std::size_t i) { return (codec.key(items[i]) ^ codec.key(items[i - 1])) >> bits == 0; },
@@ -204,10 +285,10 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
                     std::span<const int64_t> node_ids, std::size_t min_chunk) {
   const std::size_t e = tails.size();
   ArcOrder out;
-  fresh(out.parallel_index, e);
-  fresh(out.pair_order, e);
-  if (e == 0) return out;
   const std::size_t chunks = chunk_count(e, thread_count(), min_chunk);
+  fresh(out.parallel_index, e, chunks);
+  fresh(out.pair_order, e, chunks);
+  if (e == 0) return out;
   if (std::is_sorted(tails.begin(), tails.end())) {
     out.num_parallel_pairs = order_as_listed(tails, heads, chunks, out);
     return out;
@@ -222,8 +303,8 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
                                                 std::span(out.pair_order), scratch, chunks, out);
   } else {
     std::vector<WideItem> items, other;
-    fresh(items, e);
-    fresh(other, e);
+    fresh(items, e, chunks);
+    fresh(other, e, chunks);
     out.num_parallel_pairs = order_by_node_keys(tails, heads, keys, Wide{}, std::span(items),
                                                 std::span(other), chunks, out);
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/base/huge_pages.h"
+#include "core/base/parallel.h"
 #include "core/io/file_io.h"
 #include "core/graph/arc_order.h"
 #include "core/graph/node_index.h"
@@ -36,13 +37,18 @@ class MinReader {
   bool continues(const MinReader&) const { return true; }
 
   // The lines of the range after this one: columns, supplies and node ids
-  // appended in file order, the later problem line winning.
+  // appended in file order, the later problem line winning. The pages the
+  // columns grow into are first touched on all threads (see touch_pages).
   void append(MinReader&& later) {
+    const std::size_t threads = thread_count();
     for (auto [to, from] : {std::pair{&inst_.tails, &later.inst_.tails},
                             std::pair{&inst_.heads, &later.inst_.heads},
                             std::pair{&inst_.lows, &later.inst_.lows},
                             std::pair{&inst_.ups, &later.inst_.ups},
                             std::pair{&inst_.costs, &later.inst_.costs}}) {
+      to->reserve(to->size() + from->size());
+      touch_pages(to->data() + to->size(), from->size() * sizeof(int64_t),
+                  chunk_count(from->size(), threads, std::size_t{1} << 16));
       to->insert(to->end(), from->begin(), from->end());
       std::vector<int64_t>().swap(*from);
     }
@@ -58,17 +64,18 @@ class MinReader {
   }
 
   Result<void> line(std::string_view text) {
-    const std::string_view trimmed = trim_white_space(text);
-    if (trimmed.empty() || trimmed.front() == 'c') return {};
     // Arc lines of plain integers (nearly every line of a large file) are read
-    // in one scan; anything else, errors included, takes the general route.
-    if (trimmed.size() > 1 && trimmed[0] == 'a' && trimmed[1] == ' ') {
-      const std::size_t count = scanner_.scan(trimmed.substr(1));
+    // in one scan, untrimmed: the scanner skips spaces and gives up on any other
+    // white space. Anything else, errors included, takes the general route.
+    if (text.size() > 1 && text[0] == 'a' && text[1] == ' ') {
+      const std::size_t count = scanner_.scan(text.substr(1));
       if (count != kNotShortIntegers && count >= 5) {
         add_arc(scanner_.values());
         return {};
       }
     }
+    const std::string_view trimmed = trim_white_space(text);
+    if (trimmed.empty() || trimmed.front() == 'c') return {};
     split_fields(trimmed, fields_);
     if (fields_[0].size() != 1) return {};
     switch (fields_[0][0]) {

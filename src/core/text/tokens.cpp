@@ -1,6 +1,7 @@
 // White-space classification, splitting, token parsing and number formatting.
 #include "core/text/tokens.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -336,10 +337,133 @@ bool short_token_value(const char* p, std::size_t length, int64_t& out) {
   return true;
 }
 
+// The bytes of a line of 16 to 63 bytes by class, bit j for byte j: spaces,
+// ASCII digits, and everything else. Made from 16-byte loads at
+// min(16k, n - 16), two for lines of up to 32 bytes (arc lines nearly always)
+// and four for longer ones: the overlaps see the same bytes, so or-ing them in
+// is exact, and no load leaves the line.
+struct ByteBits {
+  uint64_t space = 0;
+  uint64_t digit = 0;
+  uint64_t other = 0;
+};
+
+#if defined(__SSE2__)
+template <std::size_t kLoads>
+void add_byte_bits(const char* p, std::size_t n, uint64_t& spaces, uint64_t& digits) {
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i zero = _mm_set1_epi8('0');
+  const __m128i nine = _mm_set1_epi8(9);
+  for (std::size_t k = 0; k < kLoads; ++k) {
+    const std::size_t at = std::min(16 * k, n - 16);
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    // A digit minus '0' is at most 9 unsigned: min(d, 9) == d.
+    const __m128i d = _mm_sub_epi8(bytes, zero);
+    const auto space_mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
+    const auto digit_mask =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d)));
+    spaces |= uint64_t{space_mask} << at;
+    digits |= uint64_t{digit_mask} << at;
+  }
+}
+#endif
+
+ByteBits byte_bits_in_place(const char* p, std::size_t n) {
+  ByteBits bits;
+#if defined(__SSE2__)
+  if (n <= 32) {
+    add_byte_bits<2>(p, n, bits.space, bits.digit);
+  } else {
+    add_byte_bits<4>(p, n, bits.space, bits.digit);
+  }
+#else
+  for (std::size_t j = 0; j < n; ++j) {
+    bits.space |= uint64_t{p[j] == ' '} << j;
+    bits.digit |= uint64_t{is_digit(p[j])} << j;
+  }
+#endif
+  bits.other = ~(bits.space | bits.digit) & ((uint64_t{1} << n) - 1);
+  return bits;
+}
+
+// Value of the 1 to 8 digits at [end - length, end) of a line of at least 8
+// bytes. They are read as the eight bytes ending at `end` (or the line's first
+// eight, shifted), so that they sit at the top of the word, with the bytes
+// before them masked to zero: leading zeros to eight_digit_value.
+uint64_t digits_ending_at(const char* line, std::size_t end, std::size_t length) {
+  const std::size_t from = end >= 8 ? end - 8 : 0;
+  const uint64_t word = load_word(line + from) << (8 * (8 - (end - from)));
+  const uint64_t keep = ~uint64_t{0} << (8 * (8 - length));
+  return (word ^ 0x3030303030303030ULL) & keep;
+}
+
+// Value of the token at [start, end): an optional sign, then 1 to 8 digits;
+// false for anything else (more digits included).
+bool signed_token_in_place(const char* line, std::size_t start, std::size_t end, int64_t& out) {
+  const bool negative = line[start] == '-';
+  const std::size_t first = start + (negative || line[start] == '+' ? 1 : 0);
+  const std::size_t length = end - first;  // wraps for a lone sign
+  if (length - 1 >= 8) return false;
+  // Masked before the add, so that no carry comes up from the bytes before.
+  const uint64_t digits = digits_ending_at(line, end, length);
+  if ((((digits + 0x7676767676767676ULL) | digits) & 0x8080808080808080ULL) != 0) return false;
+  const auto value = static_cast<int64_t>(eight_digit_value(digits));
+  out = negative ? -value : value;
+  return true;
+}
+
+// The tokens of a line of 16 to 63 bytes, read where the line lies: nothing is
+// copied and no load waits on a store. kNotShortIntegers when a byte is neither
+// a space, a digit nor a sign; kLongToken when a token has more than eight
+// digits, or a sign that is not followed by them.
+constexpr std::size_t kLongToken = kNotShortIntegers - 1;
+
+std::size_t scan_in_place(const char* line, std::size_t n, int64_t* out) {
+  const ByteBits bits = byte_bits_in_place(line, n);
+  // Bytes from n on count as spaces, so that every token ends inside the word.
+  const uint64_t space = bits.space | (~uint64_t{0} << n);
+  const uint64_t before = (space << 1) | 1;  // bit j: byte j - 1 is a space
+  uint64_t starts = ~space & before;
+  uint64_t ends = space & ~before;
+  std::size_t count = 0;
+  // Starts and ends alternate, so the k-th start pairs with the k-th end.
+  if (bits.other == 0) {
+    // Digits only (the common line): no sign to look for, nothing to check.
+    for (; starts != 0; starts &= starts - 1, ends &= ends - 1) {
+      const auto start = static_cast<std::size_t>(std::countr_zero(starts));
+      const auto end = static_cast<std::size_t>(std::countr_zero(ends));
+      if (end - start > 8) return kLongToken;
+      out[count++] = static_cast<int64_t>(eight_digit_value(digits_ending_at(line, end, end - start)));
+    }
+    return count;
+  }
+  const uint64_t sign_or_other = bits.other;
+  for (uint64_t j = sign_or_other; j != 0; j &= j - 1) {
+    const char c = line[std::countr_zero(j)];
+    if (c != '-' && c != '+') return kNotShortIntegers;
+  }
+  for (; starts != 0; starts &= starts - 1, ends &= ends - 1) {
+    const auto start = static_cast<std::size_t>(std::countr_zero(starts));
+    const auto end = static_cast<std::size_t>(std::countr_zero(ends));
+    if (!signed_token_in_place(line, start, end, out[count])) return kLongToken;
+    ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 std::size_t ShortIntegerScanner::scan(std::string_view text) {
   const std::size_t n = text.size();
+  if (values_.size() < n / 2 + 1) values_.resize(std::max<std::size_t>(n / 2 + 1, 32));
+  int64_t* const out = values_.data();
+  // Lines of the usual length whose tokens have at most eight digits are read
+  // in place; anything else (a longer token too) takes the copying route.
+  if (n >= 16 && n < 64) {
+    const std::size_t count = scan_in_place(text.data(), n, out);
+    if (count != kLongToken) return count;
+  }
+
   // The text, then spaces to the end of a whole 64-byte block at least 8 bytes
   // past it, so that every byte of the text has eight readable bytes from it on
   // and every token ends inside the blocks.
@@ -348,8 +472,6 @@ std::size_t ShortIntegerScanner::scan(std::string_view text) {
   std::memcpy(padded_.data(), text.data(), n);
   std::memset(padded_.data() + n, ' ', blocks * 64 - n);
   const char* const line = padded_.data();
-  if (values_.size() < n / 2 + 1) values_.resize(n / 2 + 1);  // a token and a space each
-  int64_t* const out = values_.data();
 
   std::size_t count = 0;
   uint64_t previous_space = 1;          // position -1 counts as a space

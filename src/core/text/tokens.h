@@ -54,7 +54,9 @@ Result<uint64_t> parse_u64(std::string_view token);
 // which accepts all white space and reports the exact failure. Every value it
 // accepts is what parse_i64_to gives for the same token. Token boundaries come
 // from a bitmap of spaces built 64 bytes at a time, so converting one token
-// does not wait for finding the next; the buffers are reused across lines.
+// does not wait for finding the next. A line of 16 to 63 bytes whose tokens have
+// at most eight digits is read where it lies; others are first copied into a
+// padded buffer. The buffers are reused across lines.
 inline constexpr std::size_t kNotShortIntegers = static_cast<std::size_t>(-1);
 class ShortIntegerScanner {
  public:
