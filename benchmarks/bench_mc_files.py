@@ -3,13 +3,17 @@ at K = 16 with randomised capacities and costs and capacity zeroing (about 170M
 values). Each direction is timed next to `cat file > /dev/null` (the floor) and
 a pure-Python writer or reader of the same format; the writer also next to `dd
 bs=8192` copying the file it wrote to a fresh one, and the reader, on one thread
-and on all, when pyarrow is installed next to pyarrow.csv.read_csv on all
-threads reading the same arc values (numbers only, extracted beforehand). The native memory of the parsed
-record is reported too."""
+and on two (runs alternated, best of each), when pyarrow is installed next to
+pyarrow.csv.read_csv on all threads reading the same arc values (numbers only,
+extracted beforehand). The native memory of the parsed record is reported too,
+with the peak resident memory a fresh process reaches while reading the file on
+one thread and on two, per arc. The load average is printed with the figures:
+on a shared machine, compare runs made under similar load."""
 
 from __future__ import annotations
 
 import gc
+import json
 import os
 import subprocess
 import sys
@@ -22,6 +26,49 @@ from common import (CACHE, best_of, command_time, native_bytes, numbers_only, on
                     pyarrow_reader, row, synthetic_min)
 
 K = 16
+READ_THREADS = 2
+
+# Run in a fresh process: the resident memory before the read and the peak after
+# it, so that the difference is what the read itself needed at its height.
+PEAK_CHILD = r"""
+import json, resource, sys
+import korvane
+def resident():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) * 1024
+    raise RuntimeError("no VmRSS in /proc/self/status")
+before = resident()
+parsed = korvane.load_multi_commodity_instance(sys.argv[1])
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+print(json.dumps({"before": before, "peak": peak}))
+"""
+
+
+def read_peak_bytes(path: Path, threads: int) -> int:
+    """Peak resident bytes a fresh process adds while loading `path` on `threads`
+    threads (ru_maxrss after the read less VmRSS before it)."""
+    package_root = str(Path(korvane.__file__).resolve().parent.parent)
+    env = dict(os.environ, KORVANE_NUM_THREADS=str(threads),
+               PYTHONPATH=os.pathsep.join([package_root, os.environ.get("PYTHONPATH", "")]))
+    out = subprocess.run([sys.executable, "-P", "-c", PEAK_CHILD, str(path)], env=env, check=True,
+                         capture_output=True, text=True).stdout
+    figures = json.loads(out)
+    return figures["peak"] - figures["before"]
+
+
+def alternated_best(fns: list, repeat: int = 3) -> list[float]:
+    """Best time of each function, the functions run in turn `repeat` times, so
+    that a change in the machine's load touches all of them alike."""
+    best = [float("inf")] * len(fns)
+    for _ in range(repeat):
+        for i, fn in enumerate(fns):
+            gc.collect()
+            start = time.perf_counter()
+            fn()
+            best[i] = min(best[i], time.perf_counter() - start)
+    return best
 
 
 def python_writer(path: Path, inst_rows, header, partition, caps_by_arc, costs_by_arc) -> None:
@@ -119,13 +166,20 @@ def main() -> None:
     size_mb = path.stat().st_size / 1e6
     cat = command_time(["cat", str(path)])
     dd = dd_copy_time(path)
-    gc.collect()
-    read1 = best_of(on_threads(1, lambda: korvane.load_multi_commodity_instance(str(path))))
-    gc.collect()
-    threads = max(2, len(os.sched_getaffinity(0)))
-    read = best_of(on_threads(threads, lambda: korvane.load_multi_commodity_instance(str(path))))
-    parsed, held = native_bytes(lambda: korvane.load_multi_commodity_instance(str(path)))
+    threads = READ_THREADS
+
+    def load():
+        return korvane.load_multi_commodity_instance(str(path))
+
+    load_before = os.getloadavg()[0]
+    read1, read = alternated_best([on_threads(1, load), on_threads(threads, load)], repeat=5)
+    load_after = os.getloadavg()[0]
+    peak1 = min(read_peak_bytes(path, 1) for _ in range(2))
+    peak = min(read_peak_bytes(path, threads) for _ in range(2))
+    parsed, held = native_bytes(load)
     print(f"file: {path} ({size_mb:.0f} MB, {arcs} arcs, K = {K})")
+    print(f"load average (1 min) on {len(os.sched_getaffinity(0))} cores: {load_before:.2f} before"
+          f" the timed reads, {load_after:.2f} after")
     print()
     print(row("operation", "seconds", "MB/s", "vs cat"))
     print(row("cat file > /dev/null (floor)", f"{cat:.3f}", f"{size_mb / cat:.0f}", "1.0x"))
@@ -156,9 +210,11 @@ def main() -> None:
     if csv is not None:
         print(f"load_multi_commodity_instance on {threads} threads runs at {peer / read:.2f}x the"
               " speed (wall) of pyarrow.csv.read_csv (use_threads=True) on the same values")
-    print(f"{threads} threads read {read1 / read:.2f}x as fast as one")
+    print(f"{threads} threads take {read / read1:.2f}x the time of one ({read1 / read:.2f}x as fast)")
     print(f"\nnative memory of the parsed record: {held / 1e6:.0f} MB, {held / arcs:.1f} bytes per arc"
           f" (budget {16 * K + 80})")
+    print(f"peak resident memory of the read, per arc: {peak1 / arcs:.1f} bytes on 1 thread,"
+          f" {peak / arcs:.1f} on {threads}")
     del parsed
     if skip_python:
         return

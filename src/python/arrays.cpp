@@ -161,8 +161,8 @@ PyObject* owned(std::vector<int64_t>&& values, std::size_t rows, std::size_t col
   return make_view(std::move(v));
 }
 
-template <class V>
-PyObject* column(PyObject* owner, const std::vector<V>& values) {
+template <class V, class Alloc>
+PyObject* column(PyObject* owner, const std::vector<V, Alloc>& values) {
   return column(owner, values.data(), values.size());
 }
 

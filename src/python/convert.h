@@ -123,9 +123,9 @@ struct Converter<std::string> {
 // Checks that obj may be read as a list: a sequence that is not a str.
 bool check_sequence(PyObject* obj);
 
-template <class T>
-struct Converter<std::vector<T>> {
-  static bool from_py(PyObject* obj, std::vector<T>& out) {
+template <class T, class Alloc>
+struct Converter<std::vector<T, Alloc>> {
+  static bool from_py(PyObject* obj, std::vector<T, Alloc>& out) {
     if (!check_sequence(obj)) return false;
     out.clear();
     // The length is only a hint, and __len__ of a custom sequence may claim
@@ -148,7 +148,7 @@ struct Converter<std::vector<T>> {
     }
     return !PyErr_Occurred();
   }
-  static PyObject* to_py(const std::vector<T>& v) {
+  static PyObject* to_py(const std::vector<T, Alloc>& v) {
     return build_list(v.size(), [&](uint64_t i) { return Converter<T>::to_py(v[i]); });
   }
 };

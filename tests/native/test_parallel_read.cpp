@@ -36,6 +36,18 @@ std::vector<std::string> lines_of(const std::string& path, uint64_t begin, uint6
   return lines;
 }
 
+// The counting pass's lines of a range, read `block` bytes at a time.
+std::vector<std::string> unchecked_lines_of(const std::string& path, uint64_t begin, uint64_t end,
+                                            std::size_t block) {
+  auto file = OpenedFile::open(path);
+  EXPECT_TRUE(file.ok());
+  std::vector<std::string> lines;
+  auto done = for_each_line_unchecked(
+      *file.value(), begin, end, [&](std::string_view line) { lines.emplace_back(line); }, block);
+  EXPECT_TRUE(done.ok());
+  return lines;
+}
+
 TEST(LineRanges, EverySplitHandsOutEachLineOnce) {
   // A byte-order mark, CRLF, empty lines, two- and three-byte characters, no final line feed.
   const std::string bytes = "\xEF\xBB\xBF" "c h\xC3\xA9\r\n\na 1 2\r\n\n\xE2\x82\xAC x\nlast";
@@ -50,11 +62,20 @@ TEST(LineRanges, EverySplitHandsOutEachLineOnce) {
         joined.insert(joined.end(), part.begin(), part.end());
       }
       ASSERT_EQ(joined, whole) << "split at " << b1 << " and " << b2;
+      // The counting pass splits alike, whatever its block size (lines spanning blocks).
+      for (const std::size_t block : {std::size_t{1}, std::size_t{4}, kCountBlockBytes}) {
+        for (const auto& [begin, end] : {std::pair{uint64_t{0}, b1}, {b1, b2}, {b2, UINT64_MAX}}) {
+          ASSERT_EQ(unchecked_lines_of(path, begin, end, block),
+                    lines_of(path, begin, end == UINT64_MAX ? size : end))
+              << "range " << begin << ".." << end << " in blocks of " << block;
+        }
+      }
     }
   }
 }
 
-// The file read in one pass and in ranges of 1, 5 and 23 bytes or more on up to 7 threads.
+// The file read in one pass and in ranges of 1, 5 and 23 bytes or more on up to
+// 7 threads, and in two halves.
 template <class Parse>
 void expect_same_in_ranges(const std::string& text, Parse parse) {
   static int count = 0;
@@ -63,7 +84,7 @@ void expect_same_in_ranges(const std::string& text, Parse parse) {
       ::testing::UnitTest::GetInstance()->current_test_info()->name() + std::to_string(count++), text);
   const ThreadCountScope threads(7);
   const auto whole = parse(path, std::numeric_limits<std::size_t>::max());
-  for (std::size_t min_range : {std::size_t{1}, std::size_t{5}, std::size_t{23}}) {
+  for (std::size_t min_range : {std::size_t{1}, std::size_t{5}, std::size_t{23}, text.size() / 2}) {
     EXPECT_TRUE(fuzz::same(whole, parse(path, min_range))) << "ranges of " << min_range << ":\n" << text;
   }
 }
@@ -142,6 +163,106 @@ TEST(ReadInRanges, MultiCommodityFilesReadAsInOnePass) {
            "p mmin 3 2 1 1 0 0 0 0.0 1\na 1 2 0 5 2 3\na 2 3 0 5 2 3\np mmin 3 2 2 1 0 0 0 0.0 1\n",
            "p mmin 3 2 2 1 0 0 0 0.5 1\na 1 2 0 5 2 3 1\na 2 3 0 5 2\na 2 3 0 5 2 x 1\n",
            "c head\n\np mmin 2 1 1 0 0 0 1 nan 3\na 1 2 0 5 2 3\nn 2 1 1\nn 1 -1 -1\nn 2 0 0\n",
+       }) {
+    expect_same_in_ranges(text, parse);
+  }
+}
+
+// The counting pass must classify every line as the reader does: a range that
+// adds more arcs than counted is read again in one pass, one that adds fewer
+// is copied, so a miscount would show only as lost speed.
+TEST(ReadInRanges, CountingPassAgreesWithTheReader) {
+  const std::string head = "p mmin 3 2 2 1 1 0 0 0.0 1\n";
+  const std::string lists = " 1 2 0 5 1 2 3 4";
+  const struct {
+    std::string line;
+    uint64_t arcs;
+  } cases[] = {
+      {"a" + lists, 1},
+      {"  a\t" + lists + "  \r", 1},
+      {"\xE3\x80\x80" "a" "\xC2\xA0" + lists, 1},  // U+3000 before, U+00A0 after
+      {"a\xE2\x80\xA8" + lists, 1},             // U+2028 after
+      {"a" + lists + " 99 100", 1},               // tokens past the lists are ignored
+      {"ab" + lists, 0},
+      {"a\xC2\xAD" + lists, 0},                  // U+00AD is no white space
+      {"a\xEF\xBB\xBF" + lists, 0},             // nor is U+FEFF
+      {"a\x1C" + lists, 0},                       // nor the separators
+      {"c a" + lists, 0},
+      {"n 1 4 3 1", 0},
+      {"", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    MultiMinTally tally;
+    tally_multi_min_line(c.line, tally);
+    EXPECT_EQ(tally.arcs, c.arcs);
+    const std::string path = write_file("tally", head + c.line + "\n");
+    const auto parsed = parse_multi_min(path, std::numeric_limits<std::size_t>::max());
+    ASSERT_TRUE(parsed.ok());
+    EXPECT_EQ(parsed.value().num_edges(), c.arcs);
+  }
+  // Only a problem line after a node or arc line may change the forms of later arcs.
+  const struct {
+    std::vector<std::string> lines;
+    bool problem_after_data;
+  } orders[] = {
+      {{"p mmin 1", "c x", "p mmin 2", "a 1"}, false},
+      {{"a 1", "px 2", "c p"}, false},
+      {{"no 1", " p 3"}, true},
+      {{"n 1 2", "p\xE2\x80\x83"}, true},  // U+2003 after the p
+  };
+  for (const auto& order : orders) {
+    MultiMinTally tally;
+    for (const std::string& line : order.lines) tally_multi_min_line(line, tally);
+    EXPECT_EQ(tally.problem_after_data, order.problem_after_data) << order.lines.back();
+  }
+}
+
+// Arcs of many lines, with node lines, comments and odd white space between
+// them, so that ranges split everywhere write into the final columns; the same
+// with compressed lists, with only the capacities expanded, with K = 0, with a
+// problem line after the arcs began (which the ranges read into columns of
+// their own), and with a bad number in a late range.
+TEST(ReadInRanges, RangesWritingInPlaceGiveOnePass) {
+  const auto parse = [](const std::string& path, std::size_t r) {
+    return parse_multi_min(path, r);
+  };
+  const auto arcs = [](int count, int k_values) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+      const std::string tail = std::to_string(1 + i % 5), head = std::to_string(1 + (i * 3) % 7);
+      if (i % 9 == 2) {
+        text += "n ";
+        text += tail;
+        text += " 1 1 -1\n";
+        continue;
+      }
+      if (i % 9 == 4) {
+        text += "c arc\n\n";
+        continue;
+      }
+      text += i % 9 == 6 ? "\xE3\x80\x80" "a" "\xC2\xA0" : "a ";
+      text += tail;
+      text += ' ';
+      text += head;
+      text += " 0 ";
+      text += std::to_string(i);
+      for (int v = 0; v < k_values; ++v) {
+        text += ' ';
+        text += std::to_string(i * 10 + v);
+      }
+      text += i % 7 == 0 ? " 77\r\n" : "\n";
+    }
+    return text;
+  };
+  for (const std::string& text : {
+           "c lists of K = 3\np mmin 7 60 3 1 1 0 0 0.0 1\n" + arcs(60, 6),
+           "p mmin 7 60 3 0 0 0 0 0.0 1\nn 1 0 0 0 0\n" + arcs(60, 2),
+           "p mmin 7 60 3 1 0 0 0 0.0 1\n" + arcs(60, 4),
+           "p mmin 7 60 0 1 1 0 0 0.0 1\n" + arcs(60, 0),
+           "p mmin 7 60 2 1 1 0 0 0.0 1\n" + arcs(30, 4) + "p mmin 7 60 2 1 1 0 0 0.0 2\n" +
+               arcs(30, 4),
+           "p mmin 7 60 2 1 1 0 0 0.0 1\n" + arcs(40, 4) + "a 1 2 0 5 1 2 3 x\n" + arcs(20, 4),
        }) {
     expect_same_in_ranges(text, parse);
   }

@@ -1,14 +1,18 @@
 // Multi-commodity file reader: one pass over the lines (several ranges of a
-// large file in parallel, merged in file order), tokens parsed in place into
-// flat columns; parallel indices and pair order computed once at the end.
+// large file in parallel, each writing its arcs into their final place), tokens
+// parsed in place into flat columns; parallel indices and pair order computed
+// once at the end.
 #include "core/io/mc_reader.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "core/base/huge_pages.h"
+#include "core/base/big_vector.h"
 #include "core/io/file_io.h"
 #include "core/graph/arc_order.h"
 #include "core/graph/node_index.h"
@@ -40,14 +44,98 @@ std::string range_end_message(uint64_t start, uint64_t count, std::size_t length
          std::to_string(length);
 }
 
-// Grows `v` to hold `target` entries without reallocating, at least doubling
-// (up to `limit`) so that many small hints cost amortised linear time.
-template <class T>
-void reserve_hint(std::vector<T>& v, std::size_t target, std::size_t limit) {
-  if (target <= v.capacity()) return;
-  v.reserve(std::max(target, std::min(v.capacity() * 2, limit)));
-  advise_huge_pages(v.data(), v.capacity() * sizeof(T));
-}
+// One column of the record as a reader fills it, through a cursor: either into
+// a table of its own, which grows as values come, or into a window of the final
+// table that the counting pass sized for the reader's range, which never grows.
+class Column {
+ public:
+  Column() = default;
+  Column(Column&&) noexcept = default;
+  Column& operator=(Column&&) noexcept = default;
+
+  // Values written so far.
+  std::size_t size() const { return static_cast<std::size_t>(at_ - first_); }
+
+  // Where to write `n` more values, or nullptr when a window has no room left.
+  int64_t* extend(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - at_) < n && !grow(n)) return nullptr;
+    int64_t* const out = at_;
+    at_ += n;
+    return out;
+  }
+  bool push(int64_t value) {
+    int64_t* const out = extend(1);
+    if (out == nullptr) return false;
+    *out = value;
+    return true;
+  }
+
+  // Lets an own table hold `target` values without moving, at least doubling
+  // (up to `limit`) so that many small hints cost amortised linear time.
+  void reserve(std::size_t target, std::size_t limit) {
+    if (table_ != nullptr || target <= own_.size()) return;
+    move_to_own(std::max(target, std::min(own_.size() * 2, limit)));
+  }
+
+  // Writes go to table[begin, begin + count) from now on. The column is empty.
+  void place(BigVector<int64_t>& table, std::size_t begin, std::size_t count) {
+    table_ = &table;
+    first_ = at_ = table.data() + begin;
+    end_ = first_ + count;
+  }
+
+  // Appends the values of `later`, which it gives up: nothing is copied when
+  // later's window starts where this one's values end.
+  void append(Column&& later) {
+    const std::size_t n = later.size();
+    if (table_ != nullptr && later.table_ == table_ && later.first_ == at_) {
+      at_ = later.at_;
+      end_ = later.end_;
+    } else if (n != 0) {
+      // Windows that do not join (a range added less than counted) are copied.
+      if (table_ != nullptr) move_to_own(size() + n);
+      std::memcpy(extend(n), later.first_, n * sizeof(int64_t));
+    }
+    later = Column();
+  }
+
+  // The values written, as a table of exactly that size.
+  BigVector<int64_t> take() {
+    if (table_ != nullptr && (first_ != table_->data() || size() != table_->size())) {
+      move_to_own(size());
+    }
+    BigVector<int64_t> out = table_ != nullptr ? std::move(*table_) : std::move(own_);
+    out.resize(size());
+    *this = Column();
+    return out;
+  }
+
+ private:
+  // An own table is always sized to its capacity: BigVector leaves new
+  // entries unwritten, and entries at and past the cursor are never read.
+  bool grow(std::size_t n) {
+    if (table_ != nullptr) return false;
+    move_to_own(std::max({size() + n, own_.size() * 2, std::size_t{256}}));
+    return true;
+  }
+  void move_to_own(std::size_t capacity) {
+    const std::size_t used = size();
+    BigVector<int64_t> table;
+    table.resize(capacity);
+    if (used != 0) std::memcpy(table.data(), first_, used * sizeof(int64_t));
+    own_.swap(table);
+    table_ = nullptr;
+    first_ = own_.data();
+    at_ = first_ + used;
+    end_ = first_ + capacity;
+  }
+
+  BigVector<int64_t> own_;
+  BigVector<int64_t>* table_ = nullptr;  // the shared final table of a window
+  int64_t* first_ = nullptr;
+  int64_t* at_ = nullptr;
+  int64_t* end_ = nullptr;
+};
 
 // A node line as read, its amounts at raw_amounts[offset, offset + length).
 struct NodeLine {
@@ -63,10 +151,74 @@ struct NodeLine {
 // head changed them.
 class MultiMinReader {
  public:
+  using Tally = MultiMinTally;
+
+  // The final arc columns, which every range fills in its own part of.
+  struct Plan {
+    BigVector<int64_t> tails, heads, ups, capacities, costs;
+    std::vector<uint64_t> first_arcs;  // of each range, and the arc count last
+    uint64_t capacity_stride = 0;      // values per arc
+    uint64_t cost_stride = 0;
+  };
+
+  static void tally(std::string_view text, Tally& tally) { tally_multi_min_line(text, tally); }
+
+  // Columns for the arcs the tallies counted, when every arc is read with the
+  // head's K and list forms (no problem line after a node or arc line) and the
+  // values fit what a file of `byte_count` bytes can hold; else nullptr.
+  static std::shared_ptr<Plan> plan(const MultiMinReader& head, std::span<const Tally> tallies,
+                                    std::size_t byte_count) {
+    auto plan = std::make_shared<Plan>();
+    uint64_t arcs = 0;
+    for (const Tally& t : tallies) {
+      if (t.problem_after_data) return nullptr;
+      plan->first_arcs.push_back(arcs);
+      arcs += t.arcs;
+    }
+    plan->first_arcs.push_back(arcs);
+    const uint64_t k = head.record_.num_commodities;
+    plan->capacity_stride = head.capacities_expanded_ ? k : 1;
+    plan->cost_stride = head.costs_expanded_ ? k : 1;
+    // Each value, like each line, takes at least two bytes: larger counts come
+    // from lines the reader rejects, and are not worth allocating for.
+    const uint64_t value_limit = byte_count / kMinValueBytes + 1;
+    uint64_t capacities = 0, costs = 0;
+    if (arcs == 0 || arcs > value_limit ||
+        __builtin_mul_overflow(arcs, plan->capacity_stride, &capacities) ||
+        __builtin_mul_overflow(arcs, plan->cost_stride, &costs) || capacities > value_limit ||
+        costs > value_limit) {
+      return nullptr;
+    }
+    // Entries are left unwritten here: each range's thread touches its own part first.
+    for (auto [table, n] : {std::pair{&plan->tails, arcs}, std::pair{&plan->heads, arcs},
+                            std::pair{&plan->ups, arcs}, std::pair{&plan->capacities, capacities},
+                            std::pair{&plan->costs, costs}}) {
+      table->resize(n);
+    }
+    return plan;
+  }
+
   MultiMinReader(std::size_t byte_count, const MultiMinReader* head)
-      : size_known_(byte_count != 0),
+      : MultiMinReader(byte_count, head, nullptr, 0) {}
+
+  // With a plan, range `range` writes its arcs into their place in the plan's
+  // columns, and reserves nothing.
+  MultiMinReader(std::size_t byte_count, const MultiMinReader* head, std::shared_ptr<Plan> plan,
+                 std::size_t range)
+      : size_known_(byte_count != 0 && plan == nullptr),
         arc_limit_(byte_count / kMinArcLineBytes + 1),
-        value_limit_(byte_count / kMinValueBytes + 1) {
+        value_limit_(byte_count / kMinValueBytes + 1),
+        plan_(std::move(plan)) {
+    if (plan_ != nullptr) {
+      const uint64_t first = plan_->first_arcs[range];
+      const uint64_t count = plan_->first_arcs[range + 1] - first;
+      tails_.place(plan_->tails, first, count);
+      heads_.place(plan_->heads, first, count);
+      ups_.place(plan_->ups, first, count);
+      capacities_.place(plan_->capacities, first * plan_->capacity_stride,
+                        count * plan_->capacity_stride);
+      costs_.place(plan_->costs, first * plan_->cost_stride, count * plan_->cost_stride);
+    }
     if (head == nullptr) return;
     record_.num_commodities = head->record_.num_commodities;
     capacities_expanded_ = head->capacities_expanded_;
@@ -91,17 +243,17 @@ class MultiMinReader {
           r.segments.back().costs_expanded == s.costs_expanded) {
         continue;
       }
-      r.segments.push_back(ArcSegment{s.first_arc + r.tails.size(), s.num_commodities,
+      r.segments.push_back(ArcSegment{s.first_arc + tails_.size(), s.num_commodities,
                                       s.capacities_expanded, s.costs_expanded,
-                                      s.capacity_base + r.capacity_values.size(),
-                                      s.cost_base + r.cost_values.size()});
+                                      s.capacity_base + capacities_.size(),
+                                      s.cost_base + costs_.size()});
     }
-    for (auto [to, from] : {std::pair{&r.tails, &l.tails}, std::pair{&r.heads, &l.heads},
-                            std::pair{&r.ups, &l.ups},
-                            std::pair{&r.capacity_values, &l.capacity_values},
-                            std::pair{&r.cost_values, &l.cost_values}}) {
-      to->insert(to->end(), from->begin(), from->end());
-      std::vector<int64_t>().swap(*from);
+    // Placed ranges join without a copy.
+    for (auto [to, from] : {std::pair{&tails_, &later.tails_}, std::pair{&heads_, &later.heads_},
+                            std::pair{&ups_, &later.ups_},
+                            std::pair{&capacities_, &later.capacities_},
+                            std::pair{&costs_, &later.costs_}}) {
+      to->append(std::move(*from));
     }
     const uint64_t shift = raw_amounts_.size();
     for (NodeLine line : later.node_lines_) {
@@ -123,6 +275,7 @@ class MultiMinReader {
       const std::size_t count = scanner_.scan(trimmed.substr(1));
       if (count != kNotShortIntegers &&
           (trimmed[0] == 'a' ? short_arc_line(count) : short_node_line(count))) {
+        if (window_full_) return window_full();
         return {};
       }
     }
@@ -144,6 +297,12 @@ class MultiMinReader {
   // Completes the record after the last line; fails when an arc's lists are
   // shorter than the final K.
   Result<void> finish() {
+    record_.tails = tails_.take();
+    record_.heads = heads_.take();
+    record_.ups = ups_.take();
+    record_.capacity_values = capacities_.take();
+    record_.cost_values = costs_.take();
+    plan_.reset();
     KORVANE_TRY(check_list_lengths());
     order_pairs();
     collect_node_lines();
@@ -159,6 +318,9 @@ class MultiMinReader {
   static Error bad_integer(IntStatus status) {
     return reported(std::string(int_status_message(status)));
   }
+  // A range holds more arcs than its tally counted (the file changed between
+  // the passes): the file is then read in one pass.
+  static Error window_full() { return internal("more arcs than counted in a range"); }
 
   // "Take token i": the token must exist, then parse as the field's type.
   Result<void> take_i64(std::size_t i, int64_t& out) const {
@@ -185,7 +347,16 @@ class MultiMinReader {
     if (count > length - start) return internal(range_end_message(start, count, length));
     const std::size_t base = out.size();
     out.resize(base + count);
-    int64_t* dest = out.data() + base;
+    return parse_range(start, count, out.data() + base);
+  }
+  Result<void> take_range(std::size_t start, uint64_t count, Column& out) const {
+    const std::size_t length = tokens_.size();
+    if (count > length - start) return internal(range_end_message(start, count, length));
+    int64_t* const dest = out.extend(count);
+    if (dest == nullptr) return window_full();
+    return parse_range(start, count, dest);
+  }
+  Result<void> parse_range(std::size_t start, uint64_t count, int64_t* dest) const {
     for (std::size_t i = 0; i < count; ++i) {
       const IntStatus status = parse_i64_to(tokens_[start + i], dest[i]);
       if (status != IntStatus::kOk) return bad_integer(status);
@@ -229,25 +400,23 @@ class MultiMinReader {
   // can hold, so a wrong or hostile declaration changes nothing that is read.
   void reserve_for(int64_t declared_arcs) {
     if (declared_arcs <= 0 || !size_known_) return;
-    const std::size_t have = record_.tails.size();
+    const std::size_t have = tails_.size();
     const std::size_t arcs =
         std::min(have + std::min(static_cast<uint64_t>(declared_arcs), uint64_t{arc_limit_}),
                  arc_limit_);
     if (arcs <= have) return;
-    reserve_hint(record_.tails, arcs, arc_limit_);
-    reserve_hint(record_.heads, arcs, arc_limit_);
-    reserve_hint(record_.ups, arcs, arc_limit_);
+    tails_.reserve(arcs, arc_limit_);
+    heads_.reserve(arcs, arc_limit_);
+    ups_.reserve(arcs, arc_limit_);
     const uint64_t k = record_.num_commodities;
-    auto values_for = [&](const std::vector<int64_t>& values, bool expanded) {
+    auto values_for = [&](const Column& values, bool expanded) {
       const uint64_t stride = expanded ? k : 1;
       uint64_t more = 0;
       if (__builtin_mul_overflow(uint64_t{arcs - have}, stride, &more)) more = value_limit_;
       return std::min(values.size() + std::min(more, uint64_t{value_limit_}), value_limit_);
     };
-    reserve_hint(record_.capacity_values,
-                 values_for(record_.capacity_values, capacities_expanded_), value_limit_);
-    reserve_hint(record_.cost_values, values_for(record_.cost_values, costs_expanded_),
-                 value_limit_);
+    capacities_.reserve(values_for(capacities_, capacities_expanded_), value_limit_);
+    costs_.reserve(values_for(costs_, costs_expanded_), value_limit_);
   }
 
   Result<void> node_line() {
@@ -276,7 +445,7 @@ class MultiMinReader {
 
   // An arc line of `count` plain integers (tokens 1..count, token i at
   // values()[i - 1] of the scanner). Returns false, changing nothing, when a
-  // token is missing.
+  // token is missing; sets window_full_ when a window has no room for the arc.
   bool short_arc_line(std::size_t count) {
     const uint64_t k = record_.num_commodities;
     if (count < 4) return false;
@@ -289,18 +458,24 @@ class MultiMinReader {
     const int64_t* v = scanner_.values();
     const int64_t* capacities = v + 4;
     const int64_t* costs = capacities + capacity_count;
-    record_.capacity_values.insert(record_.capacity_values.end(), capacities, costs);
-    record_.cost_values.insert(record_.cost_values.end(), costs, costs + cost_count);
-    add_arc(v[0], v[1], v[3]);
+    int64_t* const capacities_to = capacities_.extend(capacity_count);
+    int64_t* const costs_to = costs_.extend(cost_count);
+    if (capacities_to == nullptr || costs_to == nullptr) {
+      window_full_ = true;
+      return true;
+    }
+    std::copy(capacities, costs, capacities_to);
+    std::copy(costs, costs + cost_count, costs_to);
+    if (!add_arc(v[0], v[1], v[3])) window_full_ = true;
     return true;
   }
 
-  void add_arc(int64_t tail, int64_t head, int64_t up) {
-    record_.tails.push_back(tail);
-    record_.heads.push_back(head);
-    record_.ups.push_back(up);
+  // False when a window has no room for the arc.
+  bool add_arc(int64_t tail, int64_t head, int64_t up) {
+    if (!tails_.push(tail) || !heads_.push(head) || !ups_.push(up)) return false;
     nodes_.place(tail, record_.nodes);
     nodes_.place(head, record_.nodes);
+    return true;
   }
 
   Result<void> arc_line() {
@@ -312,21 +487,21 @@ class MultiMinReader {
     const uint64_t k = record_.num_commodities;
     std::size_t next = 6;
     if (capacities_expanded_) {
-      KORVANE_TRY(take_range(5, k, record_.capacity_values));
+      KORVANE_TRY(take_range(5, k, capacities_));
       next = 5 + static_cast<std::size_t>(k);  // the range check bounds k by the token count
     } else {
       int64_t value = 0;
       KORVANE_TRY(take_i64(5, value));
-      record_.capacity_values.push_back(value);
+      if (!capacities_.push(value)) return window_full();
     }
     if (costs_expanded_) {
-      KORVANE_TRY(take_range(next, k, record_.cost_values));
+      KORVANE_TRY(take_range(next, k, costs_));
     } else {
       int64_t value = 0;
       KORVANE_TRY(take_i64(next, value));
-      record_.cost_values.push_back(value);
+      if (!costs_.push(value)) return window_full();
     }
-    add_arc(tail, head, up);
+    if (!add_arc(tail, head, up)) return window_full();
     return {};
   }
 
@@ -341,8 +516,8 @@ class MultiMinReader {
         segments.back().costs_expanded == costs_expanded_) {
       return;
     }
-    segments.push_back(ArcSegment{record_.tails.size(), k, capacities_expanded_, costs_expanded_,
-                                  record_.capacity_values.size(), record_.cost_values.size()});
+    segments.push_back(ArcSegment{tails_.size(), k, capacities_expanded_, costs_expanded_,
+                                  capacities_.size(), costs_.size()});
   }
 
   // commodity_bundle_capacities needs entry k of every arc's capacity list for
@@ -396,6 +571,10 @@ class MultiMinReader {
   const std::size_t arc_limit_;
   const std::size_t value_limit_;
   ParsedMulticommodityInstance record_;
+  // The arc columns, moved into record_ by finish().
+  std::shared_ptr<Plan> plan_;  // keeps the tables of placed columns
+  Column tails_, heads_, ups_, capacities_, costs_;
+  bool window_full_ = false;
   std::vector<std::string_view> tokens_;
   bool capacities_expanded_ = false;
   bool costs_expanded_ = false;
@@ -408,6 +587,26 @@ class MultiMinReader {
 };
 
 }  // namespace
+
+void tally_multi_min_line(std::string_view text, MultiMinTally& tally) {
+  const std::string_view trimmed = trim_white_space(text);
+  if (trimmed.empty()) return;
+  const char first = trimmed[0];
+  if (first != 'a' && first != 'n' && first != 'p') return;
+  // Whether the first token is that character alone.
+  bool one = trimmed.size() == 1 || trimmed[1] == ' ';
+  if (!one) {
+    const std::string_view rest = trimmed.substr(1);
+    one = trim_white_space(rest).data() != rest.data();
+  }
+  if (first == 'p') {
+    tally.problem_after_data = tally.problem_after_data || (one && tally.data_seen);
+    return;
+  }
+  // Like the head of the file, the node and arc lines start at a line starting with 'a' or 'n'.
+  tally.data_seen = true;
+  if (first == 'a' && one) ++tally.arcs;
+}
 
 Result<ParsedMulticommodityInstance> parse_multi_min(std::string_view path,
                                                      std::size_t min_range_bytes) {

@@ -6,14 +6,22 @@
 // that what comes out, errors included, is what a single pass gives.
 #pragma once
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/base/cancel.h"
 #include "core/base/parallel.h"
 #include "core/base/result.h"
 #include "core/io/file_io.h"
@@ -23,6 +31,102 @@ namespace korvane {
 
 // Ranges smaller than this are not worth a thread of their own.
 inline constexpr std::size_t kMinRangeBytes = std::size_t{4} << 20;
+
+template <class Reader>
+concept PlacingReader = requires(std::string_view line, typename Reader::Tally& tally) {
+  Reader::tally(line, tally);
+  typename Reader::Plan;
+};
+
+namespace detail {
+template <class Reader>
+struct PlanOf {
+  using type = std::nullptr_t;
+};
+template <PlacingReader Reader>
+struct PlanOf<Reader> {
+  using type = std::shared_ptr<typename Reader::Plan>;
+};
+}  // namespace detail
+
+// Block size of the counting pass.
+inline constexpr std::size_t kCountBlockBytes = std::size_t{64} << 10;
+
+// Hands `on_line` (returning nothing) the lines of a plain regular file that
+// start at byte offsets [begin, end), as LineReader::open_range splits them
+// (a byte-order mark skipped at offset 0, one carriage return before a line
+// feed removed), but reading `block_bytes` (at least 1) at a time and checking
+// nothing: neither UTF-8 nor line lengths. For a pass whose result only guides
+// the real one. Fails on a read error (kReported) or when cancelled (kCancelled).
+template <class OnLine>
+Result<void> for_each_line_unchecked(const OpenedFile& file, uint64_t begin, uint64_t end,
+                                     OnLine&& on_line, std::size_t block_bytes = kCountBlockBytes) {
+  std::vector<char> block(std::max<std::size_t>(block_bytes, 1));
+  std::string carry;  // the start of a line that runs into the next block
+  CancelCheck cancel;
+  // A read at `at`, retried when a signal interrupts it unless that cancels the call.
+  auto read_at = [&](char* out, std::size_t n, uint64_t at) -> Result<std::size_t> {
+    for (;;) {
+      const ssize_t got = ::pread(file.fd(), out, n, static_cast<off_t>(at));
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno != EINTR) return reported(os_error_message(errno));
+      if (cancel_requested_now()) return cancelled();
+    }
+  };
+  // A range after the first starts one byte early: the first line feed from
+  // there ends the line that belongs to the range before.
+  uint64_t offset = begin == 0 ? 0 : begin - 1;
+  bool skipping = begin != 0;
+  if (begin == 0) {
+    char mark[3];
+    auto got = read_at(mark, sizeof mark, 0);
+    if (!got.ok()) return got.take_error();
+    if (got.value() == 3 && std::memcmp(mark, "\xEF\xBB\xBF", 3) == 0) offset = 3;
+  }
+  // File offset of the line being gathered; the mark belongs to the first line.
+  uint64_t line_start = begin == 0 ? 0 : offset;
+  for (;;) {
+    if (cancel.requested(block.size())) return cancelled();
+    auto read = read_at(block.data(), block.size(), offset);
+    if (!read.ok()) return read.take_error();
+    const std::size_t got = read.value();
+    const char* p = block.data();
+    const char* const stop = p + got;
+    while (p < stop) {
+      const auto* nl =
+          static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p)));
+      const char* const line_end = nl != nullptr ? nl : stop;
+      if (skipping) {
+        skipping = nl == nullptr;
+      } else if (line_start < end) {
+        std::string_view line(p, static_cast<std::size_t>(line_end - p));
+        if (!carry.empty() || nl == nullptr) {
+          carry.append(line);
+          line = carry;
+        }
+        if (nl != nullptr) {
+          if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+          on_line(line);
+          carry.clear();
+        }
+      } else {
+        return {};
+      }
+      if (nl == nullptr) break;
+      p = nl + 1;
+      line_start = offset + static_cast<uint64_t>(p - block.data());
+    }
+    if (got == 0) break;
+    offset += got;
+  }
+  // A last line without a line feed.
+  if (!skipping && !carry.empty() && line_start < end) {
+    std::string_view line = carry;
+    if (line.back() == '\r') line.remove_suffix(1);
+    on_line(line);
+  }
+  return {};
+}
 
 // "line 7 of net.min": where a reader's failure was met, for Error::note.
 inline std::string line_note(uint64_t line_number, std::string_view path) {
@@ -43,6 +147,22 @@ inline std::string line_note(uint64_t line_number, std::string_view path) {
 //   void append(Reader&& later)            merges the next range
 // The head is a Reader fed the file's lines before its first node or arc line
 // (up to the first that fails); the first range's Reader reads them again.
+//
+// A Reader may also have every range write its columns straight into their
+// final place, so that nothing is copied when the ranges are merged. It then
+// provides
+//   struct Tally                            what a range's lines add (value-initialised)
+//   static void tally(std::string_view, Tally&)
+//                                           counts one line
+//   struct Plan; static std::shared_ptr<Plan> plan(const Reader& head,
+//       std::span<const Tally>, std::size_t byte_count)
+//                                           the final columns, sized for every
+//                                           range, or nullptr (no placement)
+//   Reader(std::size_t byte_count, const Reader* head,
+//          std::shared_ptr<Plan> plan, std::size_t range)
+// and a counting pass over the ranges comes before the reading one. A range
+// that turns out to add more than its tally said fails (and the file is read
+// in one pass); one that adds less is merged by copying.
 //
 // The file is opened once: the head pass, the ranges and any single pass all
 // read that one descriptor (OpenedFile), so a file renamed over `path` while
@@ -93,31 +213,72 @@ Result<Reader> read_lines(const std::shared_ptr<const OpenedFile>& file, std::st
   }
   if (head_lines.compressed()) return sequential();
 
-  std::vector<std::optional<Reader>> readers(ranges);
   std::vector<std::optional<Error>> failures(ranges);
-  for_each_chunk(size, ranges, [&](std::size_t c, std::size_t begin, std::size_t end) {
-    // The last range reads on to the end of the file, wherever it is by then.
+  // The last range reads on to the end of the file, wherever it is by then.
+  auto open_range = [&](std::size_t c, std::size_t begin, std::size_t end) {
     auto lines = LineReader::open_range(file, begin, end == size ? UINT64_MAX : end);
-    if (!lines.ok()) {
-      failures[c] = lines.take_error();
-      return;
+    if (!lines.ok()) failures[c] = lines.take_error();
+    return lines;
+  };
+
+  typename detail::PlanOf<Reader>::type plan{};
+  if constexpr (PlacingReader<Reader>) {
+    // Each range counts what its lines will add, so that every range can be
+    // given its final place before any is read.
+    std::vector<typename Reader::Tally> tallies(ranges);
+    for_each_chunk(size, ranges, [&](std::size_t c, std::size_t begin, std::size_t end) {
+      auto count = [&](std::string_view text) { Reader::tally(text, tallies[c]); };
+      auto done = for_each_line_unchecked(*file, begin, end == size ? UINT64_MAX : end, count);
+      if (!done.ok()) failures[c] = done.take_error();
+    });
+    // A failure in any range sends the file through one pass, which meets it
+    // again and notes its line; only a cancellation ends the read at once.
+    for (std::optional<Error>& failure : failures) {
+      if (!failure) continue;
+      if (failure->kind == ErrorKind::kCancelled) return std::move(*failure);
+      return sequential();
     }
+    plan = Reader::plan(head, std::span<const typename Reader::Tally>(tallies), size);
+  }
+
+  std::vector<std::optional<Reader>> readers(ranges);
+  for_each_chunk(size, ranges, [&](std::size_t c, std::size_t begin, std::size_t end) {
+    auto lines = open_range(c, begin, end);
+    if (!lines.ok()) return;
     // The first range may reserve for the whole file: the others append to it.
-    Reader& reader =
-        c == 0 ? readers[c].emplace(size, nullptr) : readers[c].emplace(end - begin, &head);
+    const std::size_t bytes = c == 0 ? size : end - begin;
+    const Reader* const start = c == 0 ? nullptr : &head;
+    Reader& reader = [&]() -> Reader& {
+      if constexpr (PlacingReader<Reader>) {
+        return readers[c].emplace(bytes, start, plan, c);
+      } else {
+        return readers[c].emplace(bytes, start);
+      }
+    }();
     auto done = for_each_line(lines.value(), [&](std::string_view text) { return reader.line(text); });
     if (!done.ok()) failures[c] = done.take_error();
   });
 
-  for (std::size_t c = 0; c < ranges; ++c) {
+  bool one_pass = false;
+  for (std::size_t c = 0; c < ranges && !one_pass; ++c) {
     if (failures[c]) {
       if (failures[c]->kind == ErrorKind::kCancelled) return std::move(*failures[c]);
-      return sequential();
+      one_pass = true;
+    } else {
+      one_pass = c > 0 && !readers[c]->continues(*readers[c - 1]);
     }
-    if (c > 0 && !readers[c]->continues(*readers[c - 1])) return sequential();
+  }
+  if (one_pass) {
+    // What the ranges hold is let go of before the file is read again.
+    readers.clear();
+    plan = {};
+    return sequential();
   }
   Reader& merged = *readers[0];
-  for (std::size_t c = 1; c < ranges; ++c) merged.append(std::move(*readers[c]));
+  for (std::size_t c = 1; c < ranges; ++c) {
+    merged.append(std::move(*readers[c]));
+    readers[c].reset();
+  }
   return std::move(merged);
 }
 

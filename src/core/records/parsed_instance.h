@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "core/base/big_vector.h"
 #include "core/base/flat_map.h"
 
 namespace korvane {
@@ -59,11 +60,12 @@ struct ParsedMulticommodityInstance {
   std::vector<uint64_t> amount_offsets{0};
   std::vector<int64_t> amount_values;
 
-  // Per arc, in file order (E entries each).
-  std::vector<int64_t> tails;
-  std::vector<int64_t> heads;
+  // Per arc, in file order (E entries each). The columns the reader fills in
+  // place are huge-page backed (see BigVector).
+  BigVector<int64_t> tails;
+  BigVector<int64_t> heads;
   std::vector<int64_t> parallel_index;  // earlier arcs with the same (tail, head)
-  std::vector<int64_t> ups;
+  BigVector<int64_t> ups;
   // Arc positions sorted by (tail, head, position): consecutive runs with equal
   // pairs are the ascending-key entries of arc_indices, and this is also the
   // ascending arc-key order of the per-commodity maps.
@@ -71,8 +73,8 @@ struct ParsedMulticommodityInstance {
   bool parallel = false;
 
   std::vector<ArcSegment> segments;  // ascending first_arc, the first at 0 when E > 0
-  std::vector<int64_t> capacity_values;
-  std::vector<int64_t> cost_values;
+  BigVector<int64_t> capacity_values;
+  BigVector<int64_t> cost_values;
 
   std::size_t num_edges() const { return tails.size(); }
 
@@ -115,7 +117,7 @@ struct ParsedMulticommodityInstance {
   }
 
  private:
-  static ListView list_in(const std::vector<int64_t>& values, uint64_t base, bool expanded,
+  static ListView list_in(const BigVector<int64_t>& values, uint64_t base, bool expanded,
                           const ArcSegment& s, std::size_t arc) {
     const uint64_t rank = arc - s.first_arc;
     if (expanded) {
