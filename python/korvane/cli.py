@@ -216,20 +216,21 @@ def cmd_generate(args: argparse.Namespace) -> int:
     kind, instance = load_any(args.network)
     if kind != "min":
         fail_file(args.network, f"expected a DIMACS .min network, found a {kind} instance")
+    suites.remove_stale_temporaries(out.parent)
+    # Drawn and written in one pass: the generated data is never held whole. Generation
+    # fails (InternalError) before the writer checks anything or opens a file.
     try:
-        data = suites.generate(instance, params)
+        if how is None:
+            files = suites.stream_instance(instance, params, out, args.format)
+        else:
+            _write_as_named(out, lambda plain: suites.stream_instance(instance, params, plain,
+                                                                      "mcf"))
+            files = [out]
     except MemoryError:
         raise UserError(f"{args.network}: not enough memory for {args.num_commodities} commodities "
                         f"on {len(instance.edges)} arcs", EXIT_FILE) from None
     except korvane.InternalError as exc:
         raise UserError(f"{args.network}: cannot generate: {exc}", EXIT_USAGE) from None
-    suites.remove_stale_temporaries(out.parent)
-    try:
-        if how is None:
-            files = suites.write_instance(instance, data, out, args.format)
-        else:
-            _write_as_named(out, lambda plain: suites.write_instance(instance, data, plain, "mcf"))
-            files = [out]
     except (OSError, ValueError) as exc:
         fail_file(args.output, exc)
     if not args.quiet:

@@ -27,9 +27,9 @@ import korvane
 from . import formats
 from ._version import __version__
 
+_NATIVE: Any = importlib.import_module("korvane.korvane")
 # Each default of generate_multi_commodity_data, as its binder holds it.
-GENERATE_DEFAULTS: dict[str, Any] = importlib.import_module("korvane.korvane")._defaults[
-    "generate_multi_commodity_data"]
+GENERATE_DEFAULTS: dict[str, Any] = _NATIVE._defaults["generate_multi_commodity_data"]
 METHODS = ("spread", "uniform", "beta-binomial")
 FORMATS = ("mcf", "mnetgen")
 MNETGEN_PARTS = tuple(f".{part}" for part in formats.PARTS)
@@ -113,6 +113,30 @@ def generate(instance: korvane.NetworkInstance, params: Params) -> korvane.Multi
         randomize_costs=params.randomize_costs, cost_a=params.cost_a, cost_b=params.cost_b,
         concentration_param=params.concentration_param, cap_zero=params.cap_zero,
         cap_zero_param=params.cap_zero_param, seed=params.seed)
+
+
+def _generate_kwargs(params: Params) -> dict[str, Any]:
+    return dataclasses.asdict(params)
+
+
+def stream_instance(instance: korvane.NetworkInstance, params: Params, base: Path,
+                    fmt: str) -> list[Path]:
+    """The files write_instance(instance, generate(instance, params), base, fmt) writes, the
+    same bytes, drawn and written in one pass that holds only a window of the data, whole
+    or not at all. Generation failures come first, as InternalError (or MemoryError);
+    the writer's then raise OSError or ValueError, before any file is opened."""
+    tmp = temporary_sibling(base)
+    tmp_files = output_files(tmp, fmt)
+    try:
+        _NATIVE._generate_to_files([str(p) for p in tmp_files], instance,
+                                   **_generate_kwargs(params))
+        finals = output_files(base, fmt)
+        for src, dst in zip(tmp_files, finals):
+            os.replace(src, dst)
+        return finals
+    finally:
+        for leftover in tmp_files:
+            leftover.unlink(missing_ok=True)
 
 
 def _submodule(name: str, purpose: str) -> Any:
@@ -489,6 +513,19 @@ def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
     except (OSError, RuntimeError, ValueError, MemoryError, korvane.InternalError) as exc:
         raise InstanceError(f"{job.network}: {_reason(exc)}") from None
     base = folder / (job.name + (".mcf" if job.fmt == "mcf" else ""))
+    where = f"{base}{'.{nod,arc,sup,mut}' if job.fmt == 'mnetgen' else ''}"
+    if not job.feasible_only:
+        # Nothing needs the data in memory: draw and write in one pass.
+        try:
+            files = stream_instance(instance, job.params, base, job.fmt)
+        except MemoryError:
+            raise InstanceError(f"{job.name}: not enough memory for "
+                                f"{job.params.num_commodities} commodities on {job.network}") from None
+        except (OSError, ValueError) as exc:
+            raise InstanceError(f"{where}: {_reason(exc)}") from None
+        except (RuntimeError, korvane.InternalError) as exc:
+            raise InstanceError(f"{job.network}: {_reason(exc)}") from None
+        return files, {"seed": job.params.seed}
     try:
         params = job.params
         extra: dict[str, Any] = {}
@@ -512,8 +549,7 @@ def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
         files = write_instance(instance, data, base, job.fmt)
     except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
         # A full disk or a missing folder is the output's fault, not the network's.
-        raise InstanceError(f"{base}{'.{nod,arc,sup,mut}' if job.fmt == 'mnetgen' else ''}: "
-                            f"{_reason(exc)}") from None
+        raise InstanceError(f"{where}: {_reason(exc)}") from None
     return files, {"seed": params.seed, **extra}
 
 

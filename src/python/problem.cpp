@@ -7,7 +7,9 @@
 #include <cmath>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "core/generate/stream.h"
 #include "core/io/file_io.h"
 #include "core/io/four_file_reader.h"
 #include "core/io/mnetgen_writer.h"
@@ -193,6 +195,52 @@ PyObject* write_mnetgen_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
       });
 }
 
+// _generate_to_files(paths, instance, <generate_multi_commodity_data's settings>,
+// compression=0, window_arcs=0): generation streamed into the files, with the
+// bytes the generation followed by save_multi_commodity_instance (one path) or
+// _write_mnetgen over _to_problem (four part paths, compression as there) write.
+constexpr const char* kStreamParams[] = {
+    "paths", "instance", "num_commodities", "method", "randomize_caps", "cap_a", "cap_b",
+    "randomize_costs", "cost_a", "cost_b", "concentration_param", "cap_zero", "cap_zero_param",
+    "seed", "compression", "window_arcs"};
+constexpr Signature kGenerateToFiles{"_generate_to_files", kStreamParams, 4, nullptr};
+
+PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                               PyObject* kwnames) noexcept {
+  using Args = std::tuple<std::vector<std::string>, const NetworkInstance*, uint64_t, int64_t,
+                          bool, double, double, bool, double, double, double, bool, double,
+                          uint64_t, int64_t, uint64_t>;
+  const Args defaults{{}, nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0,
+                      42, 0, 0};
+  return call<kGenerateToFiles>(
+      args, nargsf, kwnames, defaults,
+      [](const std::vector<std::string>& paths, const NetworkInstance* instance, uint64_t k,
+         int64_t method, bool randomize_caps, double cap_a, double cap_b, bool randomize_costs,
+         double cost_a, double cost_b, double concentration, bool cap_zero,
+         double cap_zero_param, uint64_t seed, int64_t compression,
+         uint64_t window_arcs) -> PyObject* {
+        if (paths.size() != 1 && paths.size() != 4) {
+          PyErr_SetString(PyExc_ValueError, "paths must hold one path or four part paths");
+          return nullptr;
+        }
+        if (compression < 0 || compression > 2 || (compression != 0 && paths.size() == 1)) {
+          PyErr_SetString(PyExc_ValueError, "compression must be 0 (none), 1 (gzip) or 2 (zstd)");
+          return nullptr;
+        }
+        const GenerationParams params{k,      method,          randomize_caps, cap_a,
+                                      cap_b,  randomize_costs, cost_a,         cost_b,
+                                      concentration, cap_zero, cap_zero_param, seed};
+        const auto window = static_cast<std::size_t>(window_arcs);
+        const Result<void> written = without_gil([&] {
+          if (paths.size() == 1) return generate_to_dimacs(paths[0], *instance, params, window);
+          return generate_to_mnetgen(parts_of(paths[0], paths[1], paths[2], paths[3]), *instance,
+                                     params, static_cast<Compression>(compression), window);
+        });
+        if (!written.ok()) return raise(written.error(), PyExc_OSError);
+        Py_RETURN_NONE;
+      });
+}
+
 // _to_problem(instance, data=None): a NetworkInstance (with its
 // MultiCommodityData or None) or a ParsedMulticommodityInstance.
 PyObject* to_problem_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
@@ -290,6 +338,8 @@ PyMethodDef problem_functions[] = {
     {"_read_mnetgen", module_entry<read_mnetgen_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"_read_jlf", module_entry<read_jlf_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"_write_mnetgen", module_entry<write_mnetgen_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"_generate_to_files", module_entry<generate_to_files_py>(), METH_FASTCALL | METH_KEYWORDS,
+     nullptr},
     {"_to_problem", module_entry<to_problem_py>(), METH_FASTCALL, nullptr},
     {"_head_lines", module_entry<head_lines>(), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -210,6 +210,26 @@ TEST(ChaChaSourceStream, RefillsCopiesSeeksAndDiscardsFollowTheBlockSequence) {
   }
 }
 
+// next_u64s hands out what as many next_u64 calls would, from any position (an odd one
+// straddles a refill) and for runs shorter than, as long as and longer than a buffer.
+TEST(ChaChaSourceStream, BulkSixtyFourBitWordsMatchSingleCalls) {
+  for (uint64_t start : {0u, 1u, 62u, 63u, 64u, 101u}) {
+    for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{31}, std::size_t{32},
+                          std::size_t{33}, std::size_t{200}}) {
+      RandomSource bulk = RandomSource::from_seed(5);
+      RandomSource single = RandomSource::from_seed(5);
+      bulk.discard_u32(start);
+      single.discard_u32(start);
+      std::vector<uint64_t> words(n);
+      bulk.next_u64s(words.data(), n);
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(words[i], single.next_u64()) << "start " << start << " word " << i;
+      }
+      EXPECT_EQ(bulk.next_u32(), single.next_u32()) << "start " << start << " n " << n;
+    }
+  }
+}
+
 // Words consumed by the uniform draws. For n = 2^w - 1 and a first word x > 0, the
 // product x*n has top half x - 1 and low half 2^w - x, which exceeds 2^w - n unless
 // x = 2^w - 1: the extra word y is always drawn and carries one exactly when y > x.

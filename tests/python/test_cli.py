@@ -143,13 +143,15 @@ def test_bad_options_exit_2(capsys, argv, fragment):
 
 
 def test_interrupt_leaves_no_partial_output(tmp_path, command, monkeypatch):
-    real = korvane.save_multi_commodity_instance
+    # generate draws and writes in one native call; interrupted after it wrote its files.
+    native = suite._NATIVE
+    real = native._generate_to_files
 
-    def interrupted(path, instance, data):
-        real(path, instance, data)
+    def interrupted(*args, **kwargs):
+        real(*args, **kwargs)
         raise KeyboardInterrupt
 
-    monkeypatch.setattr(korvane, "save_multi_commodity_instance", interrupted)
+    monkeypatch.setattr(native, "_generate_to_files", interrupted)
     code, _, err = command("generate", NETWORK, "-k", "2", "--method", "spread", "-o", str(tmp_path / "x.mcf"))
     assert (code, err) == (130, "korvane: interrupted\n")
     assert list(tmp_path.iterdir()) == []

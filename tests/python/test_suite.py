@@ -307,10 +307,11 @@ def test_verify_names_what_differs(tmp_path, small, command):
 
 
 def test_full_disk_names_the_output_file(small, command, monkeypatch):
-    def full(path, instance, data):
+    def full(*args, **kwargs):
         raise OSError("No space left on device (os error 28)")
 
-    monkeypatch.setattr(korvane, "save_multi_commodity_instance", full)
+    # An instance nothing needs in memory is drawn and written in one native call.
+    monkeypatch.setattr(suite._NATIVE, "_generate_to_files", full)
     manifest, plan = small
     # Whichever job the runner took first, the message names its output, not the network.
     names = {f"korvane: {plan.output / job.name}.mcf: No space left on device (os error 28)\n"

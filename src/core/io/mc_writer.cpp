@@ -106,6 +106,9 @@ Result<void> check_coverage(const NetworkInstance& instance, const MultiCommodit
   return {};
 }
 
+Result<void> check_partition_nodes(const NetworkInstance& instance,
+                                   const MultiCommodityData& data);
+
 // Data generated for another network: more arcs than the instance, an arc
 // whose endpoints differ, or a partition node the instance does not have. Runs
 // after check_coverage, which keeps the historic failure for data with fewer
@@ -126,6 +129,12 @@ Result<void> check_same_network(const NetworkInstance& instance, const MultiComm
                      ") in the data");
     }
   }
+  return check_partition_nodes(instance, data);
+}
+
+// A partition node the instance does not have.
+Result<void> check_partition_nodes(const NetworkInstance& instance,
+                                   const MultiCommodityData& data) {
   if (data.supply_partition.empty()) return {};
   std::vector<int64_t> nodes(instance.nodes);
   std::sort(nodes.begin(), nodes.end());
@@ -191,33 +200,30 @@ Result<void> write_node_lines(BufferedWriter& out, const MultiCommodityData& dat
   return {};
 }
 
-// One arc line per arc, in position order. Arc-major tables: arc i's commodity
-// values start at i*K; a compressed list is the commodity-0 value alone.
+// Arc lines of arcs [first, first + count), in position order, from arc-major
+// rows of K values (row 0 is arc `first`); a compressed list is the
+// commodity-0 value alone.
 Result<void> write_arc_lines(BufferedWriter& out, const NetworkInstance& instance,
-                             const MultiCommodityData& data, bool capacities_expanded,
-                             bool costs_expanded) {
-  const std::size_t k = static_cast<std::size_t>(data.num_commodities);
+                             std::size_t first, std::size_t count, uint64_t num_commodities,
+                             const int64_t* capacity_rows, const int64_t* cost_rows,
+                             bool capacities_expanded, bool costs_expanded) {
+  const std::size_t k = static_cast<std::size_t>(num_commodities);
   const std::size_t capacity_count = capacities_expanded ? k : 1;
   const std::size_t cost_count = costs_expanded ? k : 1;
-  for (std::size_t i = 0; i < instance.num_edges(); ++i) {
+  for (std::size_t r = 0; r < count; ++r) {
+    const std::size_t i = first + r;
     const int64_t head[4] = {instance.tails[i], instance.heads[i], instance.lows[i],
                              instance.ups[i]};
-    KORVANE_TRY(write_line(out, 'a', head, 4, data.capacity_table.data() + i * k, capacity_count,
-                           true, data.cost_table.data() + i * k, cost_count));
+    KORVANE_TRY(write_line(out, 'a', head, 4, capacity_rows + r * k, capacity_count, true,
+                           cost_rows + r * k, cost_count));
   }
   return {};
 }
 
-}  // namespace
-
-Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& instance,
-                              const MultiCommodityData& data) {
-  const bool capacities_expanded = data.cap_zero || data.randomized_capacities;
-  const bool costs_expanded = data.randomized_weights;
-  // Checked before the file is opened, so a mismatch never leaves a file behind.
-  KORVANE_TRY(check_coverage(instance, data, capacities_expanded, costs_expanded));
-  KORVANE_TRY(check_same_network(instance, data));
-
+// Creates the file and writes everything before the arc lines.
+Result<BufferedWriter> start_file(std::string_view path, const NetworkInstance& instance,
+                                  const MultiCommodityData& data, bool capacities_expanded,
+                                  bool costs_expanded) {
   auto created = BufferedWriter::create(path);
   if (!created.ok()) return created.take_error();
   BufferedWriter& out = created.value();
@@ -229,8 +235,58 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
   KORVANE_TRY(out.write(kCommentLine));
   KORVANE_TRY(write_problem_line(out, instance, data));
   KORVANE_TRY(write_node_lines(out, data));
-  KORVANE_TRY(write_arc_lines(out, instance, data, capacities_expanded, costs_expanded));
+  return created;
+}
+
+// Lists are written whole when the data says its values vary by commodity.
+bool capacities_expanded_in(const MultiCommodityData& data) {
+  return data.cap_zero || data.randomized_capacities;
+}
+
+}  // namespace
+
+Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& instance,
+                              const MultiCommodityData& data) {
+  const bool capacities_expanded = capacities_expanded_in(data);
+  const bool costs_expanded = data.randomized_weights;
+  // Checked before the file is opened, so a mismatch never leaves a file behind.
+  KORVANE_TRY(check_coverage(instance, data, capacities_expanded, costs_expanded));
+  KORVANE_TRY(check_same_network(instance, data));
+
+  auto started = start_file(path, instance, data, capacities_expanded, costs_expanded);
+  if (!started.ok()) return started.take_error();
+  BufferedWriter& out = started.value();
+  KORVANE_TRY(write_arc_lines(out, instance, 0, instance.num_edges(), data.num_commodities,
+                              data.capacity_table.data(), data.cost_table.data(),
+                              capacities_expanded, costs_expanded));
   return out.commit();
 }
+
+Result<MultiCommodityFileStream> MultiCommodityFileStream::open(std::string_view path,
+                                                                const NetworkInstance& instance,
+                                                                const MultiCommodityData& header) {
+  const bool capacities_expanded = capacities_expanded_in(header);
+  const bool costs_expanded = header.randomized_weights;
+  // The checks export_to_dimacs makes of data that holds every arc of the
+  // instance: only K = 0 and the partition's nodes can fail them.
+  if (instance.num_edges() != 0 && header.num_commodities == 0 &&
+      !(capacities_expanded && costs_expanded)) {
+    return internal(range_out_of_range_message(1, 0));
+  }
+  KORVANE_TRY(check_partition_nodes(instance, header));
+  auto started = start_file(path, instance, header, capacities_expanded, costs_expanded);
+  if (!started.ok()) return started.take_error();
+  return MultiCommodityFileStream(std::move(started).value(), instance, header.num_commodities,
+                                  capacities_expanded, costs_expanded);
+}
+
+Result<void> MultiCommodityFileStream::write_arcs(std::size_t first, std::size_t count,
+                                                  const int64_t* capacity_rows,
+                                                  const int64_t* cost_rows) {
+  return write_arc_lines(out_, *instance_, first, count, num_commodities_, capacity_rows,
+                         cost_rows, capacities_expanded_, costs_expanded_);
+}
+
+Result<void> MultiCommodityFileStream::commit() { return out_.commit(); }
 
 }  // namespace korvane

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,6 +29,11 @@ std::string real_text(double v) {
   return std::string(text, format_f64(v, text));
 }
 
+std::string arc_label(int64_t name, int64_t tail, int64_t head) {
+  return "arc " + std::to_string(name) + " (" + std::to_string(tail) + " -> " +
+         std::to_string(head) + ")";
+}
+
 // "arc 7 (3 -> 4)": the arc's name and its endpoints as the caller knows them
 // (a converted record's own node ids).
 std::string arc_label(const MulticommodityProblem& p, std::size_t a) {
@@ -38,8 +44,7 @@ std::string arc_label(const MulticommodityProblem& p, std::size_t a) {
     return p.node_ids[static_cast<std::size_t>(number - 1)];
   };
   const int64_t name = a < p.arc_names.size() ? p.arc_names[a] : static_cast<int64_t>(a + 1);
-  return "arc " + std::to_string(name) + " (" + std::to_string(node(p.tails[a])) + " -> " +
-         std::to_string(node(p.heads[a])) + ")";
+  return arc_label(name, node(p.tails[a]), node(p.heads[a]));
 }
 
 // "<subject> has <what> <v>[ for commodity k]; Mnetgen files ..." for a value
@@ -161,11 +166,12 @@ char* put_text(std::string_view text, char* p) {
   return p + text.size();
 }
 
-Result<void> write_nod(BufferedWriter& out, const MulticommodityProblem& p, uint64_t bundles) {
+Result<void> write_nod(BufferedWriter& out, uint64_t commodities, uint64_t nodes, uint64_t arcs,
+                       uint64_t bundles) {
   KORVANE_TRY(out.reserve(4 * kIntSlot));
   char* const start = out.cursor();
   char* q = start;
-  for (const uint64_t count : {p.num_commodities, p.num_nodes, uint64_t{p.num_arcs()}, bundles}) {
+  for (const uint64_t count : {commodities, nodes, arcs, bundles}) {
     q = format_u64(count, q);
     *q++ = '\n';
   }
@@ -173,52 +179,94 @@ Result<void> write_nod(BufferedWriter& out, const MulticommodityProblem& p, uint
   return {};
 }
 
-// Arc records grouped by name 1..E (position + 1). The fields an arc's records
-// share, name, tail and head before the commodity and the pointer after the
-// capacity, are formatted once per arc.
+inline double as_real(double v) { return v; }
+inline double as_real(int64_t v) { return static_cast<double>(v); }
+
+// One arc's records: one per commodity whose capacity is not 0, in commodity
+// order, or a closed record for commodity 1 when there is none. The fields the
+// records share, name, tail and head before the commodity and the pointer
+// (0: no bundle) after the capacity, are formatted once.
+template <class T>
+Result<void> write_arc_records(BufferedWriter& out, uint64_t name, int64_t tail, int64_t head,
+                               uint64_t pointer, const T* costs, const T* capacities,
+                               std::size_t k) {
+  char lead[3 * kIntSlot];
+  char trail[kIntSlot];
+  char* l = format_u64(name, lead);
+  *l++ = '\t';
+  l = format_i64(tail, l);
+  *l++ = '\t';
+  l = format_i64(head, l);
+  *l++ = '\t';
+  const std::string_view shared(lead, static_cast<std::size_t>(l - lead));
+  char* t = format_u64(pointer, trail);
+  *t++ = '\n';
+  const std::string_view closing(trail, static_cast<std::size_t>(t - trail));
+
+  auto record = [&](std::size_t c, double capacity) -> Result<void> {
+    KORVANE_TRY(out.reserve(kRecordMax));
+    char* const start = out.cursor();
+    char* q = put_text(shared, start);
+    q = format_u64(c + 1, q);
+    *q++ = '\t';
+    q = format_real(as_real(costs[c]), q);
+    *q++ = '\t';
+    q = capacity == kUnbounded ? put_text("-1", q) : format_real(capacity, q);
+    *q++ = '\t';
+    q = put_text(closing, q);
+    out.advance(static_cast<std::size_t>(q - start));
+    return {};
+  };
+  bool any = false;
+  for (std::size_t c = 0; c < k; ++c) {
+    const double capacity = as_real(capacities[c]);
+    if (capacity == 0) continue;
+    any = true;
+    KORVANE_TRY(record(c, capacity));
+  }
+  // An arc no commodity may use still exists: commodity 1 holds it, closed.
+  if (!any) KORVANE_TRY(record(0, 0.0));
+  return {};
+}
+
+// Arc records grouped by name 1..E (position + 1).
 Result<void> write_arc(BufferedWriter& out, const MulticommodityProblem& p) {
   const std::size_t k = p.num_commodities;
   uint64_t pointer = 0;
   CancelCheck cancel;
-  char lead[3 * kIntSlot];
-  char trail[kIntSlot];
   for (std::size_t a = 0; a < p.num_arcs(); ++a) {
     if (cancel.requested(k)) return cancelled();
-    char* l = format_u64(a + 1, lead);
-    *l++ = '\t';
-    l = format_i64(p.tails[a], l);
-    *l++ = '\t';
-    l = format_i64(p.heads[a], l);
-    *l++ = '\t';
-    const std::string_view shared(lead, static_cast<std::size_t>(l - lead));
-    char* t = format_u64(p.bundles[a] != kUnbounded ? ++pointer : 0, trail);
-    *t++ = '\n';
-    const std::string_view closing(trail, static_cast<std::size_t>(t - trail));
-
-    auto record = [&](std::size_t c, double capacity) -> Result<void> {
-      KORVANE_TRY(out.reserve(kRecordMax));
-      char* const start = out.cursor();
-      char* q = put_text(shared, start);
-      q = format_u64(c + 1, q);
-      *q++ = '\t';
-      q = format_real(p.costs[a * k + c], q);
-      *q++ = '\t';
-      q = capacity == kUnbounded ? put_text("-1", q) : format_real(capacity, q);
-      *q++ = '\t';
-      q = put_text(closing, q);
-      out.advance(static_cast<std::size_t>(q - start));
-      return {};
-    };
-    bool any = false;
-    for (std::size_t c = 0; c < k; ++c) {
-      const double capacity = p.capacities[a * k + c];
-      if (capacity == 0) continue;
-      any = true;
-      KORVANE_TRY(record(c, capacity));
-    }
-    // An arc no commodity may use still exists: commodity 1 holds it, closed.
-    if (!any) KORVANE_TRY(record(0, 0.0));
+    KORVANE_TRY(write_arc_records(out, a + 1, p.tails[a], p.heads[a],
+                                  p.bundles[a] != kUnbounded ? ++pointer : 0, &p.costs[a * k],
+                                  &p.capacities[a * k], k));
   }
+  return {};
+}
+
+// The .mut record of the bundle with the given label.
+Result<void> write_mut_record(BufferedWriter& out, uint64_t label, double bundle) {
+  KORVANE_TRY(out.reserve(kIntSlot + kRealSlot));
+  char* const start = out.cursor();
+  char* q = format_u64(label, start);
+  *q++ = '\t';
+  q = format_real(bundle, q);
+  *q++ = '\n';
+  out.advance(static_cast<std::size_t>(q - start));
+  return {};
+}
+
+// The .sup record of one node and commodity (numbers from 1).
+Result<void> write_sup_record(BufferedWriter& out, uint64_t node, uint64_t commodity,
+                              double amount) {
+  KORVANE_TRY(out.reserve(2 * kIntSlot + kRealSlot));
+  char* const start = out.cursor();
+  char* q = format_u64(node, start);
+  *q++ = '\t';
+  q = format_u64(commodity, q);
+  *q++ = '\t';
+  q = format_real(amount, q);
+  *q++ = '\n';
+  out.advance(static_cast<std::size_t>(q - start));
   return {};
 }
 
@@ -228,13 +276,7 @@ Result<void> write_mut(BufferedWriter& out, const MulticommodityProblem& p) {
   for (const double bundle : p.bundles) {
     if (cancel.requested()) return cancelled();
     if (bundle == kUnbounded) continue;
-    KORVANE_TRY(out.reserve(kIntSlot + kRealSlot));
-    char* const start = out.cursor();
-    char* q = format_u64(++label, start);
-    *q++ = '\t';
-    q = format_real(bundle, q);
-    *q++ = '\n';
-    out.advance(static_cast<std::size_t>(q - start));
+    KORVANE_TRY(write_mut_record(out, ++label, bundle));
   }
   return {};
 }
@@ -248,15 +290,7 @@ Result<void> write_sup(BufferedWriter& out, const MulticommodityProblem& p) {
     for (std::size_t c = 0; c < k; ++c) {
       const double amount = p.supplies[i * k + c];
       if (amount == 0) continue;
-      KORVANE_TRY(out.reserve(2 * kIntSlot + kRealSlot));
-      char* const start = out.cursor();
-      char* q = format_u64(i + 1, start);
-      *q++ = '\t';
-      q = format_u64(c + 1, q);
-      *q++ = '\t';
-      q = format_real(amount, q);
-      *q++ = '\n';
-      out.advance(static_cast<std::size_t>(q - start));
+      KORVANE_TRY(write_sup_record(out, i + 1, c + 1, amount));
     }
   }
   return {};
@@ -266,6 +300,22 @@ Result<void> write_sup(BufferedWriter& out, const MulticommodityProblem& p) {
 Error at_part(std::string_view path, Error error) {
   if (error.kind == ErrorKind::kReported) error.message = std::string(path) + ": " + error.message;
   return error;
+}
+
+// Renames the four finished parts into place in order, .nod, .arc, .sup, .mut.
+Result<void> publish_parts(std::span<BufferedWriter> finished,
+                           const std::array<std::string_view, 4>& paths) {
+  for (std::size_t i = 0; i < finished.size(); ++i) {
+    Result<void> published = finished[i].publish();
+    if (published.ok()) continue;
+    Error error = at_part(paths[i], published.take_error());
+    // The parts before this one are already the new ones: say so.
+    for (std::size_t j = 0; j < i; ++j) {
+      error.message += (j == 0 ? "; already replaced: " : ", ") + std::string(paths[j]);
+    }
+    return error;
+  }
+  return {};
 }
 
 }  // namespace
@@ -287,7 +337,7 @@ Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProbl
   const std::array<Part, 4> plan{{
       {parts.nod, 8,
        [](BufferedWriter& out, const MulticommodityProblem& p, const Counts& c) {
-         return write_nod(out, p, c.bundles);
+         return write_nod(out, p.num_commodities, p.num_nodes, p.num_arcs(), c.bundles);
        }},
       {parts.arc, 14 * counts.arc_records,
        [](BufferedWriter& out, const MulticommodityProblem& p, const Counts&) {
@@ -314,17 +364,7 @@ Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProbl
     if (!written.ok()) return at_part(part.path, written.take_error());
     finished.push_back(std::move(out));
   }
-  for (std::size_t i = 0; i < plan.size(); ++i) {
-    Result<void> published = finished[i].publish();
-    if (published.ok()) continue;
-    Error error = at_part(plan[i].path, published.take_error());
-    // The parts before this one are already the new ones: say so.
-    for (std::size_t j = 0; j < i; ++j) {
-      error.message += (j == 0 ? "; already replaced: " : ", ") + std::string(plan[j].path);
-    }
-    return error;
-  }
-  return {};
+  return publish_parts(finished, {plan[0].path, plan[1].path, plan[2].path, plan[3].path});
 }
 
 // -------------------------------------------------------------- conversions
@@ -352,6 +392,11 @@ Error wrong_length(std::string_view what, std::size_t length, uint64_t k) {
                  " per-commodity values, not K = " + std::to_string(k));
 }
 
+Error too_large(std::size_t e, uint64_t n, uint64_t k) {
+  return invalid("a problem of " + std::to_string(e) + " arcs and " + std::to_string(n) +
+                 " nodes with " + std::to_string(k) + " commodities is too large");
+}
+
 // The parts every conversion shares: nodes numbered by ascending id, arcs
 // renamed 1..E with their endpoints as numbers, tables sized.
 Result<MulticommodityProblem> start_problem(std::span<const int64_t> listed_nodes,
@@ -370,9 +415,7 @@ Result<MulticommodityProblem> start_problem(std::span<const int64_t> listed_node
   uint64_t nk = 0;
   if (__builtin_mul_overflow(uint64_t{e}, k, &ek) ||
       __builtin_mul_overflow(p.num_nodes, k, &nk)) {
-    return invalid("a problem of " + std::to_string(e) + " arcs and " +
-                   std::to_string(p.num_nodes) + " nodes with " + std::to_string(k) +
-                   " commodities is too large");
+    return too_large(e, p.num_nodes, k);
   }
   const detail::Ranker rank(p.node_ids);
   p.arc_names.resize(e);
@@ -410,15 +453,22 @@ std::vector<int64_t> keys_of(const Partition& partition) {
   return keys;
 }
 
-}  // namespace
 
-Result<MulticommodityProblem> problem_from_network(const NetworkInstance& network,
-                                                   const MultiCommodityData* data) {
+Result<void> check_columns(const NetworkInstance& network) {
   const std::size_t e = network.num_edges();
   if (network.heads.size() != e || network.lows.size() != e || network.ups.size() != e ||
       network.costs.size() != e || network.parallel_index.size() != e) {
     return internal("the network's arc columns differ in length");
   }
+  return {};
+}
+
+}  // namespace
+
+Result<MulticommodityProblem> problem_from_network(const NetworkInstance& network,
+                                                   const MultiCommodityData* data) {
+  const std::size_t e = network.num_edges();
+  KORVANE_TRY(check_columns(network));
   const uint64_t k = data != nullptr ? data->num_commodities : 1;
   std::vector<int64_t> supply_nodes;
   if (data != nullptr) {
@@ -586,6 +636,137 @@ Result<MulticommodityProblem> problem_from_parsed(const ParsedMulticommodityInst
     }
   }
   return started;
+}
+
+// ------------------------------------------------------------------ streaming
+
+struct MnetgenStream::State {
+  std::array<std::string, 4> paths;  // .nod, .arc, .sup, .mut
+  const NetworkInstance* network = nullptr;
+  const Partition* partition = nullptr;
+  uint64_t k = 0;
+  std::vector<int64_t> node_ids;
+  std::optional<detail::Ranker> rank;  // over node_ids
+  std::vector<BufferedWriter> parts;   // in the order of paths
+  uint64_t bundles = 0;
+  CancelCheck cancel;
+};
+
+MnetgenStream::MnetgenStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
+MnetgenStream::MnetgenStream(MnetgenStream&&) noexcept = default;
+MnetgenStream::~MnetgenStream() = default;
+
+Result<MnetgenStream> MnetgenStream::open(const FourFileParts& parts,
+                                          const NetworkInstance& network,
+                                          const Partition& partition, uint64_t k,
+                                          Compression compression,
+                                          const std::function<bool(std::size_t)>& negative_capacity) {
+  // problem_from_network's checks, then write_mnetgen's, each in its own order.
+  KORVANE_TRY(check_columns(network));
+  auto state = std::make_unique<State>();
+  state->paths = {parts.nod, parts.arc, parts.sup, parts.mut};
+  state->network = &network;
+  state->partition = &partition;
+  state->k = k;
+  const std::vector<int64_t> supply_nodes = keys_of(partition);
+  state->node_ids =
+      detail::sorted_ids({network.nodes, supply_nodes, network.tails, network.heads});
+  const std::size_t e = network.num_edges();
+  const uint64_t n = state->node_ids.size();
+  uint64_t product = 0;
+  if (__builtin_mul_overflow(uint64_t{e}, k, &product) ||
+      __builtin_mul_overflow(n, k, &product)) {
+    return too_large(e, n, k);
+  }
+  CancelCheck cancel;
+  for (std::size_t a = 0; a < e; ++a) {
+    if (cancel.requested()) return cancelled();
+    const int64_t tail = network.tails[a];
+    const int64_t head = network.heads[a];
+    const int64_t index = network.parallel_index[a];
+    if (network.lows[a] != 0) return lower_bound_refused(a, tail, head, index, network.lows[a]);
+    if (negative_capacity(a)) return negative_capacity_refused(a, tail, head, index);
+  }
+  if (k == 0) return invalid("a problem without commodities cannot be written as Mnetgen files");
+  if (n < 2 || e == 0) {
+    return invalid("a problem of " + std::to_string(n) + " nodes and " + std::to_string(e) +
+                   " arcs cannot be written as Mnetgen files, which need 2 nodes and 1 arc");
+  }
+  // Rows hold no negative capacity now, so an arc's bundle is its own upper
+  // bound exactly when that is negative.
+  for (std::size_t a = 0; a < e; ++a) {
+    if (cancel.requested()) return cancelled();
+    const int64_t tail = network.tails[a];
+    const int64_t head = network.heads[a];
+    const auto name = static_cast<int64_t>(a + 1);
+    if (tail == head) {
+      return invalid(arc_label(name, tail, head) +
+                     " is a self-loop; Mnetgen files cannot hold one");
+    }
+    if (network.ups[a] < 0) {
+      return unwritable(arc_label(name, tail, head), "bundle capacity",
+                        static_cast<double>(network.ups[a]), 0);
+    }
+  }
+  state->rank.emplace(state->node_ids);
+
+  state->parts.reserve(4);
+  for (std::size_t i = 0; i < 4; ++i) {
+    auto created = BufferedWriter::create(state->paths[i], compression);
+    if (!created.ok()) return at_part(state->paths[i], created.take_error());
+    // The arc part holds at least one record of 14 bytes per arc.
+    if (i == 1) created.value().write_behind(14 * uint64_t{e});
+    state->parts.push_back(std::move(created).value());
+  }
+  return MnetgenStream(std::move(state));
+}
+
+Result<void> MnetgenStream::write_arcs(std::size_t first, std::size_t count,
+                                       const int64_t* capacity_rows, const int64_t* cost_rows) {
+  State& s = *state_;
+  const NetworkInstance& network = *s.network;
+  const std::size_t k = static_cast<std::size_t>(s.k);
+  BufferedWriter& arc = s.parts[1];
+  BufferedWriter& mut = s.parts[3];
+  for (std::size_t r = 0; r < count; ++r) {
+    if (s.cancel.requested(k)) return cancelled();
+    const std::size_t a = first + r;
+    const int64_t* caps = capacity_rows + r * k;
+    const double bundle = bundle_of(network.ups[a], caps, k);
+    const uint64_t pointer = bundle != kUnbounded ? ++s.bundles : 0;
+    Result<void> written =
+        write_arc_records(arc, a + 1, (*s.rank)(network.tails[a]) + 1,
+                          (*s.rank)(network.heads[a]) + 1, pointer, cost_rows + r * k, caps, k);
+    if (!written.ok()) return at_part(s.paths[1], written.take_error());
+    if (pointer == 0) continue;
+    written = write_mut_record(mut, pointer, bundle);
+    if (!written.ok()) return at_part(s.paths[3], written.take_error());
+  }
+  return {};
+}
+
+Result<void> MnetgenStream::commit() {
+  State& s = *state_;
+  const std::size_t k = static_cast<std::size_t>(s.k);
+  // Node-major in node order: the partition's nodes ascend as their numbers do.
+  for (const auto& [node, amounts] : *s.partition) {
+    if (s.cancel.requested(k)) return cancelled();
+    const auto number = static_cast<uint64_t>((*s.rank)(node) + 1);
+    for (std::size_t c = 0; c < k && c < amounts.size(); ++c) {
+      if (amounts[c] == 0) continue;
+      Result<void> written =
+          write_sup_record(s.parts[2], number, c + 1, static_cast<double>(amounts[c]));
+      if (!written.ok()) return at_part(s.paths[2], written.take_error());
+    }
+  }
+  Result<void> written = write_nod(s.parts[0], s.k, s.node_ids.size(), s.network->num_edges(),
+                                   s.bundles);
+  if (!written.ok()) return at_part(s.paths[0], written.take_error());
+  for (std::size_t i = 0; i < 4; ++i) {
+    written = s.parts[i].finish();
+    if (!written.ok()) return at_part(s.paths[i], written.take_error());
+  }
+  return publish_parts(s.parts, {s.paths[0], s.paths[1], s.paths[2], s.paths[3]});
 }
 
 }  // namespace korvane

@@ -2,7 +2,10 @@
 // MulticommodityProblem.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "core/base/result.h"
 #include "core/io/file_io.h"
@@ -53,5 +56,41 @@ Result<MulticommodityProblem> problem_from_network(const NetworkInstance& networ
 // A parsed multi-commodity instance as a problem, the same way (kInvalid for
 // per-commodity lists that do not hold K values).
 Result<MulticommodityProblem> problem_from_parsed(const ParsedMulticommodityInstance& parsed);
+
+// Mnetgen parts written from a network while the rows of its multi-commodity
+// data are produced, a window of arcs at a time (the streaming generation):
+// the bytes are those write_mnetgen(parts, problem_from_network(network, &data),
+// compression) writes for the data whose partition is `partition`, whose K is
+// `k` and whose rows are what write_arcs() is given.
+//
+// open() makes the checks of problem_from_network and then of write_mnetgen,
+// with their messages and in their order, before any file is created:
+// `negative_capacity(a)` tells whether arc a's row will hold a negative
+// capacity (the caller knows it from how the rows are made). Then it creates
+// the four temporary parts. write_arcs() takes consecutive runs of arcs from 0
+// on as arc-major rows of K values, none negative, and writes their .arc and
+// .mut records; commit() writes .sup and .nod, finishes the four parts and
+// renames them into place as write_mnetgen does, with its failures (kReported
+// "<part's path>: <OS error text>", kCancelled). Destroyed uncommitted, every
+// temporary part is removed. `network` and `partition` must outlive it.
+class MnetgenStream {
+ public:
+  static Result<MnetgenStream> open(const FourFileParts& parts, const NetworkInstance& network,
+                                    const Partition& partition, uint64_t k,
+                                    Compression compression,
+                                    const std::function<bool(std::size_t)>& negative_capacity);
+  MnetgenStream(MnetgenStream&&) noexcept;
+  MnetgenStream& operator=(MnetgenStream&&) = delete;
+  ~MnetgenStream();
+
+  Result<void> write_arcs(std::size_t first, std::size_t count, const int64_t* capacity_rows,
+                          const int64_t* cost_rows);
+  Result<void> commit();
+
+ private:
+  struct State;
+  explicit MnetgenStream(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace korvane

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/base/result.h"
 
@@ -44,6 +45,30 @@ class ChaChaSource {
       return uint64_t{buffer_[i]} | (uint64_t{buffer_[i + 1]} << 32);
     }
     return next_u64_refilling();
+  }
+
+  // n consecutive next_u64() values, copied out of the buffer a run at a time.
+  void next_u64s(uint64_t* out, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+      const auto pairs = static_cast<std::size_t>(kBufferWords - index_) / 2;
+      if (pairs == 0) {
+        out[i++] = next_u64_refilling();
+        continue;
+      }
+      const std::size_t take = pairs < n - i ? pairs : n - i;
+      const uint32_t* words = buffer_.data() + index_;
+      if constexpr (std::endian::native == std::endian::little) {
+        // Low word first is the little-endian layout of the 64-bit value.
+        std::memcpy(out + i, words, take * sizeof(uint64_t));
+      } else {
+        for (std::size_t j = 0; j < take; ++j) {
+          out[i + j] = uint64_t{words[2 * j]} | (uint64_t{words[2 * j + 1]} << 32);
+        }
+      }
+      index_ += static_cast<int>(2 * take);
+      i += take;
+    }
   }
 
   // Moves the stream position `n` 32-bit words ahead, exactly as `n` calls of
