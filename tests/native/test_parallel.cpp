@@ -1,6 +1,7 @@
 // Worker threads (count, chunking, rethrown failures, the pool shared by nested
 // and concurrent loops, cancellation, fork) and huge-page tables.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,6 +147,26 @@ TEST(Parallel, WorkersStopWhenTheCallerIsAskedToStop) {
   set_cancel_poll(nullptr);
   EXPECT_EQ(stopped, (std::vector<int>{0, 1, 1, 1}));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Workers outlive the call and must never take a signal meant for the process:
+// it would not interrupt the caller's blocking calls (a FIFO's open).
+TEST(Parallel, WorkersBlockEverySignal) {
+  std::atomic<bool> worker_ran{false};
+  std::vector<int> blocked(2, -1);
+  for_each_chunk(2, 2, [&](std::size_t c, std::size_t, std::size_t) {
+    if (c == 0) {
+      // Chunk 1 is left to a worker: the caller waits for it rather than taking it.
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!worker_ran && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+    }
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    blocked[c] = sigismember(&mask, SIGINT) + sigismember(&mask, SIGTERM);
+    if (c == 1) worker_ran = true;
+  });
+  EXPECT_TRUE(worker_ran);
+  EXPECT_EQ(blocked, (std::vector<int>{0, 2}));
 }
 
 TEST(Parallel, ForkedChildStartsItsOwnWorkers) {

@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -124,7 +125,18 @@ std::size_t Pool::take(Loop& loop) {
 
 void Pool::grow(std::size_t wanted) {
   // The thread never touches the interpreter and outlives every caller, so it
-  // is detached: nothing joins it, at exit or ever.
+  // is detached: nothing joins it, at exit or ever. It starts with every signal
+  // blocked (a new thread inherits its creator's mask): a signal sent to the
+  // process then always reaches a thread that can act on it, and interrupts the
+  // caller's blocking calls (a FIFO's open) rather than an idle worker.
+  if (workers_ >= std::min(wanted, kMaxThreads)) return;
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &before);
+  struct Restore {
+    const sigset_t& mask;
+    ~Restore() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{before};
   for (wanted = std::min(wanted, kMaxThreads); workers_ < wanted; ++workers_) {
     std::thread([this] { work(); }).detach();
   }
