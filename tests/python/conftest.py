@@ -3,6 +3,7 @@ the korvane command in-process, child interpreters, and mutations of valid files
 
 import os
 import re
+import signal
 import shutil
 import subprocess
 import sys
@@ -21,6 +22,13 @@ needs_data = pytest.mark.skipif(
     not DATA.is_dir(),
     reason=f"DIMACS sample folder {DATA} is absent (set KORVANE_DIMACS_DIR, or put it beside the checkout)",
 )
+
+
+# A shell without job control starts its background jobs with SIGINT ignored, and then Python
+# installs no handler for it: a test that sends SIGINT would wait for an interrupt that never comes.
+needs_sigint = pytest.mark.skipif(signal.getsignal(signal.SIGINT) is signal.SIG_IGN,
+                                  reason="SIGINT is ignored in this process (a background job "
+                                         "started without job control)")
 
 NETWORK = (Path(__file__).resolve().parents[2] / "examples" / "network.min").as_posix()
 

@@ -13,7 +13,7 @@ import korvane
 from korvane import formats
 from korvane.korvane import _generate_to_files
 
-from conftest import NETWORK
+from conftest import NETWORK, needs_sigint
 
 
 def write_network(path, nodes, arcs, seed, lows=False):
@@ -181,6 +181,7 @@ def test_argument_errors(tmp_path, paths, compression, message):
     assert os.listdir(tmp_path) == []
 
 
+@needs_sigint
 @pytest.mark.parametrize("fmt", ["mcf", "mnetgen"])
 def test_sigint_ends_the_stream_and_leaves_nothing(tmp_path, monkeypatch, fmt):
     from test_interrupts import sigint_latency

@@ -11,6 +11,10 @@ import pytest
 import korvane
 from korvane.formats import read_mnetgen
 
+from conftest import needs_sigint
+
+pytestmark = needs_sigint
+
 # Many surplus and many deficit commodities at once, 10^9 units each: passes cannot be applied
 # in bulk, so balancing runs for many seconds.
 LONG_SPLIT = {n: 10**9 for n in range(1, 101)} | {-n: -10**9 for n in range(1, 101)}

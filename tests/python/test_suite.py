@@ -11,7 +11,7 @@ import time
 from pathlib import Path
 
 import pytest
-from conftest import NETWORK, big_network
+from conftest import NETWORK, big_network, needs_sigint
 
 import korvane
 from korvane import suite
@@ -199,6 +199,7 @@ def test_networks_by_glob_plain_or_gzip(tmp_path, command, monkeypatch):
     assert a["files"][0]["sha256"] == b["files"][0]["sha256"]
 
 
+@needs_sigint
 def test_ctrl_c_stops_workers_cleanly(tmp_path):
     # A real Ctrl-C to the process group while two workers write. An instance taken as the
     # interrupt came may be whole on disk but unrecorded; resuming: test_interrupted_suite_resumes.
