@@ -102,7 +102,7 @@ def sparse_comments(path, gib):
                                  "large-file-2-threads"])
 def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_net, job):
     monkeypatch.setenv("KORVANE_NUM_THREADS", "2")
-    sent_by = {}
+    sent_by, bound = {}, 0.5
     if job == "gzip-min":
         path = gzip_of_comments(tmp_path / "comments.min.gz", 4)
         run = lambda: korvane.load_min_instance(path)
@@ -117,10 +117,14 @@ def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_net, 
     elif job == "generate-2-threads":
         # 120M draws (0.6 s on two threads once warm, more on a first call; the tables take
         # 1.9 GB of address space), interrupted as they start.
+        # The sanitizers' build constructs the tables' 240M entries one by one before the first
+        # poll (0.7 s here), a loop an optimised build leaves out.
         sent_by = {"delay": 0.01, "from_thread": True}
+        if os.environ.get("KORVANE_SANITIZED") == "1":
+            bound = 2.0
         run = lambda: korvane.generate_multi_commodity_data(
             wide_net, 6000, 1, randomize_caps=True, randomize_costs=True)
     else:
         path = sparse_comments(tmp_path / "holes.min", 64)
         run = lambda: korvane.load_min_instance(path)
-    assert sigint_latency(run, **sent_by) < 0.5
+    assert sigint_latency(run, **sent_by) < bound
