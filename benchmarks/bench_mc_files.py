@@ -31,24 +31,26 @@ READ_THREADS = 2
 # Run in a fresh process: the resident memory before the read and the peak after
 # it, so that the difference is what the read itself needed at its height.
 PEAK_CHILD = r"""
-import json, resource, sys
+import json, sys
 import korvane
-def resident():
+def status(field):
     with open("/proc/self/status") as f:
         for line in f:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1]) * 1024
-    raise RuntimeError("no VmRSS in /proc/self/status")
-before = resident()
+    raise RuntimeError(f"no {field} in /proc/self/status")
+before = status("VmRSS")
 parsed = korvane.load_multi_commodity_instance(sys.argv[1])
-peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+# VmHWM, not ru_maxrss: a process started by vfork and exec inherits its parent's
+# peak in ru_maxrss, and the parent here holds gigabytes.
+peak = status("VmHWM")
 print(json.dumps({"before": before, "peak": peak}))
 """
 
 
 def read_peak_bytes(path: Path, threads: int) -> int:
     """Peak resident bytes a fresh process adds while loading `path` on `threads`
-    threads (ru_maxrss after the read less VmRSS before it)."""
+    threads (VmHWM after the read less VmRSS before it)."""
     package_root = str(Path(korvane.__file__).resolve().parent.parent)
     env = dict(os.environ, KORVANE_NUM_THREADS=str(threads),
                PYTHONPATH=os.pathsep.join([package_root, os.environ.get("PYTHONPATH", "")]))

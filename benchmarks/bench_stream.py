@@ -42,15 +42,38 @@ else:
 """
 
 
+# Runs `python -m ...` or `python -c CODE ...` in this process and writes its peak resident
+# memory (VmHWM) to the file KORVANE_BENCH_HWM names when it exits. Not ru_maxrss from wait4:
+# a child started by vfork and exec inherits its parent's peak there.
+PEAK_OF = r"""
+import atexit, os, runpy, sys
+def report():
+    with open("/proc/self/status") as f:
+        peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+    with open(os.environ["KORVANE_BENCH_HWM"], "w") as out:
+        out.write(str(peak))
+atexit.register(report)
+if sys.argv[1] == "-m":
+    sys.argv = sys.argv[2:]
+    runpy.run_module(sys.argv[0], run_name="__main__", alter_sys=True)
+else:
+    code, sys.argv = sys.argv[2], ["-c", *sys.argv[3:]]
+    exec(compile(code, "<bench>", "exec"), {"__name__": "__main__"})
+"""
+
+
 def measured(args: list[str]) -> tuple[float, float]:
-    """(wall seconds, peak RSS in MB) of one child process."""
-    start = time.perf_counter()
-    child = subprocess.Popen(args, stdout=subprocess.DEVNULL)
-    _, status, usage = os.wait4(child.pid, 0)
-    took = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) != 0:
-        raise SystemExit(f"{args[:4]} failed with status {status}")
-    return took, usage.ru_maxrss / 1024
+    """(wall seconds, peak RSS in MB) of one child process running `python -m ...` or
+    `python -c ...` (args[0] is the interpreter)."""
+    with tempfile.NamedTemporaryFile("r") as peak:
+        env = dict(os.environ, KORVANE_BENCH_HWM=peak.name)
+        start = time.perf_counter()
+        done = subprocess.run([args[0], "-c", PEAK_OF, *args[1:]], stdout=subprocess.DEVNULL,
+                              env=env)
+        took = time.perf_counter() - start
+        if done.returncode != 0:
+            raise SystemExit(f"{args[:4]} failed with status {done.returncode}")
+        return took, int(peak.read()) / 1024
 
 
 def outputs(base: Path, fmt: str) -> list[Path]:
