@@ -175,12 +175,19 @@ TEST(Parallel, ForkedChildStartsItsOwnWorkers) {
   ASSERT_NE(child, -1);
   if (child == 0) {
     alarm(20);  // a child waiting on its parent's dead workers would hang
-    std::vector<std::thread::id> ran(4);
+    // Chunk 0 waits for a chunk run by another thread (the caller would take
+    // them all once it is done).
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> elsewhere{false};
     for_each_chunk(4, 4, [&](std::size_t c, std::size_t, std::size_t) {
-      ran[c] = std::this_thread::get_id();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (c != 0) {
+        if (std::this_thread::get_id() != caller) elsewhere = true;
+        return;
+      }
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!elsewhere && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
     });
-    const bool other_threads = ran[1] != ran[0] || ran[2] != ran[0] || ran[3] != ran[0];
+    const bool other_threads = elsewhere;
     _exit(nested_sum(1000, 4, 2) == uint64_t{999} * 1000 / 2 && other_threads ? 0 : 1);
   }
   int status = 0;
