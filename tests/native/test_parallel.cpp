@@ -170,7 +170,17 @@ TEST(Parallel, WorkersBlockEverySignal) {
 }
 
 TEST(Parallel, ForkedChildStartsItsOwnWorkers) {
-  EXPECT_EQ(nested_sum(1000, 4, 2), uint64_t{999} * 1000 / 2);  // the parent's pool exists
+  // The parent's pool exists, every worker it has just started running a chunk
+  // (each chunk waits for the others): a thread still starting when fork() is
+  // called may hold a lock of the sanitizers' allocator, which the child would
+  // then never get.
+  std::atomic<int> started{0};
+  for_each_chunk(4, 4, [&](std::size_t, std::size_t, std::size_t) {
+    ++started;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (started < 4 && std::chrono::steady_clock::now() < give_up) std::this_thread::yield();
+  });
+  ASSERT_EQ(started, 4);
   const pid_t child = fork();
   ASSERT_NE(child, -1);
   if (child == 0) {
