@@ -115,10 +115,6 @@ def generate(instance: korvane.NetworkInstance, params: Params) -> korvane.Multi
         cap_zero_param=params.cap_zero_param, seed=params.seed)
 
 
-def _generate_kwargs(params: Params) -> dict[str, Any]:
-    return dataclasses.asdict(params)
-
-
 def stream_instance(instance: korvane.NetworkInstance, params: Params, base: Path,
                     fmt: str) -> list[Path]:
     """The files write_instance(instance, generate(instance, params), base, fmt) writes, the
@@ -129,7 +125,7 @@ def stream_instance(instance: korvane.NetworkInstance, params: Params, base: Pat
     tmp_files = output_files(tmp, fmt)
     try:
         _NATIVE._generate_to_files([str(p) for p in tmp_files], instance,
-                                   **_generate_kwargs(params))
+                                   **dataclasses.asdict(params))
         finals = output_files(base, fmt)
         for src, dst in zip(tmp_files, finals):
             os.replace(src, dst)

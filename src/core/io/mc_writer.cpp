@@ -106,8 +106,20 @@ Result<void> check_coverage(const NetworkInstance& instance, const MultiCommodit
   return {};
 }
 
+// A partition node the instance does not have.
 Result<void> check_partition_nodes(const NetworkInstance& instance,
-                                   const MultiCommodityData& data);
+                                   const MultiCommodityData& data) {
+  if (data.supply_partition.empty()) return {};
+  std::vector<int64_t> nodes(instance.nodes);
+  std::sort(nodes.begin(), nodes.end());
+  for (const auto& [node, amounts] : data.supply_partition) {
+    if (!std::binary_search(nodes.begin(), nodes.end(), node)) {
+      return invalid("the multi-commodity data was generated for another network: node " +
+                     std::to_string(node) + " of its partition is not in the network");
+    }
+  }
+  return {};
+}
 
 // Data generated for another network: more arcs than the instance, an arc
 // whose endpoints differ, or a partition node the instance does not have. Runs
@@ -130,21 +142,6 @@ Result<void> check_same_network(const NetworkInstance& instance, const MultiComm
     }
   }
   return check_partition_nodes(instance, data);
-}
-
-// A partition node the instance does not have.
-Result<void> check_partition_nodes(const NetworkInstance& instance,
-                                   const MultiCommodityData& data) {
-  if (data.supply_partition.empty()) return {};
-  std::vector<int64_t> nodes(instance.nodes);
-  std::sort(nodes.begin(), nodes.end());
-  for (const auto& [node, amounts] : data.supply_partition) {
-    if (!std::binary_search(nodes.begin(), nodes.end(), node)) {
-      return invalid("the multi-commodity data was generated for another network: node " +
-                     std::to_string(node) + " of its partition is not in the network");
-    }
-  }
-  return {};
 }
 
 // The problem line: counts, K and the generation parameters. The uniform
