@@ -296,6 +296,10 @@ Result<void> write_sup(BufferedWriter& out, const MulticommodityProblem& p) {
   return {};
 }
 
+}  // namespace
+
+namespace detail {
+
 // An OS failure names the part it happened to.
 Error at_part(std::string_view path, Error error) {
   if (error.kind == ErrorKind::kReported) error.message = std::string(path) + ": " + error.message;
@@ -318,7 +322,10 @@ Result<void> publish_parts(std::span<BufferedWriter> finished,
   return {};
 }
 
-}  // namespace
+}  // namespace detail
+
+using detail::at_part;
+using detail::publish_parts;
 
 Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProblem& problem,
                            Compression compression) {

@@ -2,10 +2,13 @@
 // MulticommodityProblem.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
+#include <string_view>
 
 #include "core/base/result.h"
 #include "core/io/file_io.h"
@@ -73,6 +76,16 @@ Result<MulticommodityProblem> problem_from_parsed(const ParsedMulticommodityInst
 // renames them into place as write_mnetgen does, with its failures (kReported
 // "<part's path>: <OS error text>", kCancelled). Destroyed uncommitted, every
 // temporary part is removed. `network` and `partition` must outlive it.
+namespace detail {
+// For the writers of Mnetgen parts: `error` with the part's path before an OS
+// error's text; and the publishing of four finished parts (.nod, .arc, .sup,
+// .mut, the order of `paths`) into place, the failure naming the parts already
+// replaced.
+Error at_part(std::string_view path, Error error);
+Result<void> publish_parts(std::span<BufferedWriter> finished,
+                           const std::array<std::string_view, 4>& paths);
+}  // namespace detail
+
 class MnetgenStream {
  public:
   static Result<MnetgenStream> open(const FourFileParts& parts, const NetworkInstance& network,
