@@ -239,6 +239,41 @@ def cmd_generate(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
+
+# --- mnetgen --------------------------------------------------------------------------------
+
+
+def cmd_mnetgen(args: argparse.Namespace) -> int:
+    gen = importlib.import_module("korvane.generators.mnetgen")
+    source = args.source
+    if os.path.exists(source):
+        try:
+            params = gen.read_par(source)
+        except (OSError, ValueError) as exc:
+            fail_file(source, exc)
+    else:
+        try:
+            params = gen.family_parameters(source)
+        except ValueError:
+            raise UserError(f"{source}: no such parameter file, nor the name of a published "
+                            "Mnetgen instance (n-k-h, such as 64-4-1)", EXIT_FILE) from None
+    # BASE.gz or BASE.zst asks for compressed parts, BASE.nod.gz and so on.
+    base = args.output
+    how = _compression(Path(base))
+    if how is not None:
+        base = base[: -len(".gz" if how == "gzip" else ".zst")]
+    suites.remove_stale_temporaries(Path(base).parent)
+    try:
+        gen.write_mnetgen_instance(base, compress=how, **params)
+    except ValueError as exc:
+        raise UserError(f"{source}: {exc}", EXIT_USAGE) from None
+    except OSError as exc:
+        fail_file(args.output, exc)
+    if not args.quiet:
+        suffix = {None: "", "gzip": ".gz", "zstd": ".zst"}[how]
+        print(f"wrote {base}.{{nod,arc,sup,mut}}{suffix}")
+    return EXIT_OK
+
 # --- convert --------------------------------------------------------------------------------
 
 
@@ -567,6 +602,23 @@ def build_parser() -> argparse.ArgumentParser:
     _jlf_kind_option(p)
     p.add_argument("-q", "--quiet", action="store_true")
     p.set_defaults(run=cmd_convert)
+
+    p = sub.add_parser(
+        "mnetgen", formatter_class=_formatter, help="run the Mnetgen generator",
+        description="Write the four files BASE.nod, .arc, .sup and .mut byte for byte as the "
+                    "Mnetgen generator writes them, from its 21-value parameter file or from "
+                    "the name n-k-h of an instance of the published set. Parameters the "
+                    "generator refuses (or crashes or never ends on) are refused, and nothing "
+                    "is written. An output name ending in .gz or .zst writes compressed parts "
+                    "(BASE.nod.gz, ...).",
+        epilog="examples:\n  korvane mnetgen inst.par -o inst\n"
+               "  korvane mnetgen 64-4-1 -o 64-4-1\n  korvane mnetgen 256-256-7 -o big.zst\n\n"
+               + EXIT_CODES)
+    p.add_argument("source", metavar="PARAMS",
+                   help="a parameter file, or a published instance's name such as 64-4-1")
+    p.add_argument("-o", "--output", required=True, metavar="BASE")
+    p.add_argument("-q", "--quiet", action="store_true")
+    p.set_defaults(run=cmd_mnetgen)
 
     p = sub.add_parser(
         "solve", formatter_class=_formatter, help="solve instances with HiGHS",
