@@ -249,8 +249,10 @@ def cmd_mnetgen(args: argparse.Namespace) -> int:
     if os.path.exists(source):
         try:
             params = gen.read_par(source)
-        except (OSError, ValueError) as exc:
+        except OSError as exc:
             fail_file(source, exc)
+        except ValueError as exc:  # names the file already
+            raise UserError(str(exc), EXIT_FILE) from None
     else:
         try:
             params = gen.family_parameters(source)
