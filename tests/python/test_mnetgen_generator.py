@@ -4,12 +4,15 @@ check with its message, the inputs the generator crashes or hangs on, parameter 
 the published set by name, thread counts, and the command."""
 
 import gzip
+import os
 import shutil
+import signal
 import subprocess
+import threading
 from pathlib import Path
 
 import pytest
-from conftest import DATA
+from conftest import DATA, needs_sigint
 
 import korvane.generators as generators
 from korvane.formats import read_mnetgen
@@ -108,6 +111,25 @@ def test_every_thread_count_writes_the_same_files(threads, tmp_path, monkeypatch
     write_mnetgen_instance(tmp_path / "set", **case)
     assert parts_of(tmp_path / "set") == parts_of(tmp_path / "default")
     assert mnetgen(**case) == read_mnetgen(tmp_path / "set")
+
+
+@needs_sigint
+@pytest.mark.parametrize("job", ["files", "memory"])
+def test_ctrl_c_ends_a_generation_and_leaves_no_file(job, tmp_path):
+    # Hours of random arcs unless the interrupt ends them.
+    endless = params(num_nodes=1000, min_lines=10**13, num_commodities=4)
+    timer = threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            if job == "files":
+                write_mnetgen_instance(tmp_path / "x", **endless)
+            else:
+                mnetgen(**endless)
+    finally:
+        timer.cancel()
+        timer.join()
+    assert list(tmp_path.iterdir()) == []
 
 
 # ------------------------------------------------------------------------------ refusals

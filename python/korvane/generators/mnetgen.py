@@ -47,6 +47,8 @@ runs in native code without the interpreter lock and answers Ctrl-C.
 from __future__ import annotations
 
 import importlib
+import numbers
+import operator
 import os
 import re
 from typing import Any
@@ -102,13 +104,17 @@ def _values(params: dict[str, Any], caller: str) -> tuple[list[int], list[float]
             value = _DEFAULTS[name]
         else:
             raise TypeError(f"{caller}() missing parameter {name!r} ({ORIGINAL_NAMES[i]})")
-        if isinstance(value, bool) or not isinstance(value, int if i < _INTEGERS else (int, float)):
-            kind = "an integer" if i < _INTEGERS else "a real number"
+        kind = "an integer" if i < _INTEGERS else "a real number"
+        if isinstance(value, bool) or (i >= _INTEGERS and not isinstance(value, numbers.Real)):
             raise TypeError(f"{_label(i)} must be {kind}, not {type(value).__name__}")
         if i < _INTEGERS:
-            if not _INT64[0] <= value <= _INT64[1]:
-                raise ValueError(f"{_label(i)} {value} does not fit in 64 bits")
-            integers.append(int(value))
+            try:
+                whole = operator.index(value)  # int, and integer types such as numpy's
+            except TypeError:
+                raise TypeError(f"{_label(i)} must be {kind}, not {type(value).__name__}") from None
+            if not _INT64[0] <= whole <= _INT64[1]:
+                raise ValueError(f"{_label(i)} {whole} does not fit in 64 bits")
+            integers.append(whole)
         else:
             percents.append(float(value))
     return integers, percents
