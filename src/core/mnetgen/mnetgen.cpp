@@ -706,6 +706,14 @@ Result<MulticommodityProblem> ProblemOut::build() {
       return unreadable("arc name " + std::to_string(line.name) + " is not in 1.." +
                         std::to_string(m_));
     }
+    // A random arc's head sums its offset in double: on the largest node counts that
+    // sum can round up to n + 1, which the generator writes and no reader takes.
+    for (const int64_t node : {line.from, line.to}) {
+      if (node < 1 || node > n_) {
+        return unreadable("node " + std::to_string(node) + " of arc name " +
+                          std::to_string(line.name) + " is not in 1.." + std::to_string(n_));
+      }
+    }
     NameInfo& info = names[static_cast<std::size_t>(line.name)];
     if (info.tail == 0) {
       info = NameInfo{line.from, line.to, line.pointer};
