@@ -12,6 +12,8 @@ import threading
 from pathlib import Path
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from conftest import DATA, needs_sigint
 
 import korvane.generators as generators
@@ -81,6 +83,44 @@ CORNERS = {
 def test_the_problem_in_memory_is_what_the_reader_makes_of_the_files(case, tmp_path):
     write_mnetgen_instance(tmp_path / "x", **case)
     assert mnetgen(**case) == read_mnetgen(tmp_path / "x")
+
+
+@st.composite
+def small_params(draw):
+    n = draw(st.integers(2, 24))
+    nsorc = draw(st.integers(1, n - 1))
+    nsink = draw(st.integers(1, n - nsorc))
+    low_cost, low_bound, low_cap = (draw(st.integers(-50, 50)) for _ in range(3))
+    return params(
+        seed=draw(st.integers(-(1 << 40), 1 << 40)), num_nodes=n,
+        min_lines=draw(st.integers(0, 120)), num_sources=nsorc, num_sinks=nsink,
+        num_commodities=draw(st.integers(1, 6)),
+        num_transshipment_sources=draw(st.integers(0, nsorc)),
+        num_transshipment_sinks=draw(st.integers(0, nsink)),
+        max_chain_length=draw(st.integers(0, 8)),
+        min_cost=low_cost, max_cost=low_cost + draw(st.integers(0, 20000)),
+        min_supply=nsorc + draw(st.integers(0, 100)), max_supply=nsorc + 100 + draw(
+            st.integers(0, 50000)),
+        min_bound=low_bound, max_bound=low_bound + draw(st.integers(0, 30000)),
+        min_bundle_capacity=low_cap, max_bundle_capacity=low_cap + draw(st.integers(0, 500)),
+        high_cost_percent=draw(st.floats(0, 100)), bounded_percent=draw(st.floats(0, 100)),
+        bundled_percent=draw(st.floats(0, 100)))
+
+
+@settings(max_examples=150, derandomize=True, deadline=None)
+@given(small_params())
+def test_any_small_instance_reads_back_as_made_in_memory(tmp_path_factory, case):
+    base = tmp_path_factory.mktemp("m") / "x"
+    try:
+        write_mnetgen_instance(base, **case)
+    except ValueError as exc:
+        # A loop with nothing left to draw: the same refusal in memory, and no file.
+        with pytest.raises(ValueError) as again:
+            mnetgen(**case)
+        assert str(again.value) == str(exc)
+        assert not base.parent.joinpath("x.nod").exists()
+        return
+    assert mnetgen(**case) == read_mnetgen(base)
 
 
 def test_seeds_use_their_low_32_bits(tmp_path):
