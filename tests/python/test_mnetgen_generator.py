@@ -159,9 +159,9 @@ def test_ctrl_c_ends_a_generation_and_leaves_no_file(job, tmp_path):
     # Hours of random arcs unless the interrupt ends them.
     endless = params(num_nodes=1000, min_lines=10**13, num_commodities=4)
     timer = threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
-    timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
+            timer.start()  # within the block: however late the signal comes, it is caught here
             if job == "files":
                 write_mnetgen_instance(tmp_path / "x", **endless)
             else:
