@@ -755,9 +755,10 @@ Result<MulticommodityProblem> ProblemOut::build() {
   return problem;
 }
 
-// An estimate of the lines the run makes, for the writing thread.
+// A lower bound of the lines the run makes, for the writing thread (clamped, so
+// that 14 bytes a line stays within 64 bits).
 uint64_t expected_lines(const MnetgenParams& p) {
-  return static_cast<uint64_t>(std::max<int64_t>(p.dens, 0));
+  return static_cast<uint64_t>(std::clamp<int64_t>(p.dens, 0, int64_t{1} << 40));
 }
 
 }  // namespace
