@@ -6,16 +6,17 @@
 # build for each older supported Python (3.11, 3.12) that must write the same
 # file from one seed; then the whole suite again against an ASan/UBSan build,
 # a bounded run of each fuzz target, and a build of the core with the zlib and
-# zstd headers hidden. It ends with one summary line per stage and the total
-# time. This is what CI runs. KORVANE_DIMACS_DIR and KORVANE_MNETGEN_DIR point the
-# tests that read the sample files elsewhere than ../shared/data/dimacs and
-# ../shared/data/mnetgen. A failing stage does not stop the run: the summary gives
-# every stage's counts (and pytest's skip reasons), and the run then fails.
+# zstd headers hidden; the documentation is built after the type checks. It
+# ends with one summary line per stage and the total time. This is what CI
+# runs. KORVANE_DIMACS_DIR and KORVANE_MNETGEN_DIR point the tests that read the
+# sample files elsewhere than ../shared/data/dimacs and ../shared/data/mnetgen.
+# A failing stage does not stop the run: the summary gives every stage's counts
+# (and pytest's skip reasons), and the run then fails.
 #
 #   ./scripts/test.sh [pytest args]   everything above
 #   ./scripts/test.sh --sanitize      only the ASan/UBSan suite
 #   ./scripts/test.sh --fuzz          only the fuzz targets (KORVANE_FUZZ_SECONDS each, default 35)
-#   ./scripts/test.sh --quick         only the GCC and Clang suites and the type checks
+#   ./scripts/test.sh --quick         only the GCC and Clang suites, the type checks and the docs
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 ensure_venv
@@ -201,6 +202,8 @@ stubtest() {
 mypy_examples() { cd "$ROOT" && MYPYPATH="$ROOT/build/python" "$PY" -m mypy --strict --no-incremental examples; }
 run_stage "stubtest" "$LOGS/stubtest" last_line stubtest
 run_stage "mypy --strict" "$LOGS/mypy" last_line mypy_examples
+source "$ROOT/scripts/stages/docs.sh"
+run_stage "docs" "$LOGS/docs" last_line build_docs
 
 [ "$MODE" = quick ] && finish
 source "$ROOT/scripts/older_pythons.sh"
