@@ -78,6 +78,8 @@ def read_suite(folder: str | os.PathLike[str]) -> tuple[dict[str, Any], list[Row
         raise ReportError(f"{path}: {exc.strerror or exc}") from None
     except (UnicodeDecodeError, json.JSONDecodeError) as exc:
         raise ReportError(f"{path}: not JSON ({exc})") from None
+    except RecursionError:
+        raise ReportError(f"{path}: nested too deeply: not a suite's record") from None
     if not isinstance(doc, dict) or not isinstance(doc.get("instances"), list):
         raise ReportError(f"{path}: no list of instances: not a suite's record")
     rows = []
@@ -323,12 +325,16 @@ SCRIPT = """
 """
 
 
-def _cell(value: Any, numeric: bool) -> tuple[str, str]:
+# Measures shown to four digits (the sort key keeps every digit); an optimum is shown whole.
+ROUNDED = ("heterogeneity", "bundle_ratio")
+
+
+def _cell(value: Any, rounded: bool) -> tuple[str, str]:
     """(sort key, text shown) of a value."""
     if value is None or value == "":
         return "", ""
     if isinstance(value, float):
-        return repr(value), f"{value:.4g}" if numeric and not value.is_integer() else repr(value)
+        return repr(value), f"{value:.4g}" if rounded else repr(value)
     return str(value), str(value)
 
 
@@ -336,7 +342,7 @@ def _row_html(row: Row) -> str:
     cells = []
     for header, attr, numeric in COLUMNS:
         value = getattr(row, attr)
-        key, text = _cell(value, numeric)
+        key, text = _cell(value, attr in ROUNDED)
         if attr == "sha256" and value:
             text = value[:12]
         if attr == "status" and not value:

@@ -109,7 +109,7 @@ def test_rows_carry_each_instance(suites, fmt):
         assert 0 <= float(row["heterogeneity"][0]) <= 1
         if "status" in entry:
             assert row["feasibility"][1] == entry["status"]
-            assert float(row["optimum"][0]) == entry["objective"]
+            assert float(row["optimum"][0]) == float(row["optimum"][1]) == entry["objective"]
         else:
             assert row["feasibility"][1] == "not solved" and row["optimum"][1] == ""
     # The uniform split is the even one.
@@ -160,7 +160,8 @@ def test_hostile_or_broken_suite_files(suites, tmp_path, command):
     assert rows[3]["nodes"][1] == "8"
 
     for content, why in [(None, "No such file or directory"), ("{", "not JSON"),
-                         ('{"instances": 3}', "no list of instances")]:
+                         ('{"instances": 3}', "no list of instances"),
+                         ("[" * 100_000 + "]" * 100_000, "nested too deeply")]:
         broken = tmp_path / f"broken{len(why)}"
         broken.mkdir()
         if content is not None:
