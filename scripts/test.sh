@@ -54,7 +54,7 @@ finish() { if [ ${#FAILED_STAGES[@]} -gt 0 ]; then exit 1; fi; exit 0; }
 # A stage's pytest temporaries (hundreds of MB) are removed once it passed; a failed
 # stage keeps them for inspection and says where.
 drop_temporaries() {  # drop_temporaries STATUS FOLDER
-  if [ "$1" -eq 0 ]; then rm -rf "$2"; else summarize "" "  temporaries kept in $2"; fi
+  if [ "$1" -eq 0 ]; then rm -rf "$2"; else echo "  temporaries kept in $2" >> "$SUMMARY"; fi
 }
 
 build_tree() {  # build_tree CXX BUILD_DIR
