@@ -6,7 +6,7 @@ over K commodities (0 = every commodity gets the same share, 1 = each node serve
 NETWORK defaults to the DIMACS sample netgen_8_14a.min when the shared sample folder is
 beside the checkout, else to the bundled examples/network.min; the picture goes to
 PICTURE.png, by default to korvane-heterogeneity.png in the temporary folder (the picture
-in the README, examples/heterogeneity.png, was made with -o examples/heterogeneity.png).
+in the docs (command-line.md), examples/heterogeneity.png, was made with -o examples/heterogeneity.png).
 Needs matplotlib (pip install '.[plot]' from a checkout). Seeded methods are drawn as the
 mean over ten seeds with a band from the lowest to the highest value.
 """

@@ -11,23 +11,26 @@ VENV="$ROOT/.venv"
 BUILD_REQUIREMENTS=(scikit-build-core cmake ninja)
 # The test runner, type checkers, and the optional dependencies whose features
 # the tests exercise (Dask runs a suite on a local cluster; matplotlib is
-# imported by the plotting example that mypy checks). test.sh adds these.
+# imported by the plotting example that mypy checks and draws the suite report's plots;
+# Sphinx and MyST build the documentation). test.sh adds these.
 TEST_REQUIREMENTS=(
   pytest hypothesis mypy
   numpy
   dask[distributed] tqdm
   matplotlib
   highspy networkx
+  sphinx myst-parser
 )
 REQUIREMENTS=("${BUILD_REQUIREMENTS[@]}" "${TEST_REQUIREMENTS[@]}")
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib and libzstd for compressed input (and the zstd command
-# that makes the tests' zstd files).
+# that makes the tests' zstd files), and Chromium, which renders the suite report in the tests.
 DEBIAN_PACKAGES=(
   libgtest-dev
   clang libclang-rt-14-dev
   zlib1g-dev
   libzstd-dev zstd
+  chromium
 )
 
 find_python() {

@@ -6,14 +6,17 @@
 # build for each older supported Python (3.11, 3.12) that must write the same
 # file from one seed; then the whole suite again against an ASan/UBSan build,
 # a bounded run of each fuzz target, and a build of the core with the zlib and
-# zstd headers hidden. It ends with one summary line per stage and the total
-# time. This is what CI runs. KORVANE_DIMACS_DIR points the tests that read the
-# DIMACS sample networks elsewhere than ../shared/data/dimacs.
+# zstd headers hidden; the documentation is built after the type checks. It
+# ends with one summary line per stage and the total time. This is what CI
+# runs. KORVANE_DIMACS_DIR and KORVANE_MNETGEN_DIR point the tests that read the
+# sample files elsewhere than ../shared/data/dimacs and ../shared/data/mnetgen.
+# A failing stage does not stop the run: the summary gives every stage's counts
+# (and pytest's skip reasons), and the run then fails.
 #
 #   ./scripts/test.sh [pytest args]   everything above
 #   ./scripts/test.sh --sanitize      only the ASan/UBSan suite
 #   ./scripts/test.sh --fuzz          only the fuzz targets (KORVANE_FUZZ_SECONDS each, default 35)
-#   ./scripts/test.sh --quick         only the GCC and Clang suites and the type checks
+#   ./scripts/test.sh --quick         only the GCC and Clang suites, the type checks and the docs
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 ensure_venv
@@ -24,90 +27,110 @@ case "${1:-}" in
   --sanitize | --fuzz | --quick) MODE=${1#--}; shift ;;
 esac
 
-# Each stage adds its summary lines to SUMMARY, printed with the total time on
-# exit (also after a failure, which then names the stage that stopped the run).
+# Each stage adds its summary lines to SUMMARY (scripts/summary.sh), printed with
+# the total time on exit, after a failure too.
 LOGS="$(mktemp -d)"
 SUMMARY="$LOGS/summary"
 STAGE=set-up
 : > "$SUMMARY"
-summarize() { printf '%-24s %s\n' "$1" "$2" >> "$SUMMARY"; }
-# "312 tests passed" from CTest's output; "1530 passed, 12 skipped in 95.1s" from pytest's.
-# (CTest 4 leaves out ", 0 tests failed" when none did.)
-ctest_count() { grep -Eo '[0-9]+% tests passed(, [0-9]+ tests failed)? out of [0-9]+' "$1" | tail -n 1; }
-pytest_count() { grep -E '^=* ?[0-9]+ (passed|failed)' "$1" | tail -n 1 | sed -E 's/=//g; s/^ +| +$//g'; }
+source "$ROOT/scripts/summary.sh"
 print_summary() {
   local status=$?
   echo
   echo "== summary"
   cat "$SUMMARY"
-  [ "$status" -ne 0 ] && summarize "FAILED" "in stage: $STAGE (exit status $status)" &&
-    tail -n 1 "$SUMMARY"
+  if [ ${#FAILED_STAGES[@]} -gt 0 ]; then
+    printf '%-24s %s\n' "FAILED" "$(printf '%s; ' "${FAILED_STAGES[@]}" | sed 's/; $//')"
+  elif [ "$status" -ne 0 ]; then
+    printf '%-24s %s\n' "FAILED" "in stage: $STAGE (exit status $status)"
+  fi
   printf '%-24s %dm%02ds\n' "total" $((SECONDS / 60)) $((SECONDS % 60))
   rm -rf "$LOGS"
 }
 trap print_summary EXIT
+# The end of the run: it fails if any stage did.
+finish() { if [ ${#FAILED_STAGES[@]} -gt 0 ]; then exit 1; fi; exit 0; }
+
+# A stage's pytest temporaries (hundreds of MB) are removed once it passed; a failed
+# stage keeps them for inspection and says where.
+drop_temporaries() {  # drop_temporaries STATUS FOLDER
+  if [ "$1" -eq 0 ]; then rm -rf "$2"; else echo "  temporaries kept in $2" >> "$SUMMARY"; fi
+}
+
+build_tree() {  # build_tree CXX BUILD_DIR
+  cmake -S "$ROOT" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$1" \
+    -DKORVANE_TESTS=ON -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
+  cmake --build "$2" -j "$(nproc)"
+}
+
+run_pytest() {  # run_pytest BUILD_DIR [pytest args...]
+  local build=$1
+  shift
+  # -P keeps the current folder off sys.path, so only the build tree provides korvane.
+  # A temporary folder of its own per build keeps concurrent runs out of each other's way.
+  cd "$ROOT" && PYTHONPATH="$build/python" "$PY" -P -m pytest -q -rs --basetemp="$build/pytest-tmp" "$@"
+}
 
 run_suite() {  # run_suite LABEL CXX BUILD_DIR [pytest args...]
   local label=$1 cxx=$2 build=$3
   shift 3
-  local started=$SECONDS
-  STAGE="[$label] build"
-  echo "== [$label] build"
-  cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
-    -DKORVANE_TESTS=ON -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
-  cmake --build "$build" -j "$(nproc)"
-  summarize "[$label] build" "ok, $((SECONDS - started)) s"
-  STAGE="[$label] native tests"
-  echo "== [$label] native tests"
-  ctest --test-dir "$build" --output-on-failure -j "$(nproc)" | tee "$LOGS/ctest"
-  summarize "[$label] native tests" "$(ctest_count "$LOGS/ctest")"
-  STAGE="[$label] pytest"
-  echo "== [$label] Python tests"
-  # -P keeps the current folder off sys.path, so only the build tree provides korvane.
-  # A temporary folder of its own per build keeps concurrent runs out of each other's way.
-  (cd "$ROOT" && PYTHONPATH="$build/python" "$PY" -P -m pytest -q --basetemp="$build/pytest-tmp" "$@") |
-    tee "$LOGS/pytest"
-  summarize "[$label] pytest" "$(pytest_count "$LOGS/pytest")"
+  run_stage "[$label] build" "$LOGS/build" built build_tree "$cxx" "$build"
+  if [ "$STAGE_STATUS" -ne 0 ]; then
+    summarize "[$label] tests" "not run: the build failed"
+    return 0
+  fi
+  run_stage "[$label] native tests" "$LOGS/ctest" ctest_count \
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+  run_stage "[$label] pytest" "$LOGS/pytest" pytest_count run_pytest "$build" "$@"
+  pytest_skips "$LOGS/pytest"
+  drop_temporaries "$STAGE_STATUS" "$build/pytest-tmp"
 }
 
 # The whole suite against an ASan/UBSan build of the core, the module and the
 # native tests. The interpreter itself is not instrumented, so the sanitizer
 # runtime is preloaded, with libstdc++ (else the first C++ throw aborts); leak
 # detection is off because the interpreter keeps memory until exit.
-run_sanitized() {
-  local build="$ROOT/build-asan" started=$SECONDS
-  STAGE="[asan+ubsan] build"
-  echo "== [asan+ubsan] build"
-  cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
-    -DKORVANE_TESTS=ON -DKORVANE_SANITIZE=ON -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
-  cmake --build "$build" -j "$(nproc)"
-  local asan_env=(
-    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
-    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-  )
-  summarize "[asan+ubsan] build" "ok, $((SECONDS - started)) s"
-  STAGE="[asan+ubsan] native tests"
-  echo "== [asan+ubsan] native tests"
-  env "${asan_env[@]}" ctest --test-dir "$build" --output-on-failure -j "$(nproc)" | tee "$LOGS/ctest"
-  summarize "[asan+ubsan] native tests" "$(ctest_count "$LOGS/ctest")"
-  STAGE="[asan+ubsan] pytest"
-  echo "== [asan+ubsan] Python tests"
+sanitized_tests() {  # sanitized_tests BUILD_DIR ctest|pytest [pytest args...]
+  local build=$1 what=$2
+  shift 2
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+  if [ "$what" = ctest ]; then
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+    return
+  fi
   # Temporary folders of its own: other pytest runs on the machine clean up the shared ones.
   mkdir -p "$build/pytest-tmp"
-  (cd "$ROOT" && env "${asan_env[@]}" KORVANE_SANITIZED=1 PYTHONPATH="$build/python" \
-    PYTEST_DEBUG_TEMPROOT="$build/pytest-tmp" \
+  cd "$ROOT" && KORVANE_SANITIZED=1 PYTHONPATH="$build/python" PYTEST_DEBUG_TEMPROOT="$build/pytest-tmp" \
     LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
-    "$PY" -P -m pytest -q "$@") | tee "$LOGS/pytest"
-  summarize "[asan+ubsan] pytest" "$(pytest_count "$LOGS/pytest")"
+    "$PY" -P -m pytest -q -rs "$@"
+}
+
+sanitized_build() {
+  cmake -S "$ROOT" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
+    -DKORVANE_TESTS=ON -DKORVANE_SANITIZE=ON -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
+  cmake --build "$1" -j "$(nproc)"
+}
+
+run_sanitized() {
+  local build="$ROOT/build-asan"
+  run_stage "[asan+ubsan] build" "$LOGS/build" built sanitized_build "$build"
+  if [ "$STAGE_STATUS" -ne 0 ]; then
+    summarize "[asan+ubsan] tests" "not run: the build failed"
+    return 0
+  fi
+  run_stage "[asan+ubsan] native tests" "$LOGS/ctest" ctest_count sanitized_tests "$build" ctest
+  run_stage "[asan+ubsan] pytest" "$LOGS/pytest" pytest_count sanitized_tests "$build" pytest "$@"
+  pytest_skips "$LOGS/pytest"
+  drop_temporaries "$STAGE_STATUS" "$build/pytest-tmp"
 }
 
 # The core built with the zlib and zstd headers hidden (an empty folder named as
 # where they are): the build goes on without them, and reading or writing such a
 # file says so. Only the core and one native test are built.
-run_without_compression() {
-  local build="$ROOT/build-no-compression" started=$SECONDS
-  STAGE="[no zlib/zstd] build"
-  echo "== [no zlib/zstd] build of the core and test_compression_support"
+without_compression() {
+  local build="$ROOT/build-no-compression"
+  echo "(a build of the core and test_compression_support)"
   mkdir -p "$build/no-headers"
   cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=ON \
     -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" -DZLIB_INCLUDE_DIR="$build/no-headers" \
@@ -119,9 +142,14 @@ run_without_compression() {
   grep -qF 'install libzstd-dev (Debian/Ubuntu), libzstd-devel (Fedora/RHEL) or zstd (conda)' \
     "$LOGS/configure.flat"
   cmake --build "$build" -j "$(nproc)" --target test_compression_support
-  "$build/test_compression_support" | tee "$LOGS/gtest"
-  summarize "[no zlib/zstd]" "configure names the packages; test_compression_support: \
-$(grep -Eo '\[  PASSED  \] [0-9]+ tests?' "$LOGS/gtest" | sed 's/.*\] //') passed, $((SECONDS - started)) s"
+  "$build/test_compression_support"
+}
+no_compression_count() {
+  echo "configure names the packages; test_compression_support: \
+$(grep -Eo '\[  PASSED  \] [0-9]+ tests?' "$1" | sed 's/.*\] //') passed, $((SECONDS - STAGE_STARTED)) s"
+}
+run_without_compression() {
+  run_stage "[no zlib/zstd]" "$LOGS/gtest" no_compression_count without_compression
 }
 
 # Each fuzz target (Clang's libFuzzer, ASan and UBSan) replays its kept crash
@@ -153,38 +181,40 @@ run_fuzz() {
 }
 
 # Fuzz executions per target, from run_fuzz's output.
-fuzz_stage() {
-  STAGE="fuzz"
-  run_fuzz | tee "$LOGS/fuzz"
-  summarize "fuzz" "$(awk '/stat::number_of_executed_units/ { printf "%s%s %s runs", sep, $1, $3; sep = ", " }' \
-    "$LOGS/fuzz")"
+fuzz_count() {
+  awk '/stat::number_of_executed_units/ { printf "%s%s %s runs", sep, $1, $3; sep = ", " }' "$1"
 }
+fuzz_stage() { run_stage "fuzz" "$LOGS/fuzz" fuzz_count run_fuzz; }
 
 case "$MODE" in
-  sanitize) run_sanitized "$@"; exit 0 ;;
-  fuzz) fuzz_stage; exit 0 ;;
+  sanitize) run_sanitized "$@"; finish ;;
+  fuzz) fuzz_stage; finish ;;
 esac
 
 run_suite gcc g++ "$ROOT/build" "$@"
 run_suite clang clang++ "$ROOT/build-clang" "$@"
 
-echo "== type checks"
-STAGE="stubtest"
-(cd "$ROOT" && PYTHONPATH="$ROOT/build/python" "$PY" -P -m mypy.stubtest korvane \
-  --allowlist "$ROOT/tests/stubtest-allowlist.txt") | tee "$LOGS/stubtest"
-STAGE="mypy"
-(cd "$ROOT" && MYPYPATH="$ROOT/build/python" "$PY" -m mypy --strict --no-incremental examples) |
-  tee "$LOGS/mypy"
-summarize "type checks" "stubtest: $(tail -n 1 "$LOGS/stubtest"); mypy --strict: $(tail -n 1 "$LOGS/mypy")"
+last_line() { tail -n 1 "$1"; }
+stubtest() {
+  cd "$ROOT" && PYTHONPATH="$ROOT/build/python" "$PY" -P -m mypy.stubtest korvane \
+    --allowlist "$ROOT/tests/stubtest-allowlist.txt"
+}
+mypy_examples() { cd "$ROOT" && MYPYPATH="$ROOT/build/python" "$PY" -m mypy --strict --no-incremental examples; }
+run_stage "stubtest" "$LOGS/stubtest" last_line stubtest
+run_stage "mypy --strict" "$LOGS/mypy" last_line mypy_examples
+source "$ROOT/scripts/stages/docs.sh"
+run_stage "docs" "$LOGS/docs" last_line build_docs
 
-[ "$MODE" = quick ] && exit 0
+[ "$MODE" = quick ] && finish
 source "$ROOT/scripts/older_pythons.sh"
-STAGE="older Pythons"
-run_older_pythons | tee "$LOGS/older"
-summarize "older Pythons" "$(sed -nE 's/^== \[python ([0-9.]+)\] not on this machine.*/\1 absent/p;
-  s/^== \[python ([0-9.]+)\] build and round trip.*/\1 same file as 3.13/p' "$LOGS/older" | paste -sd, - |
-  sed 's/,/, /g')"
+older_count() {
+  sed -nE 's/^== \[python ([0-9.]+)\] not on this machine.*/\1 absent/p;
+    s/^== \[python ([0-9.]+)\] build and round trip.*/\1 same file as 3.13/p' "$1" | paste -sd, - |
+    sed 's/,/, /g'
+}
+run_stage "older Pythons" "$LOGS/older" older_count run_older_pythons
 run_sanitized "$@"
 # The fuzz seeds are written by the GCC build of the module above.
 fuzz_stage
 run_without_compression
+finish

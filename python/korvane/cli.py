@@ -482,12 +482,29 @@ def cmd_suite(args: argparse.Namespace) -> int:
         print(f"{summary}; {suite.suite_file}")
         for name in summary.infeasible:
             print(f"not feasible: {name}")
+        if args.report:
+            print(f"report: {_write_report(suite.output)}")
         return EXIT_OK
     except suites.InstanceError as exc:
         raise UserError(str(exc), EXIT_FILE) from None
     finally:
         progress.close()
         close()
+
+
+def _write_report(folder: str | os.PathLike[str], output: str | None = None) -> str:
+    from . import report
+    try:
+        return str(report.write_report(folder, output))
+    except report.ReportError as exc:
+        raise UserError(str(exc), EXIT_FILE) from None
+    except OSError as exc:
+        fail_file(output or os.path.join(folder, report.REPORT_FILE), exc)
+
+
+def cmd_report(args: argparse.Namespace) -> int:
+    print(_write_report(args.folder, args.output))
+    return EXIT_OK
 
 
 # --- parser ----------------------------------------------------------------------------------
@@ -663,7 +680,23 @@ def build_parser() -> argparse.ArgumentParser:
                    help="refuse a grid of more than N instances before making any "
                         f"(default {suites.MAX_INSTANCES})")
     p.add_argument("-q", "--quiet", action="store_true", help="no progress output")
+    p.add_argument("--report", action="store_true",
+                   help="then write report.html in the output folder (see korvane report)")
     p.set_defaults(run=cmd_suite)
+
+    p = sub.add_parser(
+        "report", formatter_class=_formatter, help="write a suite's HTML report",
+        description="Write one self-contained HTML page about a suite made by korvane suite: a "
+                    "sortable table of its instances (network, K, method, seed, sizes, checksum, "
+                    "feasibility and optimum where solved, demand heterogeneity, bundle ratio) and "
+                    "plots of them (with matplotlib, the extra korvane[plot]). It reads suite.json "
+                    "and every instance file; it needs no network access to be read.",
+        epilog="examples:\n  korvane report suite-out\n  korvane report suite-out -o ~/suite.html\n\n"
+               + EXIT_CODES)
+    p.add_argument("folder", metavar="SUITE_DIR", help="the suite's output folder (with suite.json)")
+    p.add_argument("-o", "--output", metavar="OUT", default=None,
+                   help="the page to write (default: SUITE_DIR/report.html)")
+    p.set_defaults(run=cmd_report)
     return parser
 
 

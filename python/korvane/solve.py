@@ -35,7 +35,7 @@ _SOLVE_EXTRA = "korvane.solve needs {}: pip install 'korvane[solve]'"
 #: Presolve is off: on these flow models it removes only redundant conservation rows, and
 #: with no time limit it gives its search for dependent equations a budget of 100 s, which
 #: on a 131k-arc network it spends to find nothing. The dual simplex without presolve
-#: reaches the same optima sooner on every network of the tests (see the README).
+#: reaches the same optima sooner on every network of the tests (see docs/solving.md).
 DEFAULT_OPTIONS: Mapping[str, Any] = MappingProxyType({"presolve": "off"})
 
 

@@ -18,6 +18,10 @@ import korvane
 DATA = Path(os.environ.get("KORVANE_DIMACS_DIR")
             or Path(__file__).resolve().parents[2].parent / "shared" / "data" / "dimacs")
 
+# The Mnetgen generator's own instances: KORVANE_MNETGEN_DIR, or the shared folder beside the checkout.
+MNETGEN_DIR = Path(os.environ.get("KORVANE_MNETGEN_DIR")
+                   or Path(__file__).resolve().parents[2].parent / "shared" / "data" / "mnetgen")
+
 needs_data = pytest.mark.skipif(
     not DATA.is_dir(),
     reason=f"DIMACS sample folder {DATA} is absent (set KORVANE_DIMACS_DIR, or put it beside the checkout)",

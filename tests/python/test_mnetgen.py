@@ -4,17 +4,15 @@ round trips, JLF kinds, detection, array views, and how failures surface."""
 import gzip
 import math
 import os
-from pathlib import Path
 
 import pytest
-from conftest import write_parts, zstd
+from conftest import MNETGEN_DIR, write_parts, zstd
 
 import korvane
 from korvane import arrays
 from korvane.formats import (MnetgenInstance, MulticommodityProblem, detect, read_jlf,
                              read_mnetgen, to_problem, write_mnetgen)
 
-MNETGEN_DIR = Path(__file__).resolve().parents[3] / "shared" / "data" / "mnetgen"
 INF = math.inf
 
 # Expanded lists: a tail head low up cap1 cap2 cost1 cost2. Ids are sparse and negative.
@@ -54,7 +52,8 @@ def generator_instances():
 
 GENERATOR = generator_instances()
 needs_generator_files = pytest.mark.skipif(
-    not GENERATOR, reason=f"no generator instances in {MNETGEN_DIR}")
+    not GENERATOR, reason=f"no Mnetgen generator instances in {MNETGEN_DIR} (set KORVANE_MNETGEN_DIR, "
+                          "or put the folder beside the checkout)")
 
 
 @pytest.fixture
