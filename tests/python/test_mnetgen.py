@@ -108,6 +108,31 @@ def test_writer_text_and_round_trips(parsed, tmp_path):
     assert rec != read_mnetgen(write_parts(tmp_path / "d", {**FILES, "mut": "1 4\n2 6\n"}))
 
 
+# Written back, a problem read from files keeps its arc names and .nod's declared arc count, and
+# files that declare arcs but name none write too. A commodity's cost on an arc it may not use
+# (capacity 0) is not kept: it has no record, as in the generator's files, and reads back 0.
+ONE_COMMODITY = {"sup": "1 1 3\n3 1 -3\n", "mut": ""}
+
+
+@pytest.mark.parametrize("parts, names, declared, costs", [
+    ({"nod": "1 3 10 1", "arc": "4 1 2 1 2 5 0\n9 2 3 1 3 -1 1\n", "mut": "1 4\n"}, [4, 9], 10,
+     [[2], [3]]),
+    ({"nod": "1 3 5 0", "arc": ""}, [], 5, []),
+    ({"nod": "2 3 1 0", "arc": "1 1 3 1 5 3 0\n1 1 3 2 7 0 0\n", "sup": "1 -1 3\n3 -1 -3\n"}, [1],
+     1, [[5, 0]]),
+])
+def test_read_problems_written_back_keep_names_and_declared_counts(tmp_path, parts, names,
+                                                                   declared, costs):
+    rec = read_mnetgen(write_parts(tmp_path / "in", {**ONE_COMMODITY, **parts}))
+    write_mnetgen(tmp_path / "out", rec)
+    back = read_mnetgen(tmp_path / "out")
+    assert (back.arc_names, back.declared_arcs, back.costs) == (names, declared, costs)
+    kept = ("num_nodes", "num_commodities", "tails", "heads", "capacities", "bundle_capacities",
+            "supplies")
+    assert [getattr(back, name) for name in kept] == [getattr(rec, name) for name in kept]
+    assert (back == rec) == (rec.costs == costs)
+
+
 def test_network_with_generated_data_round_trips(net, tmp_path):
     inst = net("p min 4 5\nn 4 7\nn 1 -7\na 4 2 0 9 2\na 4 2 0 8 3\na 2 1 0 7 -1\n"
                "a 4 3 0 9 1\na 3 1 0 2 4\n")
