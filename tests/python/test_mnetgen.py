@@ -197,6 +197,24 @@ def test_reader_refusals_name_file_and_line(parsed, tmp_path, part, text, cls, w
     assert all(w in str(exc.value) for w in words), str(exc.value)
 
 
+# An integer field takes an integer, or a real whose text denotes one exactly (generators that
+# print with "%f" write 3.000000), decided from the text, never from a rounded double.
+@pytest.mark.parametrize("token, exact", [
+    ("3.000000", True), ("0.3e1", True), ("+30e-1", True),
+    ("3.0000000000000001", False), ("2.9999999999999999", False), ("1e-400", False),
+    ("2.5", False), ("3e-1", False),
+])
+def test_integer_fields_take_reals_only_when_their_text_is_an_integer(tmp_path, token, exact):
+    sup = FILES["sup"].replace("3\t1\t4", f"{token}\t1\t4")
+    base = write_parts(tmp_path / "x", {**FILES, "sup": sup})
+    if exact:
+        assert read_mnetgen(base) == read_mnetgen(write_parts(tmp_path / "plain", FILES))
+        return
+    with pytest.raises(ValueError) as exc:
+        read_mnetgen(base)
+    assert str(exc.value) == f"{base}.sup line 3: node {token} is not an integer"
+
+
 def test_missing_and_damaged_parts(parsed, tmp_path):
     write_mnetgen(tmp_path / "x", parsed)
     (tmp_path / "x.mut").unlink()

@@ -80,19 +80,10 @@ Result<void> RecordStream::take(std::string_view token) {
     return {};
   }
   IntStatus status = parse_i64_to(token, v.i);
-  if (status == IntStatus::kInvalidDigit) {
-    // Generators that print every number with "%f" write "3.000000".
-    double real = 0.0;
-    if (!parse_f64_to(token, real) || !std::isfinite(real) || real != std::trunc(real)) {
-      return bad_token(token, "is not an integer");
-    }
-    // 2^63 is exact as a double: below it the conversion cannot overflow.
-    if (real >= 9223372036854775808.0 || real < -9223372036854775808.0) {
-      return out_of_range(token);
-    }
-    v.i = static_cast<int64_t>(real);
-    status = IntStatus::kOk;
-  }
+  // Generators that print every number with "%f" write "3.000000": a real
+  // whose text denotes an integer exactly is one.
+  if (status == IntStatus::kInvalidDigit) status = parse_integral_decimal_to(token, v.i);
+  if (status == IntStatus::kInvalidDigit) return bad_token(token, "is not an integer");
   if (status != IntStatus::kOk) return out_of_range(token);
   if ((v.i < f.lo || v.i > f.hi) && !(f.wildcard && v.i == -1)) return out_of_range(token);
   return {};

@@ -23,7 +23,7 @@
 namespace korvane::detail {
 
 enum class FieldKind : uint8_t {
-  kInteger,  // an integer token, or a real token with an integral value ("3.000000")
+  kInteger,  // an integer token, or a real token denoting an integer exactly ("3.000000")
   kReal,     // a finite real number
   kAny,      // any number, read and ignored (the .mut labels)
 };
