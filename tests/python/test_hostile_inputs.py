@@ -6,7 +6,7 @@ import sys
 import threading
 
 import pytest
-from conftest import child_env, run_python
+from conftest import child_env
 
 import korvane
 from korvane.formats import read_mnetgen
@@ -58,24 +58,7 @@ def test_k_zero_with_an_infinite_range_makes_no_draw(net):
     assert data.weights_by_arc == {0: []}  # with K = 1 it fails (test_generate.py)
 
 
-def peak_memory_kib(script):
-    """Peak address space of a child running `script` (reserved memory counts even untouched)."""
-    out = run_python(script + "\nprint(open('/proc/self/status').read().split('VmPeak:')[1].split()[0])",
-                     check=True, timeout=120)
-    return int(out.stdout.split()[-1])
-
-
-@pytest.mark.skipif(not os.path.exists("/proc/self/status"), reason="needs /proc")
-def test_a_declared_node_count_reserves_no_more_than_the_file_can_hold(tmp_path):
-    # 32 MB of comments under a problem line declaring 2^63 - 1 nodes: the node table
-    # is sized by the file, not by the declaration (it used to take 32 MB).
-    body = ("c " + "x" * 1000 + "\n") * 32_000 + "n 1 5\nn 2 -5\na 1 2 0 10 3\n"
-    for count in (2**63 - 1, 2):
-        (tmp_path / f"{count}.min").write_text(f"p min {count} 1\n" + body)
-    load = "import korvane; korvane.load_min_instance({!r})"
-    wild = peak_memory_kib(load.format(str(tmp_path / f"{2**63 - 1}.min")))
-    tame = peak_memory_kib(load.format(str(tmp_path / "2.min")))
-    assert wild - tame < 8 * 1024
+# The reservation a declared node count makes: test_min_reader.cpp.
 
 
 # A child that reads a Mnetgen instance whose .sup part is a FIFO (fed a few records by a
