@@ -174,6 +174,14 @@ def test_a_failed_write_raises_oserror(tmp_path):
         write_mnetgen(tmp_path / "old", read_mnetgen(write_parts(tmp_path / "other", FILES)))
 
 
+def test_bundle_records_are_read_by_position_not_by_label(tmp_path):
+    # The i-th .mut record bounds the arcs with pointer i; its label is read and ignored.
+    want = read_mnetgen(write_parts(tmp_path / "plain", FILES)).bundle_capacities
+    for labels in ("2 4\n1 5\n", "9 4\n-3.5 5\n"):
+        got = read_mnetgen(write_parts(tmp_path / "x", {**FILES, "mut": labels}))
+        assert got.bundle_capacities == want == [INF, 4, INF, 5]
+
+
 def test_files_of_the_earlier_writer_still_read(tmp_path):
     # It counted arc lines (arcs x K) in .nod: the names beyond the used ones carry nothing.
     rec = read_mnetgen(write_parts(tmp_path / "old", {**FILES, "nod": "2\t3\t7\t2\n"}))
