@@ -14,7 +14,9 @@ from korvane import arrays
 from korvane.formats import (MnetgenInstance, MulticommodityProblem, detect, read_jlf,
                              read_mnetgen, to_problem, write_mnetgen)
 
-MNETGEN_DIR = Path(__file__).resolve().parents[3] / "shared" / "data" / "mnetgen"
+# The generator's own instances: KORVANE_MNETGEN_DIR, or the shared folder beside the checkout.
+MNETGEN_DIR = Path(os.environ.get("KORVANE_MNETGEN_DIR")
+                   or Path(__file__).resolve().parents[3] / "shared" / "data" / "mnetgen")
 INF = math.inf
 
 # Expanded lists: a tail head low up cap1 cap2 cost1 cost2. Ids are sparse and negative.

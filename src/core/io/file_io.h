@@ -116,8 +116,8 @@ class LineReader {
   // for anything else (a FIFO, a device) the bytes taken from it so far, after
   // reading on until `bytes` were taken or it ended. What is read ahead is
   // held for the lines to come, so a caller learns whether the input is as
-  // large as it claims before committing memory to that claim, holding no
-  // more than it asked for. Fails with the read's error (kReported), or kCancelled.
+  // large as it claims before committing memory to that claim, holding only
+  // about what it asked for. Fails with the read's error (kReported), or kCancelled.
   Result<uint64_t> read_ahead(uint64_t bytes);
   // Whether what was read so far came through a decompressor.
   bool compressed() const { return gzip_ != nullptr || zstd_ != nullptr; }
