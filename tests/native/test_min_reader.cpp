@@ -20,17 +20,32 @@ std::atomic<bool> recording{false};
 std::atomic<std::size_t> largest{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+namespace {
+void* allocate(std::size_t size) noexcept {
   if (recording.load(std::memory_order_relaxed)) {
     std::size_t seen = largest.load(std::memory_order_relaxed);
     while (size > seen && !largest.compare_exchange_weak(seen, size)) {
     }
   }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  return std::malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+// Every unaligned form, so that no block is made by one allocator and freed by
+// another (the sanitizers check that).
+void* operator new(std::size_t size) {
+  if (void* p = allocate(size)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace korvane {
 namespace {
