@@ -210,8 +210,12 @@ def write_mnetgen(base: str | os.PathLike[str], instance: Any, data: Any = None,
 
     ``instance`` as for ``to_problem``. ``compress=True`` (or "gzip") writes gzip parts
     named ``BASE.part.gz``, "zstd" zstd parts named ``BASE.part.zst``. .nod holds K, n, the
-    number of arcs and of bundles; arc a is named a + 1 and commodity k is k + 1; real
-    numbers are written so that they read back exactly, integral ones as integers. Raises
+    number of arc names and of bundles; commodity k is k + 1; a problem read from files keeps
+    its ``arc_names`` and its ``declared_arcs`` (names without an arc carry nothing), other
+    records name arc a a + 1; real numbers are written so that they read back exactly,
+    integral ones as integers. A problem read and written back reads back equal, but for the
+    cost of a commodity on an arc it may not use (capacity 0): it has no record, as in the
+    generator's files, and reads back 0. Raises
     ValueError naming the arc for what the format cannot hold (a self-loop, a non-zero lower
     bound, a negative commodity capacity), before any file is opened. The four parts are
     renamed into place together once all are complete: a failed write leaves the old ones.

@@ -1,6 +1,9 @@
 """Writes the fuzz seed corpora: .min networks like those the tests load, the multi-commodity
-files korvane writes from them (every list form), and number tokens. Usage: make_seeds.py DIR"""
+files korvane writes from them (every list form), number tokens, and four-file instances, among
+them those the Mnetgen generator wrote (read in place from the shared data folder beside the
+checkout, or KORVANE_MNETGEN_DIR). Usage: make_seeds.py DIR"""
 
+import os
 import sys
 from pathlib import Path
 
@@ -33,6 +36,26 @@ FOUR_FILE = [
 ]
 
 
+MNETGEN_DIR = Path(os.environ.get("KORVANE_MNETGEN_DIR")
+                   or Path(__file__).resolve().parents[2].parent / "shared" / "data" / "mnetgen")
+# The fuzz run's -max_len: a longer seed would only be cut.
+MAX_SEED_BYTES = 65536
+
+
+def generator_instances():
+    """The generator's instances as fuzz inputs (.nod|.arc|.sup|.mut), those that fit a seed."""
+    if not MNETGEN_DIR.is_dir():
+        print(f"make_seeds.py: no generator instances: {MNETGEN_DIR} is absent", file=sys.stderr)
+        return {}
+    seeds = {}
+    for nod in sorted(MNETGEN_DIR.glob("*.nod")):
+        parts = [nod.with_suffix(f".{part}").read_bytes() for part in ("nod", "arc", "sup", "mut")]
+        seed = b"|".join(parts)
+        if len(seed) <= MAX_SEED_BYTES:
+            seeds[nod.stem] = seed
+    return seeds
+
+
 def main(out):
     folders = {name: Path(out) / name for name in ("min", "mc", "numbers", "fourfile")}
     for folder in folders.values():
@@ -47,6 +70,8 @@ def main(out):
                 korvane.save_multi_commodity_instance(str(folders["mc"] / f"net{i}-{j}-{method}.mc"), inst, data)
     for i, text in enumerate(FOUR_FILE):
         (folders["fourfile"] / f"instance{i}").write_text(text)
+    for name, seed in generator_instances().items():
+        (folders["fourfile"] / f"mnetgen-{name}").write_bytes(seed)
     for i, token in enumerate(NUMBERS):
         (folders["numbers"] / f"token{i}").write_text(token)
 

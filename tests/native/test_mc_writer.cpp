@@ -1,5 +1,6 @@
 // The multi-commodity writer on a record the generator cannot produce: node lines
-// with an empty amount list (K = 0 with listed nodes) and with a total that wraps.
+// with an empty amount list (K = 0 with listed nodes) and with a total that wraps;
+// the file reads back.
 // Everything else about the writer is asserted through the Python module.
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "core/io/mc_reader.h"
 #include "core/io/mc_writer.h"
 
 // Designated initializers name only the fields that matter here.
@@ -38,6 +40,16 @@ TEST(McWriter, EmptyAmountListsAndWrappedTotals) {
             "n -9 0 \n"
             "n 6 -9223372036854775807 9223372036854775807 2\n"
             "a 1 2 0 5  \n");
+  // Every file the writer writes reads back, empty lists included.
+  const auto read = parse_multi_min(path);
+  ASSERT_TRUE(read.ok()) << read.error().message;
+  const ParsedMulticommodityInstance& r = read.value();
+  EXPECT_EQ(r.num_commodities, 0u);
+  EXPECT_EQ(r.tails, (BigVector<int64_t>{1}));
+  EXPECT_EQ(r.heads, (BigVector<int64_t>{2}));
+  EXPECT_EQ(r.ups, (BigVector<int64_t>{5}));
+  EXPECT_TRUE(r.capacity_values.empty() && r.cost_values.empty());
+  EXPECT_EQ(r.amount_values, (std::vector<int64_t>{max, 2}));
 }
 
 }  // namespace

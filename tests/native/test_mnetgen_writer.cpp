@@ -169,7 +169,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"nan_bundle", [](MulticommodityProblem& p) { p.bundles[1] = kNaN; },
                 "arc 2 (10 -> 12) has bundle capacity NaN; Mnetgen files cannot hold it"},
         Refusal{"infinite_supply", [](MulticommodityProblem& p) { p.supplies[2] = kInf; },
-                "node 10 has supply inf for commodity 1; Mnetgen files cannot hold it"}),
+                "node 10 has supply inf for commodity 1; Mnetgen files cannot hold it"},
+        // The records of one name are one arc when read: names must ascend.
+        Refusal{"repeated_name", [](MulticommodityProblem& p) { p.arc_names = {2, 5, 5}; },
+                "arc 5 (12 -> -5) comes after arc 5; Mnetgen arc names ascend from 1"},
+        Refusal{"name_zero", [](MulticommodityProblem& p) { p.arc_names[0] = 0; },
+                "arc 0 (-5 -> 10) is named below 1; Mnetgen arc names ascend from 1"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // A part that cannot be written (its target is a folder) after three that

@@ -125,6 +125,63 @@ TEST(Integers, ScannerAgreesWithTheTokenGrammar) {
   }
 }
 
+// Integer fields of the four-file formats also take reals whose text denotes an
+// integer exactly; exactness comes from the digits, not from a rounded double.
+TEST(Integers, IntegralDecimalsExactlyFromTheText) {
+  const int64_t max = std::numeric_limits<int64_t>::max();
+  const int64_t min = std::numeric_limits<int64_t>::min();
+  const struct {
+    const char* token;
+    IntStatus status;
+    int64_t value;
+  } cases[] = {
+      {"3.000000", IntStatus::kOk, 3}, {"1e3", IntStatus::kOk, 1000}, {"+1E+3", IntStatus::kOk, 1000},
+      {"-0.0", IntStatus::kOk, 0}, {"0e999999999999999999999", IntStatus::kOk, 0},
+      {".0", IntStatus::kOk, 0}, {"7.", IntStatus::kOk, 7}, {"12.5e1", IntStatus::kOk, 125},
+      {"1500e-2", IntStatus::kOk, 15}, {"000120.000e-1", IntStatus::kOk, 12},
+      {"9223372036854775807.0", IntStatus::kOk, max},
+      {"-9.223372036854775808e18", IntStatus::kOk, min},
+      {"1e-400", IntStatus::kInvalidDigit, 0}, {"1.0000000000000001", IntStatus::kInvalidDigit, 0},
+      {"2.5", IntStatus::kInvalidDigit, 0}, {"15e-1", IntStatus::kInvalidDigit, 0},
+      {"1e-99999999999999999999", IntStatus::kInvalidDigit, 0},
+      {"inf", IntStatus::kInvalidDigit, 0}, {"nan", IntStatus::kInvalidDigit, 0},
+      {".", IntStatus::kInvalidDigit, 0}, {"1e", IntStatus::kInvalidDigit, 0},
+      {"1e+", IntStatus::kInvalidDigit, 0}, {"1.0x", IntStatus::kInvalidDigit, 0},
+      {"--1.0", IntStatus::kInvalidDigit, 0}, {"", IntStatus::kInvalidDigit, 0},
+      {"9223372036854775808.0", IntStatus::kTooLarge, 0},
+      {"-9223372036854775809e0", IntStatus::kTooSmall, 0},
+      {"1e19", IntStatus::kTooLarge, 0}, {"-1e99999999999999999999", IntStatus::kTooSmall, 0},
+  };
+  for (const auto& c : cases) {
+    int64_t value = -1;
+    EXPECT_EQ(parse_integral_decimal_to(c.token, value), c.status) << c.token;
+    if (c.status == IntStatus::kOk) {
+      EXPECT_EQ(value, c.value) << c.token;
+    }
+  }
+  // Any integer written with its point moved p places left and exponent p, with
+  // leading and trailing zeros added, reads back; a nonzero digit added to the
+  // end of its fraction makes it no integer.
+  std::mt19937_64 rng(7);
+  for (int round = 0; round < 20000; ++round) {
+    const auto n = static_cast<int64_t>((rng() >> 1) >> (rng() % 63));
+    const bool negative = rng() % 2 == 0;
+    std::string digits = std::to_string(n);
+    const std::size_t p = rng() % (digits.size() + 3);
+    if (p > digits.size()) digits.insert(0, p - digits.size(), '0');
+    digits.insert(digits.end() - static_cast<std::ptrdiff_t>(p), '.');
+    std::string token(negative ? 1 : 0, '-');
+    token.append(rng() % 3, '0').append(digits).append(rng() % 3, '0');
+    const std::size_t fraction_end = token.size();
+    token.append(1, 'e').append(std::to_string(p));
+    int64_t value = -1;
+    ASSERT_EQ(parse_integral_decimal_to(token, value), IntStatus::kOk) << token;
+    ASSERT_EQ(value, negative ? -n : n) << token;
+    token.insert(fraction_end, 1, static_cast<char>('1' + rng() % 9)).insert(fraction_end, 1, '0');
+    ASSERT_EQ(parse_integral_decimal_to(token, value), IntStatus::kInvalidDigit) << token;
+  }
+}
+
 TEST(Floats, AcceptedAndRejectedForms) {
   const struct {
     const char* token;

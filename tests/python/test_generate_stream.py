@@ -16,11 +16,12 @@ from korvane.korvane import _generate_to_files
 from conftest import NETWORK, needs_sigint
 
 
-def write_network(path, nodes, arcs, seed, lows=False):
+def write_network(path, nodes, arcs, seed, lows=False, declared=None):
     """A seeded .min file: supplies on every node, parallel arcs, zero and large bounds,
-    negative and zero costs (no self-loop, so the Mnetgen parts can hold it)."""
+    negative and zero costs (no self-loop, so the Mnetgen parts can hold it); the problem
+    line declares `declared` arcs (default: as many as it holds)."""
     rng = random.Random(seed)
-    lines = [f"p min {nodes} {arcs}"]
+    lines = [f"p min {nodes} {arcs if declared is None else declared}"]
     lines += [f"n {i} {rng.randint(-40, 40)}" for i in range(1, nodes + 1)]
     last = (1, 2)
     for _ in range(arcs):
@@ -72,6 +73,8 @@ def networks(tmp_path_factory):
         "small": write_network(folder / "small.min", 6, 9, 1),      # E < K for K = 16
         "medium": write_network(folder / "medium.min", 60, 700, 2),  # two draw chunks at K = 16
         "single": write_network(folder / "single.min", 2, 1, 3),     # E = 1
+        # .nod counts the arcs written, whatever the network's problem line declared.
+        "declaring": write_network(folder / "declaring.min", 5, 8, 4, declared=40),
     }
 
 

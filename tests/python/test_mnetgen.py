@@ -107,6 +107,31 @@ def test_writer_text_and_round_trips(parsed, tmp_path):
     assert rec != read_mnetgen(write_parts(tmp_path / "d", {**FILES, "mut": "1 4\n2 6\n"}))
 
 
+# Written back, a problem read from files keeps its arc names and .nod's declared arc count, and
+# files that declare arcs but name none write too. A commodity's cost on an arc it may not use
+# (capacity 0) is not kept: it has no record, as in the generator's files, and reads back 0.
+ONE_COMMODITY = {"sup": "1 1 3\n3 1 -3\n", "mut": ""}
+
+
+@pytest.mark.parametrize("parts, names, declared, costs", [
+    ({"nod": "1 3 10 1", "arc": "4 1 2 1 2 5 0\n9 2 3 1 3 -1 1\n", "mut": "1 4\n"}, [4, 9], 10,
+     [[2], [3]]),
+    ({"nod": "1 3 5 0", "arc": ""}, [], 5, []),
+    ({"nod": "2 3 1 0", "arc": "1 1 3 1 5 3 0\n1 1 3 2 7 0 0\n", "sup": "1 -1 3\n3 -1 -3\n"}, [1],
+     1, [[5, 0]]),
+])
+def test_read_problems_written_back_keep_names_and_declared_counts(tmp_path, parts, names,
+                                                                   declared, costs):
+    rec = read_mnetgen(write_parts(tmp_path / "in", {**ONE_COMMODITY, **parts}))
+    write_mnetgen(tmp_path / "out", rec)
+    back = read_mnetgen(tmp_path / "out")
+    assert (back.arc_names, back.declared_arcs, back.costs) == (names, declared, costs)
+    kept = ("num_nodes", "num_commodities", "tails", "heads", "capacities", "bundle_capacities",
+            "supplies")
+    assert [getattr(back, name) for name in kept] == [getattr(rec, name) for name in kept]
+    assert (back == rec) == (rec.costs == costs)
+
+
 def test_network_with_generated_data_round_trips(net, tmp_path):
     inst = net("p min 4 5\nn 4 7\nn 1 -7\na 4 2 0 9 2\na 4 2 0 8 3\na 2 1 0 7 -1\n"
                "a 4 3 0 9 1\na 3 1 0 2 4\n")
@@ -148,6 +173,14 @@ def test_a_failed_write_raises_oserror(tmp_path):
         write_mnetgen(tmp_path / "old", read_mnetgen(write_parts(tmp_path / "other", FILES)))
 
 
+def test_bundle_records_are_read_by_position_not_by_label(tmp_path):
+    # The i-th .mut record bounds the arcs with pointer i; its label is read and ignored.
+    want = read_mnetgen(write_parts(tmp_path / "plain", FILES)).bundle_capacities
+    for labels in ("2 4\n1 5\n", "9 4\n-3.5 5\n"):
+        got = read_mnetgen(write_parts(tmp_path / "x", {**FILES, "mut": labels}))
+        assert got.bundle_capacities == want == [INF, 4, INF, 5]
+
+
 def test_files_of_the_earlier_writer_still_read(tmp_path):
     # It counted arc lines (arcs x K) in .nod: the names beyond the used ones carry nothing.
     rec = read_mnetgen(write_parts(tmp_path / "old", {**FILES, "nod": "2\t3\t7\t2\n"}))
@@ -169,6 +202,24 @@ def test_reader_refusals_name_file_and_line(parsed, tmp_path, part, text, cls, w
     with pytest.raises(cls) as exc:
         read_mnetgen(tmp_path / "x")
     assert all(w in str(exc.value) for w in words), str(exc.value)
+
+
+# An integer field takes an integer, or a real whose text denotes one exactly (generators that
+# print with "%f" write 3.000000), decided from the text, never from a rounded double.
+@pytest.mark.parametrize("token, exact", [
+    ("3.000000", True), ("0.3e1", True), ("+30e-1", True),
+    ("3.0000000000000001", False), ("2.9999999999999999", False), ("1e-400", False),
+    ("2.5", False), ("3e-1", False),
+])
+def test_integer_fields_take_reals_only_when_their_text_is_an_integer(tmp_path, token, exact):
+    sup = FILES["sup"].replace("3\t1\t4", f"{token}\t1\t4")
+    base = write_parts(tmp_path / "x", {**FILES, "sup": sup})
+    if exact:
+        assert read_mnetgen(base) == read_mnetgen(write_parts(tmp_path / "plain", FILES))
+        return
+    with pytest.raises(ValueError) as exc:
+        read_mnetgen(base)
+    assert str(exc.value) == f"{base}.sup line 3: node {token} is not an integer"
 
 
 def test_missing_and_damaged_parts(parsed, tmp_path):

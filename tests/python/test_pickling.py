@@ -148,3 +148,26 @@ def test_wrong_argument_types(call, arg, message):
     with pytest.raises(TypeError) as exc:
         call(arg)
     assert str(exc.value) == message
+
+
+class Hostile:
+    """Pickles as a call of the record loader on the bytes given, as a tampered pickle does."""
+
+    def __init__(self, blob):
+        self.blob = blob
+
+    def __reduce__(self):
+        return native._load_record, (self.blob,)
+
+
+def problem_blob(bundles):
+    """A problem of two nodes, two arcs 1->2 and 2->1 and one commodity, with `bundles`."""
+    return (b"KVR\x01\x06" + word(0, 2, 1, 2) + column() + column(1, 2) + column(1, 2)
+            + column(2, 1) + column(0, 0) + column(0, 0) + column(*bundles) + column(0, 0))
+
+
+def test_a_problem_whose_bundle_column_is_short_is_refused():
+    assert pickle.loads(pickle.dumps(Hostile(problem_blob([0, 0])))).bundle_capacities == [0, 0]
+    # One bundle for two arcs: korvane.arrays.problem_arrays would read past the column.
+    with pytest.raises((ValueError, TypeError)):
+        pickle.loads(pickle.dumps(Hostile(problem_blob([0]))))

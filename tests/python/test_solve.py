@@ -1,5 +1,6 @@
 """The arc-flow model handed to HiGHS: optima, feasibility diagnosis, model files, extras."""
 
+import math
 import re
 import sys
 
@@ -147,6 +148,23 @@ def test_unbounded_commodity_on_a_negative_cycle(tmp_path):
         result = solve.solve(rec, options=options)
         assert (result.status, result.objective, result.flows) == ("unbounded", None, None)
     assert solve.check_feasible(rec).feasible
+
+
+# What HiGHS is given: korvane's defaults (presolve off, as the README documents), then a
+# call's options, then the time limit; for a solve and for each model of a feasibility check.
+@pytest.mark.parametrize("options, time_limit, given", [
+    (None, None, {"presolve": "off", "time_limit": math.inf}),
+    ({"presolve": "choose"}, None, {"presolve": "choose"}),
+    ({"presolve": "on", "time_limit": 5.0}, 7.0, {"presolve": "on", "time_limit": 7.0}),
+])
+def test_the_options_highs_is_given(hand, monkeypatch, options, time_limit, given):
+    made = []
+    new_highs = solve._new_highs
+    monkeypatch.setattr(solve, "_new_highs", lambda highspy: made.append(new_highs(highspy)) or made[-1])
+    for call in (solve.solve, solve.check_feasible):
+        made.clear()
+        call(hand(), options=options, time_limit=time_limit)
+        assert made and all({name: h.getOptionValue(name)[1] for name in given} == given for h in made)
 
 
 @pytest.mark.parametrize("options, refused", [

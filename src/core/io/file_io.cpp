@@ -162,7 +162,9 @@ LineReader::LineReader(LineReader&& other) noexcept
       line_number_(other.line_number_),
       buffer_offset_(other.buffer_offset_),
       stop_(other.stop_),
-      carry_(std::move(other.carry_)) {
+      carry_(std::move(other.carry_)),
+      ahead_(std::move(other.ahead_)),
+      ahead_begin_(other.ahead_begin_) {
   std::memcpy(buffer_, other.buffer_, end_);
 }
 
@@ -183,6 +185,8 @@ LineReader& LineReader::operator=(LineReader&& other) noexcept {
     buffer_offset_ = other.buffer_offset_;
     stop_ = other.stop_;
     carry_ = std::move(other.carry_);
+    ahead_ = std::move(other.ahead_);
+    ahead_begin_ = other.ahead_begin_;
     std::memcpy(buffer_, other.buffer_, end_);
   }
   return *this;
@@ -246,7 +250,39 @@ Result<void> LineReader::skip_partial_line() {
   }
 }
 
+Result<uint64_t> LineReader::read_ahead(uint64_t bytes) {
+  if (file_->regular()) return uint64_t{file_->size()};
+  // In steps, so that a stream that ends early never had room made for the rest.
+  constexpr std::size_t kStep = std::size_t{1} << 20;
+  while (read_offset_ < bytes) {
+    const std::size_t held = ahead_.size();
+    const auto step = static_cast<std::size_t>(std::min<uint64_t>(bytes - read_offset_, kStep));
+    if (cancel_.requested(step)) return cancelled();
+    ahead_.resize(held + step);
+    auto got = read_raw(ahead_.data() + held, step);
+    ahead_.resize(held + (got.ok() ? got.value() : 0));
+    if (!got.ok()) return got.take_error();
+    if (got.value() == 0) break;
+  }
+  return read_offset_;
+}
+
 Result<std::size_t> LineReader::read_file(char* out, std::size_t size) {
+  if (ahead_begin_ < ahead_.size()) {
+    const std::size_t n = std::min(size, ahead_.size() - ahead_begin_);
+    std::memcpy(out, ahead_.data() + ahead_begin_, n);
+    ahead_begin_ += n;
+    if (ahead_begin_ == ahead_.size()) {
+      std::vector<char>().swap(ahead_);
+      ahead_begin_ = 0;
+    }
+    return n;
+  }
+  return read_raw(out, size);
+}
+
+// Reads from the file itself, taking `read_offset_` on.
+Result<std::size_t> LineReader::read_raw(char* out, std::size_t size) {
   for (;;) {
     // Readers of one regular file share its descriptor, so none moves its offset.
     const ssize_t got =

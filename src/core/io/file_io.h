@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/base/cancel.h"
 #include "core/base/result.h"
@@ -111,6 +112,13 @@ class LineReader {
 
   // Size of the file in bytes when known (0 otherwise); a cap for reservations.
   std::size_t file_size() const { return file_size_; }
+  // How many bytes the file holds, as far as `bytes`: a regular file's size;
+  // for anything else (a FIFO, a device) the bytes taken from it so far, after
+  // reading on until `bytes` were taken or it ended. What is read ahead is
+  // held for the lines to come, so a caller learns whether the input is as
+  // large as it claims before committing memory to that claim, holding only
+  // about what it asked for. Fails with the read's error (kReported), or kCancelled.
+  Result<uint64_t> read_ahead(uint64_t bytes);
   // Whether what was read so far came through a decompressor.
   bool compressed() const { return gzip_ != nullptr || zstd_ != nullptr; }
 
@@ -121,6 +129,7 @@ class LineReader {
   Result<void> skip_partial_line();
 
   Result<std::size_t> read_file(char* out, std::size_t size);
+  Result<std::size_t> read_raw(char* out, std::size_t size);
   template <class Inflater>
   Result<bool> fill_from(Inflater& inflater);
 
@@ -140,6 +149,8 @@ class LineReader {
   uint64_t buffer_offset_ = 0;  // file offset of buffer_[0] (plain files)
   uint64_t stop_ = UINT64_MAX;  // no line starting at or after this offset is handed out
   std::string carry_;  // a line that spans buffer refills
+  std::vector<char> ahead_;      // bytes read_ahead() took from a stream, not yet read
+  std::size_t ahead_begin_ = 0;  // the first of them not yet read
 };
 
 // Hands each line of `lines` to `on_line` (returning Result<void>) until end of

@@ -84,7 +84,7 @@ Result<MulticommodityProblem> read_mnetgen(const FourFileParts& parts) {
   const auto n = static_cast<uint64_t>(counts.value().nodes);
   const auto m = static_cast<uint64_t>(counts.value().arcs);
   const int64_t b = counts.value().bundles;
-  KORVANE_TRY(detail::check_table_cells(parts, parts.nod, k, m, n));
+  KORVANE_TRY(detail::check_table_cells(opened.value(), parts.nod, k, m, n));
 
   MulticommodityProblem problem;
   problem.source = ProblemSource::kMnetgen;

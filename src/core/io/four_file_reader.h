@@ -25,7 +25,8 @@ enum class JlfKind : uint8_t { kPsp, kOsp, kOds };
 // Every part is a stream of white-space-separated numbers: a line break is
 // white space, a record may span lines and several may share one. Integer
 // fields (nodes, commodities, products, arc names, pointers, counts) take an
-// integer or a real with an integral value ("3.000000"); real fields take
+// integer or a real whose text denotes an integer exactly ("3.000000", "1e3";
+// not "1e-400" nor "1.0000000000000001"); real fields take
 // decimal or exponent notation, never NaN or an infinity. The .nod part is its
 // first four numbers and .mut its first b records: what follows them is read
 // to the end of the part, so that a damaged compressed stream still fails, but
@@ -42,8 +43,10 @@ enum class JlfKind : uint8_t { kPsp, kOsp, kOds };
 // Declared counts are checked before any table is allocated: a count that does
 // not fit int64, cells = 2·K·m + K·n + m + n that overflow, and more than
 // kMaxCellsPerInputByte cells per byte of the four parts' combined size on disk
-// are refused (kInvalid) naming them. When a part is not a regular file (a
-// pipe), the input size is unknown and only the overflow check applies.
+// are refused (kInvalid) naming them, as are tables no address space holds. A
+// part that is not a regular file (a FIFO, a device) counts the bytes taken
+// from it, read ahead only as far as the tables need: the same decision as
+// for its bytes in a regular file, with memory that follows what was read.
 // Neither reader ever keeps a partial record, and the work grows with the
 // input and the tables only: wildcards and repeated records are resolved so
 // that each cell is written a bounded number of times.

@@ -260,7 +260,8 @@ bool checked_count(uint64_t products, uint64_t times, uint64_t more, uint64_t& o
 // records, refuses (before building them) a K whose tables fail the size check.
 Result<std::vector<Commodity>> make_commodities(const std::vector<SupplyRecord>& records,
                                                 JlfKind kind, uint64_t products,
-                                                const FourFileParts& parts, uint64_t arcs,
+                                                const FourFileParts& parts,
+                                                detail::OpenedParts& opened, uint64_t arcs,
                                                 uint64_t nodes) {
   const auto p_count = static_cast<int64_t>(products);
   // (product, first appearance, attributes), sorted at the end.
@@ -287,7 +288,7 @@ Result<std::vector<Commodity>> make_commodities(const std::vector<SupplyRecord>&
     if (!checked_count(products, wild, records.size() - wild, k)) {
       return invalid(parts.sup + too_many);
     }
-    KORVANE_TRY(detail::check_table_cells(parts, parts.sup, k, arcs, nodes));
+    KORVANE_TRY(detail::check_table_cells(opened, parts.sup, k, arcs, nodes));
     made.reserve(k);
     for (uint64_t i = 0; i < records.size(); ++i) {
       const SupplyRecord& r = records[i];
@@ -329,7 +330,7 @@ Result<std::vector<Commodity>> make_commodities(const std::vector<SupplyRecord>&
     if (!checked_count(products, wild_origins.size(), beside, k)) {
       return invalid(parts.sup + too_many);
     }
-    KORVANE_TRY(detail::check_table_cells(parts, parts.sup, k, arcs, nodes));
+    KORVANE_TRY(detail::check_table_cells(opened, parts.sup, k, arcs, nodes));
     if (!wild_origins.empty()) {
       made.reserve(k);
       for (int64_t p = 1; p <= p_count; ++p) {
@@ -507,7 +508,7 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
   const int64_t b = counts.value().bundles;
   const auto node_max = static_cast<int64_t>(n);
   if (kind == JlfKind::kPsp) {
-    KORVANE_TRY(detail::check_table_cells(parts, parts.nod, products, m, n));
+    KORVANE_TRY(detail::check_table_cells(opened.value(), parts.nod, products, m, n));
   }
 
   // Supplies: every record is checked against its kind's rule as it is read.
@@ -544,7 +545,7 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind)
         return {};
       });
   if (!read_sup.ok()) return read_sup.take_error();
-  auto made = make_commodities(supply_records, kind, products, parts, m, n);
+  auto made = make_commodities(supply_records, kind, products, parts, opened.value(), m, n);
   if (!made.ok()) return made.take_error();
   const std::vector<Commodity>& commodities = made.value();
   const uint64_t k = commodities.size();

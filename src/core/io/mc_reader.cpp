@@ -56,16 +56,18 @@ class Column {
   // Values written so far.
   std::size_t size() const { return static_cast<std::size_t>(at_ - first_); }
 
-  // Where to write `n` more values, or nullptr when a window has no room left.
-  int64_t* extend(std::size_t n) {
-    if (static_cast<std::size_t>(end_ - at_) < n && !grow(n)) return nullptr;
-    int64_t* const out = at_;
+  // Sets `out` to where `n` more values go; false when a window has no room
+  // left. No values always fit, even in a column that holds no table yet (an
+  // expanded list of K = 0), whose `out` is then null and never written.
+  bool extend(std::size_t n, int64_t*& out) {
+    if (static_cast<std::size_t>(end_ - at_) < n && !grow(n)) return false;
+    out = at_;
     at_ += n;
-    return out;
+    return true;
   }
   bool push(int64_t value) {
-    int64_t* const out = extend(1);
-    if (out == nullptr) return false;
+    int64_t* out = nullptr;
+    if (!extend(1, out)) return false;
     *out = value;
     return true;
   }
@@ -94,7 +96,9 @@ class Column {
     } else if (n != 0) {
       // Windows that do not join (a range added less than counted) are copied.
       if (table_ != nullptr) move_to_own(size() + n);
-      std::memcpy(extend(n), later.first_, n * sizeof(int64_t));
+      int64_t* out = nullptr;
+      extend(n, out);  // an own table grows
+      std::memcpy(out, later.first_, n * sizeof(int64_t));
     }
     later = Column();
   }
@@ -352,8 +356,8 @@ class MultiMinReader {
   Result<void> take_range(std::size_t start, uint64_t count, Column& out) const {
     const std::size_t length = tokens_.size();
     if (count > length - start) return internal(range_end_message(start, count, length));
-    int64_t* const dest = out.extend(count);
-    if (dest == nullptr) return window_full();
+    int64_t* dest = nullptr;
+    if (!out.extend(count, dest)) return window_full();
     return parse_range(start, count, dest);
   }
   Result<void> parse_range(std::size_t start, uint64_t count, int64_t* dest) const {
@@ -458,9 +462,10 @@ class MultiMinReader {
     const int64_t* v = scanner_.values();
     const int64_t* capacities = v + 4;
     const int64_t* costs = capacities + capacity_count;
-    int64_t* const capacities_to = capacities_.extend(capacity_count);
-    int64_t* const costs_to = costs_.extend(cost_count);
-    if (capacities_to == nullptr || costs_to == nullptr) {
+    int64_t* capacities_to = nullptr;
+    int64_t* costs_to = nullptr;
+    if (!capacities_.extend(capacity_count, capacities_to) ||
+        !costs_.extend(cost_count, costs_to)) {
       window_full_ = true;
       return true;
     }

@@ -3,6 +3,7 @@
 // of korvane's network and parsed records into a MulticommodityProblem.
 #include "core/io/mnetgen_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -74,12 +75,28 @@ Result<void> check_shape(const MulticommodityProblem& p) {
   return {};
 }
 
-// What the checks count on the way, for the writing thread's estimates.
+// What the checks count on the way, for the writing thread's estimates, and
+// the arc count .nod declares.
 struct Counts {
   uint64_t arc_records = 0;
   uint64_t bundles = 0;
   uint64_t supply_records = 0;
+  uint64_t arc_names = 0;
 };
+
+// The name arc a is written under: its own, or a + 1 for a record without names.
+int64_t arc_name(const MulticommodityProblem& p, std::size_t a) {
+  return p.arc_names.empty() ? static_cast<int64_t>(a + 1) : p.arc_names[a];
+}
+
+// .nod's m: the arc count the file declared, or the largest name when that is
+// larger (a converted record declares none). The names past the last arc, and
+// those between arcs, carry nothing, as in the file the record was read from.
+uint64_t declared_names(const MulticommodityProblem& p) {
+  const std::size_t e = p.num_arcs();
+  const uint64_t last = e == 0 ? 0 : static_cast<uint64_t>(arc_name(p, e - 1));
+  return std::max(p.declared_arcs, last);
+}
 
 // Every value the files would hold, in the order the writer meets them: arc by
 // arc its endpoints, then each commodity's cost and capacity, then its bundle;
@@ -87,14 +104,27 @@ struct Counts {
 Result<Counts> check_values(const MulticommodityProblem& p) {
   const std::size_t k = p.num_commodities;
   if (k == 0) return invalid("a problem without commodities cannot be written as Mnetgen files");
-  // The format's reader refuses n <= 1 and m <= 0: such files would never read back.
-  if (p.num_nodes < 2 || p.num_arcs() == 0) {
+  // Names ascend from 1, as a reader gives them: the records of one name are one
+  // arc, and a name below 1 is refused when read.
+  for (std::size_t a = 0; a < p.arc_names.size(); ++a) {
+    if (a == 0 && p.arc_names[a] < 1) {
+      return invalid(arc_label(p, a) + " is named below 1; Mnetgen arc names ascend from 1");
+    }
+    if (a > 0 && p.arc_names[a] <= p.arc_names[a - 1]) {
+      return invalid(arc_label(p, a) + " comes after arc " + std::to_string(p.arc_names[a - 1]) +
+                     "; Mnetgen arc names ascend from 1");
+    }
+  }
+  // The format's reader refuses n <= 1 and m <= 0: such files would never read
+  // back. A problem read from files declaring arcs but naming none has m >= 1.
+  Counts counts;
+  counts.arc_names = declared_names(p);
+  if (p.num_nodes < 2 || counts.arc_names == 0) {
     return invalid("a problem of " + std::to_string(p.num_nodes) + " nodes and " +
                    std::to_string(p.num_arcs()) +
                    " arcs cannot be written as Mnetgen files, which need 2 nodes and 1 arc");
   }
   const auto n = static_cast<int64_t>(p.num_nodes);
-  Counts counts;
   CancelCheck cancel;
   for (std::size_t a = 0; a < p.num_arcs(); ++a) {
     if (cancel.requested(k)) return cancelled();
@@ -229,16 +259,16 @@ Result<void> write_arc_records(BufferedWriter& out, uint64_t name, int64_t tail,
   return {};
 }
 
-// Arc records grouped by name 1..E (position + 1).
+// Arc records grouped by name, in arc order.
 Result<void> write_arc(BufferedWriter& out, const MulticommodityProblem& p) {
   const std::size_t k = p.num_commodities;
   uint64_t pointer = 0;
   CancelCheck cancel;
   for (std::size_t a = 0; a < p.num_arcs(); ++a) {
     if (cancel.requested(k)) return cancelled();
-    KORVANE_TRY(write_arc_records(out, a + 1, p.tails[a], p.heads[a],
-                                  p.bundles[a] != kUnbounded ? ++pointer : 0, &p.costs[a * k],
-                                  &p.capacities[a * k], k));
+    KORVANE_TRY(write_arc_records(out, static_cast<uint64_t>(arc_name(p, a)), p.tails[a],
+                                  p.heads[a], p.bundles[a] != kUnbounded ? ++pointer : 0,
+                                  &p.costs[a * k], &p.capacities[a * k], k));
   }
   return {};
 }
@@ -344,7 +374,7 @@ Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProbl
   const std::array<Part, 4> plan{{
       {parts.nod, 8,
        [](BufferedWriter& out, const MulticommodityProblem& p, const Counts& c) {
-         return write_nod(out, p.num_commodities, p.num_nodes, p.num_arcs(), c.bundles);
+         return write_nod(out, p.num_commodities, p.num_nodes, c.arc_names, c.bundles);
        }},
       {parts.arc, 14 * counts.arc_records,
        [](BufferedWriter& out, const MulticommodityProblem& p, const Counts&) {

@@ -23,8 +23,10 @@ namespace korvane {
 // Compression (kNone, kGzip, kZstd) is declared with BufferedWriter in file_io.h.
 
 // Writes `problem` as the generator writes an instance: .nod with K, N, the
-// number of arc names (E) and the number of bundles, one per line; .arc records
-// grouped by arc name 1..E, one per commodity that may use the arc (capacity not
+// number of arc names (the declared count, or the largest name when larger;
+// E for a converted record) and the number of bundles, one per line; .arc
+// records grouped by arc name (arc_names, or 1..E when there are none), in arc
+// order, one per commodity that may use the arc (capacity not
 // 0; an arc no commodity may use keeps one record for commodity 1 with capacity
 // 0, so that it survives a round trip), capacity kUnbounded written -1; .mut
 // records in pointer order (label i on the i-th), one per arc with a finite
@@ -36,8 +38,11 @@ namespace korvane {
 // endpoints, the endpoints by their node_ids when there are any): an endpoint
 // outside 1..N, a self-loop; a negative or NaN value where the format cannot
 // hold it (a capacity or bundle below 0 would read back as unbounded; NaN
-// anywhere, an infinite cost or supply); no commodity at all; fewer than 2
-// nodes or no arc (the format's reader refuses both). kInternal when
+// anywhere, an infinite cost or supply); arc names that do not ascend from 1;
+// no commodity at all; fewer than 2 nodes or no arc name to declare (the
+// format's reader refuses both). A problem read from files and written back
+// reads back equal but for the costs of commodities on arcs they may not use
+// (capacity 0), which have no record and read back 0. kInternal when
 // the tables do not have the sizes the counts give. The four parts are written
 // under temporary names and renamed into place only when all four are complete:
 // a failure leaves every old part as it was. kReported for OS errors, as

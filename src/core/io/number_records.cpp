@@ -2,24 +2,13 @@
 // counts, the .mut capacities and the size check on declared counts.
 #include "core/io/number_records.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
+#include <cstddef>
+#include <limits>
 #include <string>
 
 namespace korvane::detail {
 namespace {
-
-// The part's size when it is a regular file (0 for an empty one); -1 when it is
-// something else or cannot be examined.
-int64_t part_size(const std::string& path) {
-  struct stat info {};
-  if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &info) != 0 ||
-      !S_ISREG(info.st_mode)) {
-    return -1;
-  }
-  return static_cast<int64_t>(info.st_size);
-}
 
 std::string quoted(std::string_view token) {
   if (token.size() <= kMaxQuotedToken) return std::string(token);
@@ -80,19 +69,10 @@ Result<void> RecordStream::take(std::string_view token) {
     return {};
   }
   IntStatus status = parse_i64_to(token, v.i);
-  if (status == IntStatus::kInvalidDigit) {
-    // Generators that print every number with "%f" write "3.000000".
-    double real = 0.0;
-    if (!parse_f64_to(token, real) || !std::isfinite(real) || real != std::trunc(real)) {
-      return bad_token(token, "is not an integer");
-    }
-    // 2^63 is exact as a double: below it the conversion cannot overflow.
-    if (real >= 9223372036854775808.0 || real < -9223372036854775808.0) {
-      return out_of_range(token);
-    }
-    v.i = static_cast<int64_t>(real);
-    status = IntStatus::kOk;
-  }
+  // Generators that print every number with "%f" write "3.000000": a real
+  // whose text denotes an integer exactly is one.
+  if (status == IntStatus::kInvalidDigit) status = parse_integral_decimal_to(token, v.i);
+  if (status == IntStatus::kInvalidDigit) return bad_token(token, "is not an integer");
   if (status != IntStatus::kOk) return out_of_range(token);
   if ((v.i < f.lo || v.i > f.hi) && !(f.wildcard && v.i == -1)) return out_of_range(token);
   return {};
@@ -161,8 +141,8 @@ Result<std::vector<double>> read_bundle_capacities(RecordStream& mut, int64_t bu
   return capacities;
 }
 
-Result<void> check_table_cells(const FourFileParts& parts, const std::string& where,
-                               uint64_t commodities, uint64_t arcs, uint64_t nodes) {
+Result<void> check_table_cells(OpenedParts& parts, const std::string& where, uint64_t commodities,
+                               uint64_t arcs, uint64_t nodes) {
   // cells = 2*K*m + K*n + m + n
   uint64_t km = 0, kn = 0, cells = 0;
   const bool overflow =
@@ -174,15 +154,27 @@ Result<void> check_table_cells(const FourFileParts& parts, const std::string& wh
                              std::to_string(arcs) + " arcs and " + std::to_string(nodes) +
                              " nodes need ";
   if (overflow) return invalid(counts + "more table cells than 64 bits can count");
+  // Each cell is 8 bytes, and no table can be larger than the address space.
+  constexpr uint64_t kMaxCells = uint64_t{std::numeric_limits<std::ptrdiff_t>::max()} / 8;
+  if (cells > kMaxCells) return invalid(counts + "more table cells than memory can address");
+  const uint64_t needed =
+      cells / kMaxCellsPerInputByte + (cells % kMaxCellsPerInputByte != 0 ? 1 : 0);
   uint64_t bytes = 0;
-  for (const std::string* path : {&parts.nod, &parts.arc, &parts.sup, &parts.mut}) {
-    const int64_t size = part_size(*path);
-    if (size < 0) return {};  // a stream: its length is unknown until it is read
-    bytes += static_cast<uint64_t>(size);
+  for (RecordStream* part : {&parts.nod, &parts.arc, &parts.sup, &parts.mut}) {
+    // What a part gave so far: a regular part's size (read_ahead reads nothing).
+    auto taken = part->read_ahead(0);
+    if (!taken.ok()) return taken.take_error();
+    bytes += taken.value();
   }
-  uint64_t limit = 0;
-  if (__builtin_mul_overflow(bytes, kMaxCellsPerInputByte, &limit)) return {};
-  if (cells > limit) {
+  for (RecordStream* part : {&parts.nod, &parts.arc, &parts.sup, &parts.mut}) {
+    if (bytes >= needed) break;
+    auto before = part->read_ahead(0);
+    if (!before.ok()) return before.take_error();
+    auto after = part->read_ahead(before.value() + (needed - bytes));
+    if (!after.ok()) return after.take_error();
+    bytes += after.value() - before.value();
+  }
+  if (bytes < needed) {
     return invalid(counts + std::to_string(cells) + " table cells, more than " +
                    std::to_string(kMaxCellsPerInputByte) + " per byte of the " +
                    std::to_string(bytes) + " bytes of input");

@@ -23,7 +23,7 @@
 namespace korvane::detail {
 
 enum class FieldKind : uint8_t {
-  kInteger,  // an integer token, or a real token with an integral value ("3.000000")
+  kInteger,  // an integer token, or a real token denoting an integer exactly ("3.000000")
   kReal,     // a finite real number
   kAny,      // any number, read and ignored (the .mut labels)
 };
@@ -69,6 +69,13 @@ class RecordStream {
   // (kReported, prefixed with the path), on a callback error, or kCancelled.
   template <class OnRecord>
   Result<uint64_t> read(std::span<const FieldSpec> fields, uint64_t limit, OnRecord&& on_record);
+
+  // LineReader::read_ahead: how many bytes the part holds, as far as `bytes`.
+  Result<uint64_t> read_ahead(uint64_t bytes) {
+    auto read = lines_.read_ahead(bytes);
+    if (!read.ok()) return failed(read.take_error());
+    return read;
+  }
 
   // Reads what is left of the part to its end without looking at it, so that a
   // compressed part whose stream is cut short or damaged after the records the
@@ -288,10 +295,14 @@ Result<std::vector<double>> read_bundle_capacities(RecordStream& mut, int64_t bu
 
 // Refuses (kInvalid, naming the counts) tables for `commodities` x `arcs` costs
 // and capacities, `commodities` x `nodes` supplies and per-arc and per-node
-// columns that overflow 64 bits or exceed kMaxCellsPerInputByte cells per byte
-// of the parts' combined size. When a part is not a regular file (a pipe), its
-// size is unknown and the per-byte bound is not applied; overflow still is.
-Result<void> check_table_cells(const FourFileParts& parts, const std::string& where,
-                               uint64_t commodities, uint64_t arcs, uint64_t nodes);
+// columns that overflow 64 bits, that no address space holds, or that exceed
+// kMaxCellsPerInputByte cells per byte of the parts' combined size. A regular
+// part counts its size; a part that is not one (a FIFO, a device) counts what
+// was taken from it, read ahead as far as the tables need and no further: so
+// the decision is the one its bytes would get in a regular file, and memory
+// follows what was read. A part that fails to read fails the check
+// (kReported, naming it), before anything is allocated.
+Result<void> check_table_cells(OpenedParts& parts, const std::string& where, uint64_t commodities,
+                               uint64_t arcs, uint64_t nodes);
 
 }  // namespace korvane::detail

@@ -240,6 +240,74 @@ IntStatus parse_i64_to(std::string_view token, int64_t& out) {
   return IntStatus::kOk;
 }
 
+IntStatus parse_integral_decimal_to(std::string_view token, int64_t& out) {
+  std::size_t i = 0;
+  const bool negative = !token.empty() && token[0] == '-';
+  if (!token.empty() && (token[0] == '+' || token[0] == '-')) i = 1;
+  auto digits_from = [&](std::size_t at) {
+    std::size_t end = at;
+    while (end < token.size() && token[end] >= '0' && token[end] <= '9') ++end;
+    return token.substr(at, end - at);
+  };
+  const std::string_view whole = digits_from(i);
+  i += whole.size();
+  std::string_view fraction;
+  if (i < token.size() && token[i] == '.') {
+    fraction = digits_from(i + 1);
+    i += 1 + fraction.size();
+  }
+  if (whole.empty() && fraction.empty()) return IntStatus::kInvalidDigit;
+  // The exponent saturates far beyond any token's length: an integer of more
+  // than 19 digits is out of range whatever they are.
+  constexpr int64_t kExponentCap = int64_t{1} << 40;
+  int64_t exponent = 0;
+  if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
+    ++i;
+    const bool below = i < token.size() && token[i] == '-';
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
+    const std::string_view e = digits_from(i);
+    if (e.empty()) return IntStatus::kInvalidDigit;
+    i += e.size();
+    for (const char c : e) exponent = std::min(exponent * 10 + (c - '0'), kExponentCap);
+    if (below) exponent = -exponent;
+  }
+  if (i != token.size()) return IntStatus::kInvalidDigit;
+
+  // The digits of whole and fraction read as one run D: the value is
+  // D * 10^(exponent - |fraction|). Leading and trailing zeros of D are set aside.
+  const std::size_t count = whole.size() + fraction.size();
+  auto digit = [&](std::size_t j) {
+    return j < whole.size() ? whole[j] : fraction[j - whole.size()];
+  };
+  std::size_t first = 0;
+  while (first < count && digit(first) == '0') ++first;
+  if (first == count) {
+    out = 0;
+    return IntStatus::kOk;
+  }
+  std::size_t last = count - 1;
+  while (digit(last) == '0') --last;
+  const int64_t scale = exponent - static_cast<int64_t>(fraction.size()) +
+                        static_cast<int64_t>(count - 1 - last);
+  if (scale < 0) return IntStatus::kInvalidDigit;  // a nonzero digit after the point
+  const IntStatus too_far = negative ? IntStatus::kTooSmall : IntStatus::kTooLarge;
+  if (static_cast<int64_t>(last - first + 1) + scale > 19) return too_far;
+  // Negative values accumulate downwards so that -2^63 fits.
+  int64_t acc = 0;
+  auto put = [&](int d) {
+    if (__builtin_mul_overflow(acc, 10, &acc)) return false;
+    return negative ? !__builtin_sub_overflow(acc, d, &acc) : !__builtin_add_overflow(acc, d, &acc);
+  };
+  for (std::size_t j = first; j <= last; ++j) {
+    if (!put(digit(j) - '0')) return too_far;
+  }
+  for (int64_t z = 0; z < scale; ++z) {
+    if (!put(0)) return too_far;
+  }
+  out = acc;
+  return IntStatus::kOk;
+}
+
 IntStatus parse_u64_to(std::string_view token, uint64_t& out) {
   const char* p = token.data();
   std::size_t n = token.size();

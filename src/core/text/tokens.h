@@ -43,6 +43,14 @@ IntStatus parse_i64_to(std::string_view token, int64_t& out);
 // Optional single '+', then one or more ASCII digits; '-' is an invalid digit.
 IntStatus parse_u64_to(std::string_view token, uint64_t& out);
 
+// A decimal number in parse_f64_to's grammar (optional sign, digits with an
+// optional '.' fraction, an optional exponent) whose text denotes an integer
+// exactly: "3.000000", "1e3", "-0.0", "12.5e1". Decided from the digits and the
+// exponent, never from a rounded double, so "1.0000000000000001" and "1e-400"
+// are no integers. kInvalidDigit for any other token (a fraction, a word, inf,
+// nan), kTooLarge / kTooSmall for an integer outside int64_t.
+IntStatus parse_integral_decimal_to(std::string_view token, int64_t& out);
+
 // The same grammars with the failure as a kReported error carrying its message.
 Result<int64_t> parse_i64(std::string_view token);
 Result<uint64_t> parse_u64(std::string_view token);
