@@ -392,34 +392,45 @@ bool consistent(const MulticommodityProblem& p, Poll&) {
 
 // The fields derived from the arc columns are not stored: they are rebuilt
 // here, so no encoding can make them disagree with the arcs.
-void rebuild(Edge&) {}
-void rebuild(MultiCommoditySupplies&) {}
-void rebuild(MulticommodityProblem&) {}
+// Fails only with kCancelled.
+Result<void> rebuild(Edge&) { return {}; }
+Result<void> rebuild(MultiCommoditySupplies&) { return {}; }
+Result<void> rebuild(MulticommodityProblem&) { return {}; }
 
-void rebuild(NetworkInstance& n) {
-  ArcOrder order = order_arcs(n.tails, n.heads, n.nodes);
-  n.parallel_index = std::move(order.parallel_index);
-  n.pair_order = std::move(order.pair_order);
-  n.num_parallel_arc_pairs = order.num_parallel_pairs;
+Result<void> rebuild(NetworkInstance& n) {
+  Result<ArcOrder> order = order_arcs(n.tails, n.heads, n.nodes);
+  if (!order.ok()) return order.take_error();
+  n.parallel_index = std::move(order.value().parallel_index);
+  n.pair_order = std::move(order.value().pair_order);
+  n.num_parallel_arc_pairs = order.value().num_parallel_pairs;
+  return {};
 }
 
-void rebuild(MultiCommodityData& d) {
+Result<void> rebuild(MultiCommodityData& d) {
   NodeIndex index;
   std::vector<int64_t> nodes;
+  CancelCheck cancel;
   for (const auto* column : {&d.tails, &d.heads}) {
-    for (const int64_t id : *column) index.place(id, nodes);
+    for (const int64_t id : *column) {
+      index.place(id, nodes);
+      if (cancel.requested()) return cancelled();
+    }
   }
-  ArcOrder order = order_arcs(d.tails, d.heads, nodes);
-  d.indices = std::move(order.parallel_index);
-  d.pair_order = std::move(order.pair_order);
-  d.parallel = order.num_parallel_pairs != 0;
+  Result<ArcOrder> order = order_arcs(d.tails, d.heads, nodes);
+  if (!order.ok()) return order.take_error();
+  d.indices = std::move(order.value().parallel_index);
+  d.pair_order = std::move(order.value().pair_order);
+  d.parallel = order.value().num_parallel_pairs != 0;
+  return {};
 }
 
-void rebuild(ParsedMulticommodityInstance& p) {
-  ArcOrder order = order_arcs(p.tails, p.heads, p.nodes);
-  p.parallel_index = std::move(order.parallel_index);
-  p.pair_order = std::move(order.pair_order);
-  p.parallel = order.num_parallel_pairs != 0;
+Result<void> rebuild(ParsedMulticommodityInstance& p) {
+  Result<ArcOrder> order = order_arcs(p.tails, p.heads, p.nodes);
+  if (!order.ok()) return order.take_error();
+  p.parallel_index = std::move(order.value().parallel_index);
+  p.pair_order = std::move(order.value().pair_order);
+  p.parallel = order.value().num_parallel_pairs != 0;
+  return {};
 }
 
 template <class T>
@@ -432,8 +443,7 @@ Result<AnyRecord> decode_as(Decoder& decoder) {
     return invalid(decoder.truncated ? "korvane record is truncated"
                                      : "korvane record is inconsistent");
   }
-  rebuild(record);
-  if (cancel_requested_now()) return cancelled();
+  KORVANE_TRY(rebuild(record));
   return AnyRecord(std::in_place_type<T>, std::move(record));
 }
 
