@@ -102,4 +102,19 @@ bool append_polled(Vector& to, std::span<const T> from, CancelCheck& cancel) {
   return true;
 }
 
+// Resizes `v` to `n` elements (value-initialising the new ones) a piece at a
+// time, asking `cancel` between pieces: clearing a table of hundreds of
+// megabytes stays interruptible. False, with `v` part grown, when the poll says stop.
+template <class Vector>
+bool resize_polled(Vector& v, std::size_t n, CancelCheck& cancel) {
+  constexpr std::size_t kPiece = std::size_t{1} << 17;
+  v.reserve(n);
+  while (v.size() < n) {
+    const std::size_t piece = std::min(n - v.size(), kPiece);
+    v.resize(v.size() + piece);
+    if (cancel.requested(piece)) return false;
+  }
+  return true;
+}
+
 }  // namespace korvane
