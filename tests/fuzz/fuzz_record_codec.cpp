@@ -18,7 +18,10 @@ namespace {
 
 using namespace korvane;
 
-volatile int64_t g_sink = 0;  // keeps the reads below from being optimised away
+volatile uint64_t g_sink = 0;  // keeps the reads below from being optimised away
+
+// Values folded into the sink in wrapping arithmetic.
+uint64_t bits(int64_t v) { return static_cast<uint64_t>(v); }
 
 void check(bool holds) {
   if (!holds) std::abort();
@@ -35,8 +38,8 @@ void arc_order_in_bounds(std::span<const uint64_t> pair_order, std::span<const i
                          std::span<const int64_t> heads, std::span<const int64_t> indices) {
   check(pair_order.size() == tails.size() && heads.size() == tails.size() &&
         indices.size() == tails.size());
-  int64_t sum = 0;
-  for (const uint64_t a : pair_order) sum += tails[a] ^ heads[a] ^ indices[a];
+  uint64_t sum = 0;
+  for (const uint64_t a : pair_order) sum += bits(tails[a] ^ heads[a] ^ indices[a]);
   g_sink = sum;
 }
 
@@ -45,9 +48,9 @@ void touch(const MultiCommoditySupplies&) {}
 
 void touch(const NetworkInstance& n) {
   arc_order_in_bounds(n.pair_order, n.tails, n.heads, n.parallel_index);
-  for (std::size_t a = 0; a < n.num_edges(); ++a) g_sink = n.edge(a).cost;
+  for (std::size_t a = 0; a < n.num_edges(); ++a) g_sink = bits(n.edge(a).cost);
   const Csr csr = build_csr(n.nodes, n.tails, n.heads);
-  g_sink = static_cast<int64_t>(csr.node.size());
+  g_sink = csr.node.size();
   (void)problem_from_network(n, nullptr);
   GenerationParams params;
   params.num_commodities = 2;
@@ -62,10 +65,11 @@ void touch(const NetworkInstance& n) {
 
 void touch(const MultiCommodityData& d) {
   arc_order_in_bounds(d.pair_order, d.tails, d.heads, d.indices);
-  int64_t sum = 0;
+  uint64_t sum = 0;
   for (std::size_t a = 0; a < d.num_edges(); ++a) {
     for (uint64_t k = 0; k < d.num_commodities; ++k) {
-      sum += d.cost_table[a * d.num_commodities + k] ^ d.capacity_table[a * d.num_commodities + k];
+      sum += bits(d.cost_table[a * d.num_commodities + k] ^
+                  d.capacity_table[a * d.num_commodities + k]);
     }
   }
   g_sink = sum;
@@ -73,14 +77,14 @@ void touch(const MultiCommodityData& d) {
 
 void touch(const ParsedMulticommodityInstance& p) {
   arc_order_in_bounds(p.pair_order, p.tails, p.heads, p.parallel_index);
-  int64_t sum = 0;
+  uint64_t sum = 0;
   for (std::size_t i = 0; i < p.supplies.size(); ++i) {
-    for (const int64_t v : p.amounts(i)) sum += v;
+    for (const int64_t v : p.amounts(i)) sum += bits(v);
   }
   for (std::size_t a = 0; a < p.num_edges(); ++a) {
     const ListView caps = p.capacity_list(a);
     const ListView costs = p.cost_list(a);
-    for (uint64_t k = 0; k < p.num_commodities; ++k) sum += caps.at(k) ^ costs.at(k);
+    for (uint64_t k = 0; k < p.num_commodities; ++k) sum += bits(caps.at(k) ^ costs.at(k));
   }
   g_sink = sum;
   (void)problem_from_parsed(p);
@@ -90,11 +94,12 @@ void touch(const MulticommodityProblem& p) {
   const std::size_t k = p.num_commodities;
   double sum = 0;
   for (std::size_t a = 0; a < p.num_arcs(); ++a) {
-    sum += p.bundles[a] + static_cast<double>(p.tails[a] + p.heads[a] + p.arc_names[a]);
+    sum += p.bundles[a] + static_cast<double>(p.tails[a]) + static_cast<double>(p.heads[a]) +
+           static_cast<double>(p.arc_names[a]);
     for (std::size_t c = 0; c < k; ++c) sum += p.costs[a * k + c] + p.capacities[a * k + c];
   }
   for (std::size_t i = 0; i < p.num_nodes * k; ++i) sum += p.supplies[i];
-  g_sink = static_cast<int64_t>(sum != sum);
+  g_sink = sum != sum ? 1 : 0;
 }
 
 }  // namespace
