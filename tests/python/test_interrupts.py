@@ -132,7 +132,7 @@ def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_net, 
 
 # The long paths that end in a file or a large object: an interrupt raises KeyboardInterrupt
 # there (the command exits 130) and leaves no file behind, finished or partial, nor any
-# temporary. Each runs for a second or more when nothing stops it; the bound is generous.
+# temporary. Each runs for well over the delay when nothing stops it; the bound is generous.
 @pytest.mark.parametrize("job", ["pickle-round-trip", "cli-mnetgen", "cli-mcf-gz",
                                  "write-mnetgen-gzip", "min-read-2-threads"])
 def test_sigint_ends_long_paths_and_leaves_no_output(tmp_path, monkeypatch, job):
@@ -151,7 +151,7 @@ def test_sigint_ends_long_paths_and_leaves_no_output(tmp_path, monkeypatch, job)
             raise KeyboardInterrupt
 
     if job == "pickle-round-trip":
-        data = korvane.generate_multi_commodity_data(korvane.load_min_instance(str(net)), 150, 1)
+        data = korvane.generate_multi_commodity_data(korvane.load_min_instance(str(net)), 100, 1)
         run = lambda: pickle.loads(pickle.dumps(data))
     elif job == "cli-mnetgen":
         run = lambda: command("--format", "mnetgen", "-o", str(out / "m"))
@@ -164,5 +164,5 @@ def test_sigint_ends_long_paths_and_leaves_no_output(tmp_path, monkeypatch, job)
     else:
         big = big_network(tmp_path / "big.min", arcs=1_500_000)
         run = lambda: korvane.load_min_instance(str(big))
-    assert sigint_latency(run, delay=0.15, from_thread=True) < 1.0
+    assert sigint_latency(run, delay=0.05, from_thread=True) < 1.0
     assert sorted(os.listdir(out)) == []
