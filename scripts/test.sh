@@ -161,13 +161,13 @@ run_fuzz() {
   cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DKORVANE_FUZZ=ON -DKORVANE_WERROR=ON -DPython_EXECUTABLE="$PY" >/dev/null
   cmake --build "$build" -j "$(nproc)" --target fuzz_min_reader fuzz_mc_reader fuzz_numbers \
-    fuzz_four_file_reader
+    fuzz_four_file_reader fuzz_record_codec
   ctest --test-dir "$build" --output-on-failure
   rm -rf "$build/seeds"
   PYTHONPATH="$ROOT/build/python" "$PY" -P "$ROOT/tests/fuzz/make_seeds.py" "$build/seeds"
   local target seeds
   for target in fuzz_min_reader:min fuzz_mc_reader:mc fuzz_numbers:numbers \
-    fuzz_four_file_reader:fourfile; do
+    fuzz_four_file_reader:fourfile fuzz_record_codec:records; do
     seeds=${target#*:}
     target=${target%%:*}
     echo "== [fuzz] $target for ${seeds} seeds, ${seconds}s"

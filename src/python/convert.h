@@ -4,6 +4,7 @@
 // at the first failure. from_py returns false with the Python error set.
 #pragma once
 
+#include "python/gc_tracking.h"
 #include "python/module_state.h"
 #include "python/py_ref.h"
 
@@ -42,6 +43,7 @@ PyObject* build_list(uint64_t n, Make&& make) {
   if (!check_list_size(n)) return nullptr;
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
+  DeferredTracking::defer(list.get());
   for (uint64_t i = 0; i < n; ++i) {
     PyObject* item = make(i);
     if (item == nullptr) return nullptr;
@@ -67,7 +69,9 @@ PyObject* build_tuple(Items... items) {
     return nullptr;
   }
   for (Py_ssize_t i = 0; i < n; ++i) PyTuple_SET_ITEM(tuple, i, raw[i]);
-  return tuple;
+  Ref owned = Ref::steal(tuple);
+  DeferredTracking::defer_tuple(owned.get());
+  return owned.release();
 }
 
 // A new dict with n entries inserted in order; entry i from key(i) and value(i).
@@ -82,6 +86,8 @@ PyObject* build_dict(uint64_t n, Key&& key, Value&& value) {
     if (!v) return nullptr;
     if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
   }
+  // Inserting a container tracks the dict: it is deferred once filled.
+  DeferredTracking::defer(dict.get());
   return dict.release();
 }
 

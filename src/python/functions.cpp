@@ -4,7 +4,7 @@
 #include "python/functions.h"
 
 #include "python/bind.h"
-#include "python/gc_pause.h"
+#include "python/gc_tracking.h"
 #include "python/gil.h"
 #include "core/generate/generate.h"
 #include "core/generate/heterogeneity.h"
@@ -38,8 +38,9 @@ PyObject* finish_record(Result<T>&& result, PyObject* reported) {
 template <class Item>
 PyObject* mapping_to_py(const NodeMapping<Item>& mapping) {
   using Map = FlatMap<int64_t, std::vector<Item>>;
-  const GcPaused paused;
-  return build_tuple(Converter<Map>::to_py(mapping.incoming), Converter<Map>::to_py(mapping.outgoing));
+  DeferredTracking deferred;
+  return deferred.finish(
+      build_tuple(Converter<Map>::to_py(mapping.incoming), Converter<Map>::to_py(mapping.outgoing)));
 }
 
 // ------------------------------------------------------------ load_min_instance
@@ -63,9 +64,9 @@ PyObject* load_min_instance(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 // ------------------------------------------------------------- partitioning
 
 PyObject* partition_to_py(Result<Partition>&& result) {
-  const GcPaused paused;
-  return finish(std::move(result), PyExc_RuntimeError,
-                [](const Partition& p) { return Converter<Partition>::to_py(p); });
+  DeferredTracking deferred;
+  return deferred.finish(finish(std::move(result), PyExc_RuntimeError,
+                                [](const Partition& p) { return Converter<Partition>::to_py(p); }));
 }
 
 constexpr const char* kSplitUniformParams[] = {"data", "num_commodities"};

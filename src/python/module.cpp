@@ -145,6 +145,11 @@ PyModuleDef_Slot module_slots[] = {
     // GIL may import it.
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
 #endif
+#ifdef Py_mod_gil
+    // Records never change once built and the calls share nothing else, so a
+    // free-threaded interpreter keeps its GIL off when importing the module.
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "core/records/record_codec.h"
+#include "python/bind.h"
 #include "python/gil.h"
 #include "python/problem.h"
 #include "python/record_type.h"
@@ -22,7 +23,12 @@ PyObject* dump_as(PyObject* obj) {
   Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
   if (!bytes) return nullptr;
   std::byte* out = reinterpret_cast<std::byte*>(PyBytes_AS_STRING(bytes.get()));
-  without_gil([&] { encode_record(record, std::span<std::byte>(out, size)); });
+  Result<void> encoded =
+      without_gil([&] { return encode_record(record, std::span<std::byte>(out, size)); });
+  if (!encoded.ok()) return raise(encoded.error(), PyExc_ValueError);
+  // A poll that ran the signal handlers leaves their exception set even when
+  // the copy went on to finish: the exception wins.
+  if (PyErr_Occurred() != nullptr) return nullptr;
   return bytes.release();
 }
 
@@ -52,10 +58,14 @@ PyObject* load_record(PyObject*, PyObject* arg) noexcept {
     }
     const auto* data = reinterpret_cast<const std::byte*>(PyBytes_AS_STRING(arg));
     const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(arg));
+    std::size_t threads = 0;
+    if (!threads_from_environment(threads)) return nullptr;
+    const ThreadCountScope thread_setting(threads);
     // The bytes object is immutable and held by the caller while the GIL is away.
     Result<AnyRecord> decoded =
         without_gil([&] { return decode_record(std::span<const std::byte>(data, size)); });
     if (!decoded.ok()) return raise(decoded.error(), PyExc_ValueError);
+    if (PyErr_Occurred() != nullptr) return nullptr;
     return std::visit([](auto&& record) { return wrap_record(std::move(record)); },
                       std::move(decoded.value()));
   });

@@ -38,6 +38,7 @@ PyObject* arc_indices_dict(std::span<const int64_t> tails, std::span<const int64
     if (PyDict_SetItem(dict.get(), key.get(), positions.get()) < 0) return nullptr;
     start = stop;
   }
+  DeferredTracking::defer(dict.get());
   return dict.release();
 }
 

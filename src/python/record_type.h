@@ -8,7 +8,6 @@
 #include "core/records/network_instance.h"
 #include "core/records/parsed_instance.h"
 #include "python/convert.h"
-#include "python/gc_pause.h"
 #include "python/py_errors.h"
 
 #include <cstdint>
@@ -62,14 +61,14 @@ PyTypeObject* make_record_type(PyObject* module, PyGetSetDef* getset, PyMethodDe
 }
 
 // A getter built from `Fn(const T&) -> PyObject*`: converts the field afresh on
-// every read, with the collector suspended while it builds, in a scope on the
+// every read, its containers hidden from the collector until it is built, in a scope on the
 // state of the record's module.
 template <class T, auto Fn>
 PyObject* getter(PyObject* self, void*) noexcept {
   const StateScope scope(state_of_type(Py_TYPE(self)));
   return guard([&]() -> PyObject* {
-    const GcPaused paused;
-    return Fn(record_of<T>(self));
+    DeferredTracking deferred;
+    return deferred.finish(Fn(record_of<T>(self)));
   });
 }
 
@@ -78,8 +77,8 @@ template <class T, auto Fn>
 PyObject* method_noargs(PyObject* self, PyObject*) noexcept {
   const StateScope scope(state_of_type(Py_TYPE(self)));
   return guard([&]() -> PyObject* {
-    const GcPaused paused;
-    return Fn(record_of<T>(self));
+    DeferredTracking deferred;
+    return deferred.finish(Fn(record_of<T>(self)));
   });
 }
 
@@ -94,8 +93,8 @@ template <class T, auto Member>
 PyObject* field_getter(PyObject* self, void*) noexcept {
   const StateScope scope(state_of_type(Py_TYPE(self)));
   return guard([&]() -> PyObject* {
-    const GcPaused paused;
-    return to_python(record_of<T>(self).*Member);
+    DeferredTracking deferred;
+    return deferred.finish(to_python(record_of<T>(self).*Member));
   });
 }
 

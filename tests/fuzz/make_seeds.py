@@ -1,13 +1,16 @@
 """Writes the fuzz seed corpora: .min networks like those the tests load, the multi-commodity
-files korvane writes from them (every list form), number tokens, and four-file instances, among
+files korvane writes from them (every list form), number tokens, four-file instances, among
 them those the Mnetgen generator wrote (read in place from the shared data folder beside the
-checkout, or KORVANE_MNETGEN_DIR). Usage: make_seeds.py DIR"""
+checkout, or KORVANE_MNETGEN_DIR), and the binary form (what a pickle holds) of every record
+made from them. Usage: make_seeds.py DIR"""
 
 import os
 import sys
 from pathlib import Path
 
 import korvane
+import korvane.korvane as native
+from korvane.formats import to_problem
 
 NETWORKS = [
     "p min 3 2\nn 1 10\nn 2 0\nn 3 -10\na 1 2 0 15 4\na 2 3 0 20 2\n",
@@ -57,7 +60,7 @@ def generator_instances():
 
 
 def main(out):
-    folders = {name: Path(out) / name for name in ("min", "mc", "numbers", "fourfile")}
+    folders = {name: Path(out) / name for name in ("min", "mc", "numbers", "fourfile", "records")}
     for folder in folders.values():
         folder.mkdir(parents=True, exist_ok=True)
     for i, text in enumerate(NETWORKS):
@@ -67,7 +70,14 @@ def main(out):
         for j, options in enumerate(OPTIONS):
             for method in (0, 1, 2):
                 data = korvane.generate_multi_commodity_data(inst, 1 + (i + j) % 3, method, **options)
-                korvane.save_multi_commodity_instance(str(folders["mc"] / f"net{i}-{j}-{method}.mc"), inst, data)
+                mc = folders["mc"] / f"net{i}-{j}-{method}.mc"
+                korvane.save_multi_commodity_instance(str(mc), inst, data)
+                if method == 2:
+                    parsed = korvane.load_multi_commodity_instance(str(mc))
+                    for name, record in (("data", data), ("parsed", parsed), ("problem", to_problem(parsed))):
+                        (folders["records"] / f"{name}{i}-{j}").write_bytes(native._dump_record(record))
+        for name, record in (("network", inst), ("edge", inst.edges[0])):
+            (folders["records"] / f"{name}{i}").write_bytes(native._dump_record(record))
     for i, text in enumerate(FOUR_FILE):
         (folders["fourfile"] / f"instance{i}").write_text(text)
     for name, seed in generator_instances().items():

@@ -50,7 +50,7 @@ void expect_ordered_map_model(const std::vector<int64_t>& tails, const std::vect
   }
   for (const auto& [threads, min_chunk] : {std::pair{std::size_t{1}, kMinOrderChunk}, std::pair{std::size_t{7}, std::size_t{1}}}) {
     const ThreadCountScope setting(threads);
-    const ArcOrder order = order_arcs(tails, heads, nodes, min_chunk);
+    const ArcOrder order = order_arcs(tails, heads, nodes, min_chunk).value();
     EXPECT_EQ(order.parallel_index, expected_index) << label << ", " << threads;
     EXPECT_EQ(order.pair_order, expected_order) << label << ", " << threads;
     EXPECT_EQ(order.num_parallel_pairs, expected_pairs) << label << ", " << threads;
@@ -135,7 +135,7 @@ TEST(ArcOrder, WideKeysMatchSortedModel) {
   }
   for (const std::size_t threads : {1u, 2u}) {
     const ThreadCountScope setting(threads);
-    const ArcOrder order = order_arcs(tails, heads, nodes);
+    const ArcOrder order = order_arcs(tails, heads, nodes).value();
     EXPECT_EQ(order.pair_order, expected_order) << threads;
     EXPECT_EQ(order.parallel_index, expected_index) << threads;
   }

@@ -112,7 +112,10 @@ struct LineList {
     return {};
   }
   bool continues(const LineList&) const { return true; }
-  void append(LineList&& later) { lines.insert(lines.end(), later.lines.begin(), later.lines.end()); }
+  bool append(LineList&& later, CancelCheck&) {
+    lines.insert(lines.end(), later.lines.begin(), later.lines.end());
+    return true;
+  }
   std::vector<std::string> lines;
 };
 

@@ -128,3 +128,41 @@ def test_sigint_ends_long_native_work_promptly(tmp_path, monkeypatch, wide_net, 
         path = sparse_comments(tmp_path / "holes.min", 64)
         run = lambda: korvane.load_min_instance(path)
     assert sigint_latency(run, **sent_by) < bound
+
+
+# The long paths that end in a file or a large object: an interrupt raises KeyboardInterrupt
+# there (the command exits 130) and leaves no file behind, finished or partial, nor any
+# temporary. Each runs for well over the delay when nothing stops it; the bound is generous.
+@pytest.mark.parametrize("job", ["pickle-round-trip", "cli-mnetgen", "cli-mcf-gz",
+                                 "write-mnetgen-gzip", "min-read-2-threads"])
+def test_sigint_ends_long_paths_and_leaves_no_output(tmp_path, monkeypatch, job):
+    import pickle
+    from korvane import cli
+    from korvane.formats import write_mnetgen
+    from conftest import big_network
+
+    monkeypatch.setenv("KORVANE_NUM_THREADS", "2")
+    net = big_network(tmp_path / "net.min", arcs=200_000)
+    out = tmp_path / "out"
+    out.mkdir()
+
+    def command(*argv):
+        if cli.main(["generate", str(net), "-k", "60", "--method", "uniform", "-q", *argv]) == 130:
+            raise KeyboardInterrupt
+
+    if job == "pickle-round-trip":
+        data = korvane.generate_multi_commodity_data(korvane.load_min_instance(str(net)), 100, 1)
+        run = lambda: pickle.loads(pickle.dumps(data))
+    elif job == "cli-mnetgen":
+        run = lambda: command("--format", "mnetgen", "-o", str(out / "m"))
+    elif job == "cli-mcf-gz":
+        run = lambda: command("-o", str(out / "x.mcf.gz"))
+    elif job == "write-mnetgen-gzip":
+        inst = korvane.load_min_instance(str(net))
+        data = korvane.generate_multi_commodity_data(inst, 60, 1)
+        run = lambda: write_mnetgen(out / "g", inst, data, compress="gzip")
+    else:
+        big = big_network(tmp_path / "big.min", arcs=1_500_000)
+        run = lambda: korvane.load_min_instance(str(big))
+    assert sigint_latency(run, delay=0.05, from_thread=True) < 1.0
+    assert sorted(os.listdir(out)) == []

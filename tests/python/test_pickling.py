@@ -11,6 +11,7 @@ import pytest
 from conftest import DATA_FIELDS, PARSED_FIELDS, saved_and_read
 
 import korvane
+import korvane.formats
 import korvane.korvane as native
 from korvane.formats import to_problem
 
@@ -38,7 +39,7 @@ def column(*values):
     return word(len(values), *values)
 
 
-SUPPLIES = b"KVR\x01\x03" + word(2) + word(1) + column(3, -1) + word(4) + column(-2, 0)
+SUPPLIES = b"KVR\x02\x03" + word(2) + word(1) + column(3, -1) + word(4) + column(-2, 0)
 
 
 def plain(value):
@@ -93,36 +94,46 @@ def test_large_record_is_its_columns(tmp_path):
     text = f"p min {arcs + 1} {arcs}\n" + "".join(f"a {i} {i + 1} 0 {i} {i % 7}\n" for i in range(1, arcs + 1))
     (tmp_path / "big.min").write_text(text)
     inst = korvane.load_min_instance(str(tmp_path / "big.min"))
-    # Seven arc columns (tails, heads, lows, ups, costs, parallel indices, pair order) and the node ids.
-    assert len(native._dump_record(inst)) < 8 * (8 * arcs + (arcs + 1)) + 200
+    # Five arc columns (tails, heads, lows, ups, costs) and the node ids: the parallel indices and
+    # the pair order are rebuilt from the arcs.
+    assert len(native._dump_record(inst)) < 8 * (5 * arcs + (arcs + 1)) + 200
     again = pickle.loads(pickle.dumps(inst))
     assert (again.capacities, again.weights, again.arc_indices) == (inst.capacities, inst.weights,
                                                                     inst.arc_indices)
 
 
-NETWORK_HEAD = b"KVR\x01\x02" + word(2, 1) + column(1, 2) + word(0)
+NETWORK_HEAD = b"KVR\x02\x02" + word(2, 1) + column(1, 2) + word(0)
 
 
 @pytest.mark.parametrize("blob, message", [
     (b"", "not a korvane record of a known version"),
     (b"KVR", "not a korvane record of a known version"),
-    (b"KVR\x02\x01" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
-    (b"KVR\x01\x07" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
-    (b"KVR\x01\x01" + word(1, 2, 0, 9, 2), "korvane record is truncated"),
-    (b"KVR\x01\x01" + word(1, 2, 0, 9, 2, 0) + b"\x00", "korvane record is inconsistent"),
+    (b"KVR\x01\x01" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
+    (b"KVR\x02\x07" + word(1, 2, 0, 9, 2, 0), "not a korvane record of a known version"),
+    (b"KVR\x02\x01" + word(1, 2, 0, 9, 2), "korvane record is truncated"),
+    (b"KVR\x02\x01" + word(1, 2, 0, 9, 2, 0) + b"\x00", "korvane record is inconsistent"),
     # A column longer than the bytes that follow is never allocated.
-    (b"KVR\x01\x03" + word(1) + word(1) + word(2**40), "korvane record is truncated"),
-    # One arc whose pair order names arc 5, then one whose heads column is empty.
-    (NETWORK_HEAD + column(1) + column(2) + column(0) + column(9) + column(2) + column(0)
-     + column(5) + word(0), "korvane record is inconsistent"),
-    (NETWORK_HEAD + column(1) + column() + column(0) + column(9) + column(2) + column(0)
-     + column(0) + word(0), "korvane record is inconsistent"),
+    (b"KVR\x02\x03" + word(1) + word(1) + word(2**40), "korvane record is truncated"),
+    # One arc whose heads column is empty.
+    (NETWORK_HEAD + column(1) + column() + column(0) + column(9) + column(2),
+     "korvane record is inconsistent"),
     # A problem of one arc and one commodity without its cost, then one whose arc ends at
     # node 3 of 2 (table values are IEEE bits; 0 is 0.0).
-    (b"KVR\x01\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(2)
+    (b"KVR\x02\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(2)
      + column() + column(0) + column(0) + column(0, 0), "korvane record is inconsistent"),
-    (b"KVR\x01\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(3)
+    (b"KVR\x02\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(3)
      + column(0) + column(0) + column(0) + column(0, 0), "korvane record is inconsistent"),
+    # ... and one without its bundle capacity.
+    (b"KVR\x02\x06" + word(0, 2, 1, 1) + column() + column(1) + column(1) + column(2)
+     + column(0) + column(0) + column() + column(0, 0), "korvane record is inconsistent"),
+    # A network whose supplies are not in ascending node order, one whose node list repeats
+    # node 1, and one whose node list misses the head of its arc.
+    (b"KVR\x02\x02" + word(2, 1) + column(1, 2) + word(2, 2, -4, 1, 4) + column(1) + column(2)
+     + column(0) + column(9) + column(2), "korvane record is inconsistent"),
+    (b"KVR\x02\x02" + word(2, 1) + column(1, 1) + word(0) + column(1) + column(1)
+     + column(0) + column(9) + column(2), "korvane record is inconsistent"),
+    (b"KVR\x02\x02" + word(2, 1) + column(1) + word(0) + column(1) + column(2)
+     + column(0) + column(9) + column(2), "korvane record is inconsistent"),
 ])
 def test_foreign_bytes_raise_value_error(blob, message):
     with pytest.raises(ValueError) as exc:
@@ -135,9 +146,74 @@ def test_every_truncation_of_a_real_record_is_refused(records):
     for end in range(len(blob)):
         with pytest.raises(ValueError):
             native._load_record(blob[:end])
-    good = NETWORK_HEAD + column(1) + column(2) + column(0) + column(9) + column(2) + column(0) + column(0)
-    assert plain(native._load_record(good + word(0)))["edges"] == [
+    good = NETWORK_HEAD + column(1) + column(2) + column(0) + column(9) + column(2)
+    assert plain(native._load_record(good))["edges"] == [
         {"tail": 1, "head": 2, "low": 0, "up": 9, "cost": 2, "index": 0}]
+
+
+def recounted(pairs):
+    """Parallel indices, arc_indices and the number of pairs carrying several arcs, from scratch."""
+    seen, positions = {}, {}
+    for a, pair in enumerate(pairs):
+        positions.setdefault(pair, []).append(a)
+        seen[a] = len(positions[pair]) - 1
+    return ([seen[a] for a in range(len(pairs))], dict(sorted(positions.items())),
+            sum(len(p) > 1 for p in positions.values()))
+
+
+def assert_truthful(record):
+    """Every view of a record agrees with its columns, and calls that take it do not fail inside."""
+    def ascending(keys):
+        return all(a < b for a, b in zip(keys, keys[1:]))
+    if isinstance(record, korvane.NetworkInstance):
+        edges = [(e.tail, e.head, e.index) for e in record.edges]
+        pairs = [e[:2] for e in edges]
+        indices, arc_indices, multiple = recounted(pairs)
+        assert record.arcs == edges and [e[2] for e in edges] == indices
+        assert (record.arc_indices, record.num_parallel_arc_pairs, record.parallel) == (
+            arc_indices, multiple, multiple > 0)
+        assert ascending(list(record.supplies))
+        nodes = record.nodes
+        assert len(set(nodes)) == len(nodes) and set(nodes) >= {n for p in pairs for n in p} | set(
+            record.supplies)
+        try:
+            korvane.generate_multi_commodity_data(record, 2, 0)
+        except ValueError:
+            pass
+    elif isinstance(record, korvane.MultiCommodityData):
+        edges = [(t, h, i) for k, t, h, i in record.commodity_edges if k == 0]
+        indices, arc_indices, multiple = recounted([e[:2] for e in edges])
+        assert [e[2] for e in edges] == indices
+        assert (record.arc_indices, record.parallel) == (arc_indices, multiple > 0)
+        assert ascending(list(record.supply_partition))
+    elif isinstance(record, korvane.ParsedMulticommodityInstance):
+        pairs = list(zip(record.start_nodes, record.end_nodes))
+        indices, arc_indices, multiple = recounted(pairs)
+        assert [e[2] for e in record.edges] == indices
+        assert (record.arc_indices, record.parallel) == (arc_indices, multiple > 0)
+        assert ascending(list(record.supplies))
+        nodes = record.nodes
+        assert len(set(nodes)) == len(nodes) and set(nodes) >= {n for p in pairs for n in p}
+    elif isinstance(record, korvane.formats.MulticommodityProblem):
+        e, k = record.num_arcs, record.num_commodities
+        assert len(record.bundle_capacities) == len(record.tails) == e
+        assert len(record.costs) == len(record.capacities) == e
+        assert all(len(row) == k for row in record.costs + record.capacities)
+
+
+def test_no_change_of_a_word_makes_a_record_that_lies(records):
+    # Each 8-byte word of every record's bytes replaced by a few small values: the result is
+    # refused, or every derived view (parallel indices, arc_indices, flags, sorted maps, the
+    # node list) agrees with the columns it comes from.
+    for record in records[1:]:
+        blob = native._dump_record(record)
+        for offset in range(5, len(blob) - 7, 8):
+            for value in (0, 1, 2, 5, -1):
+                try:
+                    again = native._load_record(blob[:offset] + word(value) + blob[offset + 8:])
+                except ValueError:
+                    continue
+                assert_truthful(again)
 
 
 @pytest.mark.parametrize("call, arg, message", [

@@ -2,6 +2,8 @@
 
 That a Python thread runs beside native work is test_gil_release.py's."""
 
+import os
+
 import pytest
 
 import korvane
@@ -129,3 +131,35 @@ def test_forked_child_runs_threaded_calls():
     done = run_python(AFTER_FORK, KORVANE_NUM_THREADS="2")
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["0", "True"]
+
+
+# Eight callers each asking for 16 threads at once share one pool: the process keeps the
+# largest count asked for (15 workers beside a caller, or the documented per-core bound),
+# not one worker per chunk of every loop running.
+SHARED_POOL = """
+import os, tempfile, threading
+import korvane
+folder = tempfile.mkdtemp()
+path = os.path.join(folder, "wide.min")
+with open(path, "w") as f:
+    f.write("p min 1009 40000\\n" + "".join(f"a {1 + i % 997} {1 + i % 1009} 0 9 {i % 7}\\n" for i in range(40000)))
+inst = korvane.load_min_instance(path)
+expected = korvane.generate_multi_commodity_data(inst, 8, 1, randomize_costs=True).commodity_weights
+start, same = threading.Barrier(8), []
+def call():
+    start.wait()
+    for _ in range(3):
+        same.append(korvane.generate_multi_commodity_data(inst, 8, 1, randomize_costs=True).commodity_weights == expected)
+threads = [threading.Thread(target=call) for _ in range(8)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(len(os.listdir("/proc/self/task")), all(same), len(same))
+"""
+
+
+def test_concurrent_callers_share_a_bounded_pool():
+    done = run_python(SHARED_POOL, KORVANE_NUM_THREADS="16")
+    assert done.returncode == 0, done.stderr
+    threads, same, calls = done.stdout.split()
+    cores = len(os.sched_getaffinity(0))
+    assert 1 < int(threads) <= 1 + min(15, 4 * cores, 256) and (same, calls) == ("True", "24")

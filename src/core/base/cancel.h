@@ -3,9 +3,11 @@
 // a signal, ask it whether the caller wants the call to stop (a pending Ctrl-C).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <span>
 
 #include "core/base/result.h"
 
@@ -82,5 +84,37 @@ class CancelCheck {
   uint64_t steps_ = 0;
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
+
+// Appends `from` to `to` a piece at a time (after one reserve), asking `cancel`
+// between pieces: a copy of hundreds of megabytes stays interruptible. False,
+// with `to` holding a prefix of the copy, when the poll says stop.
+template <class Vector, class T>
+bool append_polled(Vector& to, std::span<const T> from, CancelCheck& cancel) {
+  constexpr std::size_t kPiece = std::size_t{1} << 17;
+  to.reserve(to.size() + from.size());
+  for (std::size_t done = 0; done < from.size();) {
+    const std::size_t n = std::min(from.size() - done, kPiece);
+    to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(done),
+              from.begin() + static_cast<std::ptrdiff_t>(done + n));
+    done += n;
+    if (cancel.requested(n)) return false;
+  }
+  return true;
+}
+
+// Resizes `v` to `n` elements (value-initialising the new ones) a piece at a
+// time, asking `cancel` between pieces: clearing a table of hundreds of
+// megabytes stays interruptible. False, with `v` part grown, when the poll says stop.
+template <class Vector>
+bool resize_polled(Vector& v, std::size_t n, CancelCheck& cancel) {
+  constexpr std::size_t kPiece = std::size_t{1} << 17;
+  v.reserve(n);
+  while (v.size() < n) {
+    const std::size_t piece = std::min(n - v.size(), kPiece);
+    v.resize(v.size() + piece);
+    if (cancel.requested(piece)) return false;
+  }
+  return true;
+}
 
 }  // namespace korvane

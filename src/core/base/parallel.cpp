@@ -34,6 +34,8 @@ std::size_t cores() {
 
 std::size_t thread_count() { return t_threads != 0 ? t_threads : cores(); }
 
+std::size_t worker_limit() { return std::min(kMaxWorkers, kWorkersPerCore * cores()); }
+
 ThreadCountScope::ThreadCountScope(std::size_t threads) : previous_(t_threads) {
   t_threads = std::min(threads, kMaxThreads);
 }
@@ -82,8 +84,10 @@ namespace {
 // The worker pool: threads that wait on one condition variable for loops with
 // chunks nobody has taken yet. Every loop's caller takes its own untaken chunks
 // too, so a loop finishes even when every worker is busy elsewhere (a loop
-// nested in another's chunk, or loops of several calling threads); the pool
-// grows only so that each loop can have one thread per chunk.
+// nested in another's chunk, or loops of several calling threads). The pool
+// holds as many workers as the largest loop asked for besides its caller, and
+// never more than worker_limit(): loops running at once share them, so the
+// thread count of the process does not grow with the number of callers.
 class Pool {
  public:
   void execute(std::size_t chunks, ChunkRunner runner, void* body);
@@ -104,7 +108,7 @@ class Pool {
   // Takes the next chunk of `loop` (which has one), dropping the loop from the
   // queue once all are taken.
   std::size_t take(Loop& loop);
-  // Starts workers until there are `wanted` (at most kMaxThreads).
+  // Starts workers until there are `wanted` (at most worker_limit()).
   void grow(std::size_t wanted);
   void work();
 
@@ -112,13 +116,10 @@ class Pool {
   std::condition_variable work_;
   std::vector<Loop*> queue_;  // loops with untaken chunks, oldest first
   std::size_t workers_ = 0;
-  std::size_t busy_ = 0;      // workers running a chunk
-  std::size_t untaken_ = 0;   // chunks of the queued loops
 };
 
 std::size_t Pool::take(Loop& loop) {
   const std::size_t c = loop.next++;
-  --untaken_;
   if (loop.next == loop.chunks) queue_.erase(std::find(queue_.begin(), queue_.end(), &loop));
   return c;
 }
@@ -129,7 +130,8 @@ void Pool::grow(std::size_t wanted) {
   // blocked (a new thread inherits its creator's mask): a signal sent to the
   // process then always reaches a thread that can act on it, and interrupts the
   // caller's blocking calls (a FIFO's open) rather than an idle worker.
-  if (workers_ >= std::min(wanted, kMaxThreads)) return;
+  wanted = std::min(wanted, worker_limit());
+  if (workers_ >= wanted) return;
   sigset_t all, before;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &before);
@@ -137,7 +139,7 @@ void Pool::grow(std::size_t wanted) {
     const sigset_t& mask;
     ~Restore() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
   } restore{before};
-  for (wanted = std::min(wanted, kMaxThreads); workers_ < wanted; ++workers_) {
+  for (; workers_ < wanted; ++workers_) {
     std::thread([this] { work(); }).detach();
   }
 }
@@ -148,7 +150,6 @@ void Pool::work() {
     work_.wait(lock, [&] { return !queue_.empty(); });
     Loop& loop = *queue_.front();
     const std::size_t c = take(loop);
-    ++busy_;
     lock.unlock();
     {
       const StopScope stop(*loop.flag, true);
@@ -156,7 +157,6 @@ void Pool::work() {
       loop.runner(loop.body, c);
     }
     lock.lock();
-    --busy_;
     // Notified under the lock: the caller may end the loop (and its condition
     // variable) as soon as it sees the count reach zero.
     if (--loop.unfinished == 0) loop.done.notify_all();
@@ -171,11 +171,10 @@ void Pool::execute(std::size_t chunks, ChunkRunner runner, void* body) {
   Loop loop{runner, body, chunks, 1, chunks - 1, flag, thread_count(), {}};
   {
     const std::lock_guard lock(mutex_);
-    // Enough threads for this loop's other chunks besides the work already
-    // waiting or running; nothing has been queued if a thread fails to start.
-    grow(busy_ + untaken_ + chunks - 1);
+    // A worker for each of this loop's other chunks, shared with the loops
+    // already running; nothing has been queued if a thread fails to start.
+    grow(chunks - 1);
     queue_.push_back(&loop);
-    untaken_ += chunks - 1;
   }
   if (chunks == 2) {
     work_.notify_one();

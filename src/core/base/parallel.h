@@ -18,6 +18,14 @@ namespace korvane {
 
 inline constexpr std::size_t kMaxThreads = 1024;
 
+// The worker pool's bound: at most kWorkersPerCore workers per core this
+// process may run on, and never more than kMaxWorkers, whatever thread counts
+// the loops ask for (their chunks are then shared among fewer threads; the
+// results stay the same).
+inline constexpr std::size_t kWorkersPerCore = 4;
+inline constexpr std::size_t kMaxWorkers = 256;
+std::size_t worker_limit();
+
 // The thread count set by the innermost ThreadCountScope of this thread (worker
 // threads of for_each_chunk inherit their caller's), else the number of cores
 // this process may run on. Never reads the environment.
@@ -68,9 +76,10 @@ void run_chunks(std::size_t chunks, ChunkRunner run, void* loop);
 // std::system_error (its errno, EAGAIN when the process is out of threads)
 // before any chunk has run.
 //
-// The workers are started when a loop first needs them, as many as the loops
-// running at once ask for, and then wait for work for the life of the process
-// (a child made by fork() starts its own). A body may itself call
+// The workers are started when a loop first needs them, one for each chunk
+// but the caller's of the largest loop so far, up to worker_limit(), and then
+// wait for work for the life of the process (a child made by fork() starts its
+// own). Loops running at once share them. A body may itself call
 // for_each_chunk: the inner loop's chunks go to idle workers or run on the
 // thread that asked, so loops never wait for each other. A chunk runs with its
 // caller's thread_count().

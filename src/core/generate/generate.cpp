@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/base/big_vector.h"
+#include "core/base/cancel.h"
 #include "core/base/table_size.h"
 #include "core/generate/arc_draws.h"
 #include "core/generate/partition.h"
@@ -61,11 +62,16 @@ Result<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& 
 
   MultiCommodityData data =
       detail::data_without_tables(instance, params, std::move(partition).value());
-  data.tails = instance.tails;
-  data.heads = instance.heads;
-  data.indices = instance.parallel_index;
-  data.ups = instance.ups;
-  data.pair_order = instance.pair_order;
+  // The copies of the arc columns are as large as the tables of a few
+  // commodities: the cancellation poll is asked between their pieces.
+  CancelCheck cancel;
+  if (!append_polled(data.tails, std::span(instance.tails), cancel) ||
+      !append_polled(data.heads, std::span(instance.heads), cancel) ||
+      !append_polled(data.indices, std::span(instance.parallel_index), cancel) ||
+      !append_polled(data.ups, std::span(instance.ups), cancel) ||
+      !append_polled(data.pair_order, std::span(instance.pair_order), cancel)) {
+    return cancelled();
+  }
   data.cost_table = std::move(cost_table);
   data.capacity_table = std::move(capacity_table);
   return data;

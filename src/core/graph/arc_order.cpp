@@ -5,16 +5,35 @@
 // is split over threads in chunks whose results do not depend on the split.
 #include "core/graph/arc_order.h"
 
+#include "core/base/cancel.h"
 #include "core/base/huge_pages.h"
 #include "core/base/parallel.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <utility>
 
 namespace korvane {
 namespace {
+
+// The cancellation of one ordering: every chunk asks its own CancelCheck once
+// per kStopStride items (a worker's reads the caller's flag), and once one has
+// said stop, every chunk of every later pass returns at its next ask.
+constexpr std::size_t kStopStride = std::size_t{1} << 16;
+
+struct Stop {
+  std::atomic<bool> raised{false};
+  // For item i of a chunk's loop: whether to return now.
+  bool at(std::size_t i, CancelCheck& cancel) {
+    if ((i & (kStopStride - 1)) != 0) return false;
+    if (raised.load(std::memory_order_relaxed)) return true;
+    if (!cancel.requested(kStopStride)) return false;
+    raised.store(true, std::memory_order_relaxed);
+    return true;
+  }
+};
 
 // Items order by (key, position); within a group of equal tails, equal keys
 // mean equal pairs. Wide items hold any key; packed ones hold key and position
@@ -61,7 +80,7 @@ void fresh(std::vector<T>& v, std::size_t n, std::size_t chunks) {
 // items end up in `items`.
 template <class Codec>
 void radix_sort(std::span<typename Codec::Item> items, std::span<typename Codec::Item> other,
-                const Codec& codec, int low, int high, std::size_t chunks) {
+                const Codec& codec, int low, int high, std::size_t chunks, Stop& stop) {
   constexpr int kMaxDigit = 11;
   const std::size_t n = items.size();
   const int passes = (high - low + kMaxDigit - 1) / kMaxDigit;
@@ -72,9 +91,14 @@ void radix_sort(std::span<typename Codec::Item> items, std::span<typename Codec:
   auto from = items, to = other;
   for (int shift = low; shift < high; shift += digit) {
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+      CancelCheck cancel;
       cursor[c].fill(0);
-      for (std::size_t i = begin; i < end; ++i) ++cursor[c][(codec.key(from[i]) >> shift) & mask];
+      for (std::size_t i = begin; i < end; ++i) {
+        if (stop.at(i - begin, cancel)) return;
+        ++cursor[c][(codec.key(from[i]) >> shift) & mask];
+      }
     });
+    if (stop.raised.load(std::memory_order_relaxed)) return;
     uint64_t sum = 0;
     bool one_value = false;  // every item has the same digit: nothing moves
     for (uint64_t d = 0; d <= mask; ++d) {
@@ -84,11 +108,14 @@ void radix_sort(std::span<typename Codec::Item> items, std::span<typename Codec:
     }
     if (one_value) continue;
     for_each_chunk(n, chunks, [&](std::size_t c, std::size_t begin, std::size_t end) {
+      CancelCheck cancel;
       auto& next = cursor[c];
       for (std::size_t i = begin; i < end; ++i) {
+        if (stop.at(i - begin, cancel)) return;
         to[next[(codec.key(from[i]) >> shift) & mask]++] = from[i];
       }
     });
+    if (stop.raised.load(std::memory_order_relaxed)) return;
     std::swap(from, to);
   }
   if (from.data() != items.data()) std::copy(from.begin(), from.end(), items.begin());
@@ -154,7 +181,7 @@ void sort_group(Item* first, Item* last) {
 // that follow an equal pair are written, as they are few and land anywhere.
 template <class Codec, class InGroup>
 uint64_t order_groups(std::span<typename Codec::Item> items, const Codec& codec,
-                      InGroup in_group, std::size_t chunks, ArcOrder& out) {
+                      InGroup in_group, std::size_t chunks, ArcOrder& out, Stop& stop) {
   using Item = typename Codec::Item;
   const std::size_t n = items.size();
   std::vector<std::size_t> start(chunks + 1, n);
@@ -183,7 +210,13 @@ uint64_t order_groups(std::span<typename Codec::Item> items, const Codec& codec,
         if (run != 0) parallel_index[position] = run;
       }
     };
+    CancelCheck cancel;
+    std::size_t asked = start[c];
     for (std::size_t begin = start[c], end; begin < start[c + 1]; begin = end) {
+      if (begin - asked >= kStopStride) {
+        asked = begin;
+        if (stop.at(0, cancel)) return;
+      }
       end = begin + 1;
       while (end < start[c + 1] && in_group(end)) ++end;
       const std::size_t size = end - begin;
@@ -208,17 +241,20 @@ uint64_t order_groups(std::span<typename Codec::Item> items, const Codec& codec,
 // Arcs listed by tail: items in place, keyed by head (order-preserving for all
 // int64); a group per run of equal tails.
 uint64_t order_as_listed(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                         std::size_t chunks, ArcOrder& out) {
+                         std::size_t chunks, ArcOrder& out, Stop& stop) {
   const Wide codec;
   std::vector<WideItem> items;
   fresh(items, tails.size(), chunks);
   for_each_chunk(heads.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+    CancelCheck cancel;
     for (std::size_t a = begin; a < end; ++a) {
+      if (stop.at(a - begin, cancel)) return;
       items[a] = codec.make(static_cast<uint64_t>(heads[a]) ^ (uint64_t{1} << 63), a);
     }
   });
+  if (stop.raised.load(std::memory_order_relaxed)) return 0;
   return order_groups(std::span(items), codec,
-                      [&](std::size_t i) { return tails[i] == tails[i - 1]; }, chunks, out);
+                      [&](std::size_t i) { return tails[i] == tails[i - 1]; }, chunks, out, stop);
 }
 
 // Order-preserving node keys below 2^32: the offset from the smallest id when
@@ -258,14 +294,18 @@ uint64_t order_by_node_keys(std::span<const int64_t> tails, std::span<const int6
                             const NodeKeys& keys, const Codec& codec,
                             std::span<typename Codec::Item> items,
                             std::span<typename Codec::Item> other, std::size_t chunks,
-                            ArcOrder& out) {
+                            ArcOrder& out, Stop& stop) {
   const int bits = keys.bits();
   for_each_chunk(tails.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
+    CancelCheck cancel;
     for (std::size_t a = begin; a < end; ++a) {
+      if (stop.at(a - begin, cancel)) return;
       items[a] = codec.make(keys(tails[a]) << bits | keys(heads[a]), a);
     }
   });
-  radix_sort(items, other, codec, bits, 2 * bits, chunks);
+  if (stop.raised.load(std::memory_order_relaxed)) return 0;
+  radix_sort(items, other, codec, bits, 2 * bits, chunks, stop);
+  if (stop.raised.load(std::memory_order_relaxed)) return 0;
   if (other.data() == static_cast<void*>(out.parallel_index.data())) {
     // The scratch was the result's parallel_index: zeros again for order_groups.
     for_each_chunk(other.size(), chunks, [&](std::size_t, std::size_t begin, std::size_t end) {
@@ -276,21 +316,23 @@ uint64_t order_by_node_keys(std::span<const int64_t> tails, std::span<const int6
   return order_groups(
       items, codec,
       [&](std::size_t i) { return (codec.key(items[i]) ^ codec.key(items[i - 1])) >> bits == 0; },
-      chunks, out);
+      chunks, out, stop);
 }
 
 }  // namespace
 
-ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                    std::span<const int64_t> node_ids, std::size_t min_chunk) {
+Result<ArcOrder> order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                            std::span<const int64_t> node_ids, std::size_t min_chunk) {
   const std::size_t e = tails.size();
   ArcOrder out;
+  Stop stop;
   const std::size_t chunks = chunk_count(e, thread_count(), min_chunk);
   fresh(out.parallel_index, e, chunks);
   fresh(out.pair_order, e, chunks);
   if (e == 0) return out;
   if (std::is_sorted(tails.begin(), tails.end())) {
-    out.num_parallel_pairs = order_as_listed(tails, heads, chunks, out);
+    out.num_parallel_pairs = order_as_listed(tails, heads, chunks, out, stop);
+    if (stop.raised.load(std::memory_order_relaxed)) return cancelled();
     return out;
   }
   const NodeKeys keys(node_ids, e);
@@ -300,14 +342,16 @@ ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> hea
     // result's pair_order, with parallel_index as scratch, both written last.
     std::span<uint64_t> scratch(reinterpret_cast<uint64_t*>(out.parallel_index.data()), e);
     out.num_parallel_pairs = order_by_node_keys(tails, heads, keys, Packed{position_bits},
-                                                std::span(out.pair_order), scratch, chunks, out);
+                                                std::span(out.pair_order), scratch, chunks, out,
+                                                stop);
   } else {
     std::vector<WideItem> items, other;
     fresh(items, e, chunks);
     fresh(other, e, chunks);
     out.num_parallel_pairs = order_by_node_keys(tails, heads, keys, Wide{}, std::span(items),
-                                                std::span(other), chunks, out);
+                                                std::span(other), chunks, out, stop);
   }
+  if (stop.raised.load(std::memory_order_relaxed)) return cancelled();
   return out;
 }
 

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "core/base/result.h"
+
 namespace korvane {
 
 struct ArcOrder {
@@ -21,8 +23,10 @@ inline constexpr std::size_t kMinOrderChunk = std::size_t{1} << 16;
 
 // `node_ids` holds every id of `tails` and `heads` (other ids may be present).
 // Work is split over thread_count() threads in chunks of at least `min_chunk`
-// arcs; the result is the same for every split.
-ArcOrder order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
-                    std::span<const int64_t> node_ids, std::size_t min_chunk = kMinOrderChunk);
+// arcs; the result is the same for every split. Fails only with kCancelled,
+// when the cancellation poll (core/base/cancel.h) asks.
+Result<ArcOrder> order_arcs(std::span<const int64_t> tails, std::span<const int64_t> heads,
+                            std::span<const int64_t> node_ids,
+                            std::size_t min_chunk = kMinOrderChunk);
 
 }  // namespace korvane

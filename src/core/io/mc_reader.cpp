@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/base/big_vector.h"
+#include "core/base/cancel.h"
 #include "core/io/file_io.h"
 #include "core/graph/arc_order.h"
 #include "core/graph/node_index.h"
@@ -238,7 +239,7 @@ class MultiMinReader {
 
   // The lines of the range after this one, which continues() accepted: columns,
   // segments, node lines and node ids appended in file order.
-  void append(MultiMinReader&& later) {
+  bool append(MultiMinReader&& later, CancelCheck& cancel) {
     auto& r = record_;
     auto& l = later.record_;
     for (const ArcSegment& s : l.segments) {
@@ -265,7 +266,11 @@ class MultiMinReader {
       node_lines_.push_back(line);
     }
     raw_amounts_.insert(raw_amounts_.end(), later.raw_amounts_.begin(), later.raw_amounts_.end());
-    for (const int64_t id : l.nodes) nodes_.place(id, r.nodes);
+    for (const int64_t id : l.nodes) {
+      nodes_.place(id, r.nodes);
+      if (cancel.requested()) return false;
+    }
+    return true;
   }
 
   // Handles one line.
@@ -308,7 +313,7 @@ class MultiMinReader {
     record_.cost_values = costs_.take();
     plan_.reset();
     KORVANE_TRY(check_list_lengths());
-    order_pairs();
+    KORVANE_TRY(order_pairs());
     collect_node_lines();
     return {};
   }
@@ -543,11 +548,14 @@ class MultiMinReader {
     return error;
   }
 
-  void order_pairs() {
-    ArcOrder order = order_arcs(record_.tails, record_.heads, record_.nodes);
+  Result<void> order_pairs() {
+    Result<ArcOrder> ordered = order_arcs(record_.tails, record_.heads, record_.nodes);
+    if (!ordered.ok()) return ordered.take_error();
+    ArcOrder& order = ordered.value();
     record_.parallel_index = std::move(order.parallel_index);
     record_.pair_order = std::move(order.pair_order);
     record_.parallel = order.num_parallel_pairs != 0;
+    return {};
   }
 
   // Supplies and amount lists in ascending node order, the last line per node winning.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/cancel.h"
 #include "core/base/huge_pages.h"
 #include "core/base/parallel.h"
 #include "core/io/file_io.h"
@@ -39,7 +40,7 @@ class MinReader {
   // The lines of the range after this one: columns, supplies and node ids
   // appended in file order, the later problem line winning. The pages the
   // columns grow into are first touched on all threads (see touch_pages).
-  void append(MinReader&& later) {
+  bool append(MinReader&& later, CancelCheck& cancel) {
     const std::size_t threads = thread_count();
     for (auto [to, from] : {std::pair{&inst_.tails, &later.inst_.tails},
                             std::pair{&inst_.heads, &later.inst_.heads},
@@ -49,18 +50,23 @@ class MinReader {
       to->reserve(to->size() + from->size());
       touch_pages(to->data() + to->size(), from->size() * sizeof(int64_t),
                   chunk_count(from->size(), threads, std::size_t{1} << 16));
-      to->insert(to->end(), from->begin(), from->end());
+      if (!append_polled(*to, std::span<const int64_t>(*from), cancel)) return false;
       std::vector<int64_t>().swap(*from);
     }
     auto& entries = inst_.supplies.entries;
     entries.insert(entries.end(), later.inst_.supplies.entries.begin(),
                    later.inst_.supplies.entries.end());
-    for (const int64_t id : later.inst_.nodes) nodes_.place(id, inst_.nodes);
+    const auto& ids = later.inst_.nodes;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      nodes_.place(ids[i], inst_.nodes);
+      if (cancel.requested()) return false;
+    }
     if (later.has_problem_) {
       has_problem_ = true;
       inst_.num_nodes = later.inst_.num_nodes;
       inst_.num_arcs = later.inst_.num_arcs;
     }
+    return true;
   }
 
   Result<void> line(std::string_view text) {
@@ -90,8 +96,10 @@ class MinReader {
     }
   }
 
-  NetworkInstance finish() && {
-    ArcOrder order = order_arcs(inst_.tails, inst_.heads, inst_.nodes);
+  Result<NetworkInstance> finish() && {
+    Result<ArcOrder> ordered = order_arcs(inst_.tails, inst_.heads, inst_.nodes);
+    if (!ordered.ok()) return ordered.take_error();
+    ArcOrder& order = ordered.value();
     inst_.parallel_index = std::move(order.parallel_index);
     inst_.pair_order = std::move(order.pair_order);
     inst_.num_parallel_arc_pairs = order.num_parallel_pairs;

@@ -455,20 +455,22 @@ Result<MulticommodityProblem> start_problem(std::span<const int64_t> listed_node
     return too_large(e, p.num_nodes, k);
   }
   const detail::Ranker rank(p.node_ids);
-  p.arc_names.resize(e);
-  p.tails.resize(e);
-  p.heads.resize(e);
   CancelCheck cancel;
+  if (!resize_polled(p.arc_names, e, cancel) || !resize_polled(p.tails, e, cancel) ||
+      !resize_polled(p.heads, e, cancel)) {
+    return cancelled();
+  }
   for (std::size_t a = 0; a < e; ++a) {
     if (cancel.requested()) return cancelled();
     p.arc_names[a] = static_cast<int64_t>(a + 1);
     p.tails[a] = rank(tails[a]) + 1;
     p.heads[a] = rank(heads[a]) + 1;
   }
-  p.costs.resize(ek);
-  p.capacities.resize(ek);
-  p.bundles.resize(e);
-  p.supplies.resize(nk);
+  // The tables are as large as the record converted: cleared a piece at a time.
+  if (!resize_polled(p.costs, ek, cancel) || !resize_polled(p.capacities, ek, cancel) ||
+      !resize_polled(p.bundles, e, cancel) || !resize_polled(p.supplies, nk, cancel)) {
+    return cancelled();
+  }
   return p;
 }
 
@@ -516,7 +518,9 @@ Result<MulticommodityProblem> problem_from_network(const NetworkInstance& networ
     if (data->heads.size() != e) {
       return internal("the multi-commodity data's arc columns differ in length");
     }
+    CancelCheck cancel;
     for (std::size_t a = 0; a < e; ++a) {
+      if (cancel.requested()) return cancelled();
       if (data->tails[a] != network.tails[a] || data->heads[a] != network.heads[a]) {
         return invalid("arc " + std::to_string(a) + " of the network is (" +
                        std::to_string(network.tails[a]) + ", " +

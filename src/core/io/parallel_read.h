@@ -144,7 +144,9 @@ inline std::string line_note(uint64_t line_number, std::string_view path) {
 //   bool continues(const Reader& before) const
 //                                          whether a range's lines mean, after the
 //                                          range `before`, what they meant from head
-//   void append(Reader&& later)            merges the next range
+//   bool append(Reader&& later, CancelCheck&)
+//                                          merges the next range; false when the
+//                                          poll asks the read to stop
 // The head is a Reader fed the file's lines before its first node or arc line
 // (up to the first that fails); the first range's Reader reads them again.
 //
@@ -275,8 +277,9 @@ Result<Reader> read_lines(const std::shared_ptr<const OpenedFile>& file, std::st
     return sequential();
   }
   Reader& merged = *readers[0];
+  CancelCheck cancel;
   for (std::size_t c = 1; c < ranges; ++c) {
-    merged.append(std::move(*readers[c]));
+    if (!merged.append(std::move(*readers[c]), cancel)) return cancelled();
     readers[c].reset();
   }
   return std::move(merged);

@@ -2,19 +2,38 @@
 // record drives three passes (size, encode, decode), so the layouts cannot drift.
 #include "core/records/record_codec.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "core/base/cancel.h"
+#include "core/graph/arc_order.h"
+#include "core/graph/node_index.h"
+
 namespace korvane {
 namespace {
 
 constexpr char kMagic[3] = {'K', 'V', 'R'};
 constexpr std::size_t kHeaderBytes = 5;  // magic, version, tag
+// Columns are copied this many values at a time, the cancellation poll asked
+// between two pieces.
+constexpr std::size_t kPieceValues = std::size_t{1} << 17;
+
+// The poll of one encoding or decoding: once it has said stop, it stays stopped.
+struct Poll {
+  CancelCheck check{};
+  bool stopped = false;
+  bool requested(uint64_t work) {
+    stopped = stopped || check.requested(work);
+    return stopped;
+  }
+};
 
 template <class T>
 inline constexpr bool kIsWord = std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t>;
@@ -54,9 +73,11 @@ struct Sizer {
   }
 };
 
-// Writes an encoding into a buffer of the size Sizer found.
+// Writes an encoding into a buffer of the size Sizer found; stops (`stopped`)
+// when the cancellation poll asks.
 struct Encoder {
   std::byte* at;
+  Poll poll{};
   template <class T>
   bool num(const T& v) {
     if constexpr (std::is_same_v<T, bool>) {
@@ -70,12 +91,17 @@ struct Encoder {
   template <class Column>
   bool column(const Column& c) {
     count(c.size(), 8);
-    // The columns are stored as they lie in memory on a little-endian host.
-    if constexpr (std::endian::native == std::endian::little) {
-      if (!c.empty()) std::memcpy(at, c.data(), 8 * c.size());
-      at += 8 * c.size();
-    } else {
-      for (const auto v : c) num(v);
+    for (std::size_t done = 0; done < c.size();) {
+      const std::size_t n = std::min(c.size() - done, kPieceValues);
+      // The columns are stored as they lie in memory on a little-endian host.
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, c.data() + done, 8 * n);
+        at += 8 * n;
+      } else {
+        for (std::size_t i = 0; i < n; ++i) num(c[done + i]);
+      }
+      done += n;
+      if (poll.requested(n)) return false;
     }
     return true;
   }
@@ -86,11 +112,13 @@ struct Encoder {
   }
 };
 
-// Reads an encoding; every read checks the bytes left first.
+// Reads an encoding; every read checks the bytes left first. Stops
+// (`stopped`) when the cancellation poll asks.
 struct Decoder {
   const std::byte* at;
   const std::byte* end;
   bool truncated = false;
+  Poll poll{};
 
   std::size_t left() const { return static_cast<std::size_t>(end - at); }
   bool fail() {
@@ -115,12 +143,20 @@ struct Decoder {
   bool column(Column& c) {
     std::size_t n = 0;
     if (!count(n, 8)) return false;
-    c.resize(n);
-    if constexpr (std::endian::native == std::endian::little) {
-      if (n != 0) std::memcpy(c.data(), at, 8 * n);
-      at += 8 * n;
-    } else {
-      for (auto& v : c) num(v);
+    c.reserve(n);
+    // Grown a piece at a time, so that a large column is never first cleared
+    // whole (a pass nothing could interrupt) and then copied.
+    for (std::size_t done = 0; done < n;) {
+      const std::size_t piece = std::min(n - done, kPieceValues);
+      c.resize(done + piece);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(c.data() + done, at, 8 * piece);
+        at += 8 * piece;
+      } else {
+        for (std::size_t i = 0; i < piece; ++i) num(c[done + i]);
+      }
+      done += piece;
+      if (poll.requested(piece)) return false;
     }
     return true;
   }
@@ -163,9 +199,7 @@ template <class Io, class R>
 bool network_fields(Io& io, R& n) {
   return io.num(n.num_nodes) && io.num(n.num_arcs) && io.column(n.nodes) &&
          map_fields(io, n.supplies) && io.column(n.tails) && io.column(n.heads) &&
-         io.column(n.lows) && io.column(n.ups) && io.column(n.costs) &&
-         io.column(n.parallel_index) && io.column(n.pair_order) &&
-         io.num(n.num_parallel_arc_pairs);
+         io.column(n.lows) && io.column(n.ups) && io.column(n.costs);
 }
 
 template <class Io, class R>
@@ -177,9 +211,8 @@ template <class Io, class R>
 bool data_fields(Io& io, R& d) {
   return map_fields(io, d.supply_partition) && io.num(d.method) && io.num(d.num_commodities) &&
          io.num(d.randomized_capacities) && io.num(d.randomized_weights) && io.num(d.cap_zero) &&
-         io.num(d.cap_zero_param) && io.num(d.seed) && io.num(d.parallel) && io.column(d.tails) &&
-         io.column(d.heads) && io.column(d.indices) && io.column(d.ups) &&
-         io.column(d.pair_order) && io.column(d.cost_table) && io.column(d.capacity_table);
+         io.num(d.cap_zero_param) && io.num(d.seed) && io.column(d.tails) && io.column(d.heads) &&
+         io.column(d.ups) && io.column(d.cost_table) && io.column(d.capacity_table);
 }
 
 template <class Io, class R>
@@ -189,8 +222,7 @@ bool parsed_fields(Io& io, R& p) {
         io.num(p.cap_zero) && io.num(p.cap_zero_param) && io.num(p.seed) && io.column(p.nodes) &&
         map_fields(io, p.supplies) && io.column(p.amount_offsets) &&
         io.column(p.amount_values) && io.column(p.tails) && io.column(p.heads) &&
-        io.column(p.parallel_index) && io.column(p.ups) && io.column(p.pair_order) &&
-        io.num(p.parallel))) {
+        io.column(p.ups))) {
     return false;
   }
   std::size_t n = p.segments.size();
@@ -243,32 +275,58 @@ constexpr std::uint8_t tag_of() {
 template <class T>
 constexpr std::uint8_t kTag = tag_of<T>();
 
-// Columns that run over the arcs all hold `arcs` entries, and every arc
-// position in `pair_order` is one of them.
+// Columns that run over the arcs all hold `arcs` entries.
 template <class... Columns>
-bool arc_columns_agree(std::size_t arcs, const std::vector<uint64_t>& pair_order,
-                       const Columns&... columns) {
-  if (((columns.size() != arcs) || ...) || pair_order.size() != arcs) return false;
-  for (const uint64_t a : pair_order) {
-    if (a >= arcs) return false;
+bool arc_columns_agree(std::size_t arcs, const Columns&... columns) {
+  return ((columns.size() == arcs) && ...);
+}
+
+// A map's keys strictly ascending, as every reader of a FlatMap assumes.
+template <class Map>
+bool keys_ascending(const Map& map) {
+  for (std::size_t i = 1; i < map.entries.size(); ++i) {
+    if (!(map.entries[i - 1].first < map.entries[i].first)) return false;
   }
   return true;
 }
 
-bool consistent(const Edge&) { return true; }
-bool consistent(const MultiCommoditySupplies&) { return true; }
-
-bool consistent(const NetworkInstance& n) {
-  return arc_columns_agree(n.tails.size(), n.pair_order, n.heads, n.lows, n.ups, n.costs,
-                           n.parallel_index);
+// `nodes` holds each id once and every id of `columns` and of the keys of
+// `supplies`: what the readers guarantee, and what the arc order needs.
+template <class Map>
+bool nodes_cover(std::span<const int64_t> nodes, const Map& supplies,
+                 std::initializer_list<std::span<const int64_t>> columns, Poll& poll) {
+  NodeIndex index;
+  std::vector<int64_t> placed;
+  placed.reserve(nodes.size());
+  for (const int64_t id : nodes) index.place(id, placed);
+  if (placed.size() != nodes.size()) return false;
+  for (const auto& entry : supplies) index.place(entry.first, placed);
+  for (const auto column : columns) {
+    for (std::size_t done = 0; done < column.size(); done += kPieceValues) {
+      const std::size_t stop = std::min(column.size(), done + kPieceValues);
+      for (std::size_t i = done; i < stop; ++i) index.place(column[i], placed);
+      if (placed.size() != nodes.size() || poll.requested(stop - done)) return false;
+    }
+  }
+  return placed.size() == nodes.size();
 }
 
-bool consistent(const MultiCommodityData& d) {
+bool consistent(const Edge&, Poll&) { return true; }
+bool consistent(const MultiCommoditySupplies& s, Poll&) {
+  return keys_ascending(s.partition);
+}
+
+bool consistent(const NetworkInstance& n, Poll& poll) {
+  return arc_columns_agree(n.tails.size(), n.heads, n.lows, n.ups, n.costs) &&
+         keys_ascending(n.supplies) && nodes_cover(n.nodes, n.supplies, {n.tails, n.heads}, poll);
+}
+
+bool consistent(const MultiCommodityData& d, Poll&) {
   const std::size_t arcs = d.tails.size();
   uint64_t cells = 0;
   if (__builtin_mul_overflow(uint64_t{arcs}, d.num_commodities, &cells)) return false;
-  return arc_columns_agree(arcs, d.pair_order, d.heads, d.indices, d.ups) &&
-         d.cost_table.size() == cells && d.capacity_table.size() == cells;
+  return arc_columns_agree(arcs, d.heads, d.ups) && d.cost_table.size() == cells &&
+         d.capacity_table.size() == cells && keys_ascending(d.supply_partition);
 }
 
 // Segment `i` covers arcs [first_arc, next first_arc or E); its lists must lie
@@ -296,7 +354,7 @@ bool segments_fit(const ParsedMulticommodityInstance& p) {
   return true;
 }
 
-bool consistent(const ParsedMulticommodityInstance& p) {
+bool consistent(const ParsedMulticommodityInstance& p, Poll& poll) {
   const auto& offsets = p.amount_offsets;
   if (offsets.size() != p.supplies.size() + 1 || offsets.front() != 0 ||
       offsets.back() != p.amount_values.size()) {
@@ -305,12 +363,14 @@ bool consistent(const ParsedMulticommodityInstance& p) {
   for (std::size_t i = 1; i < offsets.size(); ++i) {
     if (offsets[i] < offsets[i - 1]) return false;
   }
-  return arc_columns_agree(p.tails.size(), p.pair_order, p.heads, p.parallel_index, p.ups) &&
-         segments_fit(p);
+  return arc_columns_agree(p.tails.size(), p.heads, p.ups) && segments_fit(p) &&
+         keys_ascending(p.supplies) &&
+         nodes_cover(p.nodes, p.supplies, {std::span<const int64_t>(p.tails),
+                                           std::span<const int64_t>(p.heads)}, poll);
 }
 
 // Tables of E x K and N x K values, endpoints within 1..N, node ids for all N.
-bool consistent(const MulticommodityProblem& p) {
+bool consistent(const MulticommodityProblem& p, Poll&) {
   const std::size_t arcs = p.tails.size();
   uint64_t arc_cells = 0;
   uint64_t node_cells = 0;
@@ -330,13 +390,60 @@ bool consistent(const MulticommodityProblem& p) {
   return true;
 }
 
+// The fields derived from the arc columns are not stored: they are rebuilt
+// here, so no encoding can make them disagree with the arcs.
+// Fails only with kCancelled.
+Result<void> rebuild(Edge&) { return {}; }
+Result<void> rebuild(MultiCommoditySupplies&) { return {}; }
+Result<void> rebuild(MulticommodityProblem&) { return {}; }
+
+Result<void> rebuild(NetworkInstance& n) {
+  Result<ArcOrder> order = order_arcs(n.tails, n.heads, n.nodes);
+  if (!order.ok()) return order.take_error();
+  n.parallel_index = std::move(order.value().parallel_index);
+  n.pair_order = std::move(order.value().pair_order);
+  n.num_parallel_arc_pairs = order.value().num_parallel_pairs;
+  return {};
+}
+
+Result<void> rebuild(MultiCommodityData& d) {
+  NodeIndex index;
+  std::vector<int64_t> nodes;
+  CancelCheck cancel;
+  for (const auto* column : {&d.tails, &d.heads}) {
+    for (const int64_t id : *column) {
+      index.place(id, nodes);
+      if (cancel.requested()) return cancelled();
+    }
+  }
+  Result<ArcOrder> order = order_arcs(d.tails, d.heads, nodes);
+  if (!order.ok()) return order.take_error();
+  d.indices = std::move(order.value().parallel_index);
+  d.pair_order = std::move(order.value().pair_order);
+  d.parallel = order.value().num_parallel_pairs != 0;
+  return {};
+}
+
+Result<void> rebuild(ParsedMulticommodityInstance& p) {
+  Result<ArcOrder> order = order_arcs(p.tails, p.heads, p.nodes);
+  if (!order.ok()) return order.take_error();
+  p.parallel_index = std::move(order.value().parallel_index);
+  p.pair_order = std::move(order.value().pair_order);
+  p.parallel = order.value().num_parallel_pairs != 0;
+  return {};
+}
+
 template <class T>
 Result<AnyRecord> decode_as(Decoder& decoder) {
   T record;
-  if (!fields(decoder, record) || decoder.left() != 0 || !consistent(record)) {
+  const bool sound =
+      fields(decoder, record) && decoder.left() == 0 && consistent(record, decoder.poll);
+  if (decoder.poll.stopped) return cancelled();
+  if (!sound) {
     return invalid(decoder.truncated ? "korvane record is truncated"
                                      : "korvane record is inconsistent");
   }
+  KORVANE_TRY(rebuild(record));
   return AnyRecord(std::in_place_type<T>, std::move(record));
 }
 
@@ -350,12 +457,14 @@ std::size_t encoded_size(const T& record) {
 }
 
 template <class T>
-void encode_record(const T& record, std::span<std::byte> out) {
+Result<void> encode_record(const T& record, std::span<std::byte> out) {
   std::memcpy(out.data(), kMagic, sizeof kMagic);
   out[3] = std::byte{kRecordCodecVersion};
   out[4] = std::byte{kTag<T>};
   Encoder encoder{out.data() + kHeaderBytes};
   fields(encoder, record);
+  if (encoder.poll.stopped) return cancelled();
+  return {};
 }
 
 template std::size_t encoded_size(const Edge&);
@@ -364,12 +473,12 @@ template std::size_t encoded_size(const MultiCommoditySupplies&);
 template std::size_t encoded_size(const MultiCommodityData&);
 template std::size_t encoded_size(const ParsedMulticommodityInstance&);
 template std::size_t encoded_size(const MulticommodityProblem&);
-template void encode_record(const Edge&, std::span<std::byte>);
-template void encode_record(const NetworkInstance&, std::span<std::byte>);
-template void encode_record(const MultiCommoditySupplies&, std::span<std::byte>);
-template void encode_record(const MultiCommodityData&, std::span<std::byte>);
-template void encode_record(const ParsedMulticommodityInstance&, std::span<std::byte>);
-template void encode_record(const MulticommodityProblem&, std::span<std::byte>);
+template Result<void> encode_record(const Edge&, std::span<std::byte>);
+template Result<void> encode_record(const NetworkInstance&, std::span<std::byte>);
+template Result<void> encode_record(const MultiCommoditySupplies&, std::span<std::byte>);
+template Result<void> encode_record(const MultiCommodityData&, std::span<std::byte>);
+template Result<void> encode_record(const ParsedMulticommodityInstance&, std::span<std::byte>);
+template Result<void> encode_record(const MulticommodityProblem&, std::span<std::byte>);
 
 Result<AnyRecord> decode_record(std::span<const std::byte> bytes) {
   if (bytes.size() < kHeaderBytes || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
