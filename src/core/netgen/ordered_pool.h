@@ -1,0 +1,47 @@
+// The ordered pool of NETGEN: "take the k-th remaining number" over a range
+// lo..hi, with the pseudo size that counts discards of non-members too. One
+// Fenwick tree per pool kind, kept for the whole run: making the pool again
+// undoes the recorded removals, so a pool over N numbers that loses a few
+// members costs O(removals log N), not O(N). Python-free.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace korvane::netgen {
+
+class OrderedPool {
+ public:
+  // Makes the pool hold every integer lo..hi. With lo > hi or lo <= 0 the
+  // pool is invalid: it holds nothing, take() yields 0, discard() does
+  // nothing, both counters read 0. Storage is reused when the bounds repeat.
+  void make(int64_t lo, int64_t hi);
+
+  // The k-th smallest member, removed (size and pseudo size drop by 1); 0
+  // and no change when k is not in 1..size().
+  int64_t take(int64_t k);
+  // Lowers the pseudo size by 1 always; removes x (and lowers the size) when
+  // it is a member.
+  void discard(int64_t x);
+
+  int64_t size() const { return size_; }
+  // size() minus the discards of non-members; may go below zero.
+  int64_t pseudo_size() const { return pseudo_; }
+
+ private:
+  void remove_at(uint32_t position);  // 1-based position in the tree
+  void rebuild();
+
+  int64_t lo_ = 0;
+  int64_t hi_ = -1;
+  bool valid_ = false;
+  uint32_t length_ = 0;  // hi - lo + 1 of the tree's range
+  uint32_t top_bit_ = 0;  // highest power of two <= length_
+  std::vector<uint32_t> tree_;  // 1-based Fenwick tree of member counts
+  std::vector<uint8_t> member_;  // 1-based
+  std::vector<uint32_t> removed_;  // positions removed since the last make
+  int64_t size_ = 0;
+  int64_t pseudo_ = 0;
+};
+
+}  // namespace korvane::netgen
