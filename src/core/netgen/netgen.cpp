@@ -51,6 +51,11 @@ bool draw_range_fits(int64_t low, int64_t high) {
 
 Result<void> validate(const Params& p, const Limits& limits) {
   if (p.seed <= 0) return refuse("seed", "must be positive" + got(p.seed), kNotPositiveSeed);
+  // The original reads a non-positive problem number as the end of its input.
+  if (p.problem <= 0) {
+    return invalid("problem: must be positive" + got(p.problem) +
+                   " (NETGEN stops reading at a problem number that is not)");
+  }
   if (p.nodes > limits.max_nodes) {
     return refuse("nodes", "must be at most " + std::to_string(limits.max_nodes) + got(p.nodes),
                   kTooLarge);
