@@ -184,8 +184,8 @@ Result<void> Generator::generate(const ArcSink& sink) {
   tl_.assign(static_cast<std::size_t>(transshipment_ + most_sinks + 2), 0);
   hd_.assign(tl_.size(), 0);
   offsets_.assign(static_cast<std::size_t>(most_sinks + 1), 0);
-  supplies();
-  chains();
+  KORVANE_TRY(supplies());
+  KORVANE_TRY(chains());
   // Sources in ascending order, then the transshipment sinks in ascending order.
   for (int64_t s = 1; s <= p_.sources; ++s) KORVANE_TRY(source(s));
   const int64_t first_sink = p_.nodes - p_.sinks + 1;
@@ -197,7 +197,7 @@ Result<void> Generator::generate(const ArcSink& sink) {
   return flush();
 }
 
-void Generator::supplies() {
+Result<void> Generator::supplies() {
   const int64_t q = p_.supply / p_.sources;
   // Per source: its own share first, then where the rest of its q goes.
   for (int64_t i = 1; i <= p_.sources; ++i) {
@@ -205,15 +205,17 @@ void Generator::supplies() {
     balance_[static_cast<std::size_t>(i)] += share;
     const int64_t r = rng_.draw(0, p_.sources - 1);
     balance_[static_cast<std::size_t>(r + 1)] += q - share;
+    if (cancel_.requested(8)) return cancelled();
   }
   const int64_t r = rng_.draw(0, p_.sources - 1);
   balance_[static_cast<std::size_t>(r + 1)] += p_.supply % p_.sources;
+  return {};
 }
 
-void Generator::chains() {
+Result<void> Generator::chains() {
   // Each source starts as a circular list of itself.
   for (int64_t s = 1; s <= p_.sources; ++s) link_[static_cast<std::size_t>(s)] = s;
-  if (transshipment_ == 0) return;
+  if (transshipment_ == 0) return {};
   chain_pool_.make(p_.sources + 1, p_.sources + transshipment_);
   const int64_t last = (4 * transshipment_ + 9) / 10;
   const int64_t first = transshipment_ - last;
@@ -227,12 +229,15 @@ void Generator::chains() {
     const int64_t x = chain_pool_.take(rng_.draw(1, chain_pool_.size()));
     insert_after(s, x);
     s = s == p_.sources ? 1 : s + 1;
+    if (cancel_.requested(32)) return cancelled();
   }
   // 40 %: the pool position first, then the owner.
   for (int64_t i = 0; i < last; ++i) {
     const int64_t x = chain_pool_.take(rng_.draw(1, chain_pool_.size()));
     insert_after(rng_.draw(1, p_.sources), x);
+    if (cancel_.requested(32)) return cancelled();
   }
+  return {};
 }
 
 Result<void> Generator::source(int64_t s) {
@@ -321,6 +326,7 @@ Result<void> Generator::source(int64_t s) {
 }
 
 Result<void> Generator::random_arcs(int64_t tail) {
+  if (cancel_.requested(64)) return cancelled();
   --nodes_left_;
   // The budget is the generator's 32-bit difference of the truncated counts.
   const auto budget = static_cast<int32_t>(static_cast<uint32_t>(p_.arcs) -
@@ -355,9 +361,7 @@ Result<void> Generator::random_arcs(int64_t tail) {
     }
     if (head != 0) KORVANE_TRY(emit(tail, head, rng_.draw(p_.min_cost, p_.max_cost), capacity));
   }
-  if (cancel_.requested(static_cast<uint64_t>(std::max<int64_t>(limit, 0)) + 64)) {
-    return cancelled();
-  }
+  if (cancel_.requested(static_cast<uint64_t>(std::max<int64_t>(limit, 0)))) return cancelled();
   return {};
 }
 

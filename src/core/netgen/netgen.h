@@ -102,8 +102,8 @@ class Generator {
     return {};
   }
   Result<void> flush();
-  void supplies();
-  void chains();
+  Result<void> supplies();
+  Result<void> chains();
   Result<void> source(int64_t s);
   Result<void> random_arcs(int64_t tail);
   Result<void> assignment();
