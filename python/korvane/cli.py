@@ -21,6 +21,7 @@ from typing import Any, NoReturn
 import korvane
 
 from . import suite as suites
+from .generators import commands as generator_commands
 from ._version import __version__
 
 EXIT_OK = 0
@@ -610,6 +611,8 @@ def build_parser() -> argparse.ArgumentParser:
                         f"(default {suites.MAX_INSTANCES})")
     p.add_argument("-q", "--quiet", action="store_true", help="no progress output")
     p.set_defaults(run=cmd_suite)
+
+    generator_commands.register(sub, _formatter, EXIT_CODES)
     return parser
 
 
