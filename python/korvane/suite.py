@@ -24,7 +24,7 @@ from typing import Any
 
 import korvane
 
-from . import formats
+from . import formats, suite_networks
 from ._version import __version__
 
 _NATIVE: Any = importlib.import_module("korvane.korvane")
@@ -275,6 +275,8 @@ class Suite:
     fmt: str
     networks: list[tuple[str, Path]]
     jobs: list[Job]
+    # Networks a generator makes in the output folder, by file name (suite_networks.py).
+    generated: dict[str, dict[str, Any]] = dataclasses.field(default_factory=dict)
 
     @property
     def suite_file(self) -> Path:
@@ -283,8 +285,12 @@ class Suite:
     def with_output(self, folder: str | os.PathLike[str]) -> Suite:
         """The same suite made in another folder (a published manifest names its own)."""
         out = Path(folder).resolve()
-        jobs = [dataclasses.replace(job, output=str(out)) for job in self.jobs]
-        return dataclasses.replace(self, output=out, jobs=jobs)
+        # Generated networks live in the output folder and move with it.
+        networks = [(n, out / n if n in self.generated else p) for n, p in self.networks]
+        paths = dict(networks)
+        jobs = [dataclasses.replace(job, output=str(out), network_path=str(paths[job.network]))
+                for job in self.jobs]
+        return dataclasses.replace(self, output=out, jobs=jobs, networks=networks)
 
 
 def _as_list(key: str, value: Any) -> list[Any]:
@@ -419,8 +425,18 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
 
     if "networks" not in doc:
         raise ManifestError("networks: missing")
-    networks: list[tuple[str, Path]] = []
-    for pattern in _as_list("networks", doc["networks"]):
+    networks: list[tuple[str, Path | None]] = []
+    generated: dict[str, dict[str, Any]] = {}
+    for i, pattern in enumerate(_as_list("networks", doc["networks"])):
+        if isinstance(pattern, dict):
+            try:
+                name, spec = suite_networks.parse_entry(pattern, f"networks[{i}]")
+            except suite_networks.GeneratedError as exc:
+                raise ManifestError(str(exc)) from None
+            if name not in generated:
+                generated[name] = spec
+                networks.append((name, None))
+            continue
         if not isinstance(pattern, str):
             raise ManifestError(f"networks: expected a path or glob, got {pattern!r}")
         matches = sorted(glob.glob(pattern, root_dir=root))
@@ -461,9 +477,10 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
                             + f"), more than the limit of {max_instances} (raise it with --max-instances)")
 
     out_dir = (root / output).resolve()
+    placed = [(shown, out_dir / shown if path is None else path) for shown, path in networks]
     jobs: list[Job] = []
     seen: set[str] = set()
-    for shown, abs_path in networks:
+    for shown, abs_path in placed:
         for combo in itertools.product(*(values[k] for k in order)):
             params = Params(**dict(zip(order, combo))).effective()
             name = _instance_name(shown, params)
@@ -473,7 +490,7 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
             jobs.append(Job(name, shown, str(abs_path), params, fmt, str(out_dir),
                             flags["feasible_only"], flags["replace_infeasible"], tries,
                             None if time_limit is None else float(time_limit)))
-    return Suite(manifest, out_dir, fmt, networks, jobs)
+    return Suite(manifest, out_dir, fmt, placed, jobs, generated)
 
 
 # --- workers ---------------------------------------------------------------------------------
@@ -677,7 +694,10 @@ def _stale_reason(suite: Suite, job: Job, entry: dict[str, Any] | None, network_
 
 
 def network_checksums(suite: Suite) -> dict[str, dict[str, Any]]:
-    return {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
+    sums = {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
+    for shown, spec in suite.generated.items():
+        sums[shown].update(suite_networks.describe(spec))
+    return sums
 
 
 REMADE_BECAUSE = ("new", "network changed", "parameters changed", "korvane version changed",
@@ -758,6 +778,11 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
         solve_module()
     suite.output.mkdir(parents=True, exist_ok=True)
     remove_stale_temporaries(suite.output)
+    try:
+        suite_networks.make_generated(suite.generated, dict(suite.networks), suite.suite_file,
+                                      sha256_file)
+    except (OSError, ValueError) as exc:
+        raise InstanceError(f"{suite.output}: cannot make a generated network: {_reason(exc)}") from None
     networks = network_checksums(suite)
     previous = read_suite_file(suite)
     entries: dict[str, dict[str, Any]] = {}
@@ -831,7 +856,11 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
         formats_module()
     entries = read_suite_file(suite)
     mismatches: list[Mismatch] = []
-    now = {shown: sha256_file(path) for shown, path in suite.networks}
+    generated_problems, fresh = suite_networks.verify_generated(
+        suite.generated, dict(suite.networks), suite.suite_file, sha256_file)
+    mismatches.extend(Mismatch(file, reason) for file, reason in generated_problems)
+    now = {shown: sha256_file(path) if path.is_file() else fresh[shown]
+           for shown, path in suite.networks}
 
     # An instance made from another network cannot regenerate to its checksum; that is
     # said once per network, and its instances are not regenerated.

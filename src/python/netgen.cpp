@@ -90,9 +90,27 @@ PyObject* netgen_write_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
       });
 }
 
+constexpr Signature kNetgenCheck{"_netgen_check", kInstanceParams, 3, nullptr};
+
+// The refusal the generator would make of these inputs, without generating.
+PyObject* netgen_check_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                          PyObject* kwnames) noexcept {
+  return call<kNetgenCheck>(
+      args, nargsf, kwnames, std::tuple<std::vector<int64_t>, int64_t, int64_t>{},
+      [](const std::vector<int64_t>& values, int64_t max_nodes, int64_t max_arcs) -> PyObject* {
+        netgen::Params params;
+        netgen::Limits limits;
+        if (!netgen_inputs(values, max_nodes, max_arcs, params, limits)) return nullptr;
+        const Result<void> valid = netgen::validate(params, limits);
+        if (!valid.ok()) return raise(valid.error(), PyExc_OSError);
+        Py_RETURN_NONE;
+      });
+}
+
 }  // namespace
 
 PyMethodDef netgen_functions[] = {
+    {"_netgen_check", module_entry<netgen_check_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"_netgen_instance", module_entry<netgen_instance_py>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
     {"_netgen_write", module_entry<netgen_write_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},

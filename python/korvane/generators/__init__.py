@@ -9,9 +9,10 @@ NETGEN problems 101-150, the NETGEN benchmark families, Mnetgen's ``n-k-h`` set)
 """
 
 from .families import expand_names, family, family_names, netgen_family_names
-from .netgen import MAX_ARCS, MAX_NODES, PARAMETERS, netgen, problem_type, read_netgen_input, write_netgen
+from .netgen import (MAX_ARCS, MAX_NODES, PARAMETERS, check_netgen, netgen, problem_type,
+                     read_netgen_input, write_netgen)
 
-__all__ = ["netgen", "write_netgen", "read_netgen_input", "problem_type", "PARAMETERS",
+__all__ = ["netgen", "write_netgen", "check_netgen", "read_netgen_input", "problem_type", "PARAMETERS",
            "MAX_NODES", "MAX_ARCS", "family", "family_names", "netgen_family_names",
            "expand_names"]
 

@@ -42,7 +42,7 @@ import re
 from typing import Any
 
 __all__ = ["PARAMETERS", "ORIGINAL_NAMES", "MAX_NODES", "MAX_ARCS", "netgen", "write_netgen",
-           "read_netgen_input", "problem_type"]
+           "read_netgen_input", "problem_type", "check_netgen"]
 
 _native: Any = importlib.import_module("korvane.korvane")
 
@@ -137,6 +137,14 @@ def write_netgen(path: str | os.PathLike[str], *, seed: int, problem: int = 1, n
     count: int = _native._netgen_write(os.fspath(path), values, _limit("max_nodes", max_nodes),
                                        _limit("max_arcs", max_arcs), how, _HOLDINGS[streamed])
     return count
+
+
+def check_netgen(*, max_nodes: int = MAX_NODES, max_arcs: int = MAX_ARCS, **params: int) -> None:
+    """Raises the ValueError (or TypeError) ``netgen(**params)`` would raise for its inputs,
+    without generating anything. A run may still be refused later, when its draws show that
+    it would never end."""
+    _native._netgen_check(_values(params), _limit("max_nodes", max_nodes),
+                          _limit("max_arcs", max_arcs))
 
 
 def problem_type(**params: int) -> str:
