@@ -245,7 +245,7 @@ def describe_files(paths: Sequence[Path]) -> list[dict[str, Any]]:
 
 # --- manifest ------------------------------------------------------------------------------
 
-TOP_KEYS = {"output", "format", "networks", "feasible_only", "replace_infeasible",
+TOP_KEYS = {"output", "format", "networks", "mnetgen", "feasible_only", "replace_infeasible",
             "max_seed_tries", "time_limit", "grid"}
 GRID_KEYS = {f.name for f in dataclasses.fields(Params)} | {"seed_range"}
 FLOAT_KEYS = ("cap_a", "cap_b", "cost_a", "cost_b", "concentration_param", "cap_zero_param")
@@ -266,6 +266,8 @@ class Job:
     replace_infeasible: bool = False
     max_seed_tries: int = 10
     time_limit: float | None = None
+    # A Mnetgen family member's parameters: the job writes its four files directly.
+    generated: dict[str, Any] | None = None
 
 
 @dataclasses.dataclass
@@ -423,11 +425,13 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
         raise ManifestError(f"{unknown[0]}: unknown key")
     root = manifest.resolve().parent
 
-    if "networks" not in doc:
+    if "networks" not in doc and "mnetgen" not in doc:
         raise ManifestError("networks: missing")
     networks: list[tuple[str, Path | None]] = []
     generated: dict[str, dict[str, Any]] = {}
-    for i, pattern in enumerate(_as_list("networks", doc["networks"])):
+    members = suite_networks.mnetgen_members(doc["mnetgen"]) if "mnetgen" in doc else []
+    listed = _as_list("networks", doc["networks"]) if "networks" in doc else []
+    for i, pattern in enumerate(listed):
         if isinstance(pattern, dict):
             try:
                 name, spec = suite_networks.parse_entry(pattern, f"networks[{i}]")
@@ -466,11 +470,11 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
         raise ManifestError(f"time_limit: expected a positive number of seconds, got {time_limit!r}")
 
     grid = doc.get("grid")
-    if not isinstance(grid, dict):
+    if not isinstance(grid, dict) and (networks or grid is not None):
         raise ManifestError("grid: missing (a table of generation settings)")
-    values = _grid_values(grid)
+    values = _grid_values(grid) if networks else {f.name: [] for f in dataclasses.fields(Params)}
     order = [f.name for f in dataclasses.fields(Params)]
-    size = len(networks) * math.prod(len(values[k]) for k in order)
+    size = len(networks) * math.prod(len(values[k]) for k in order) + len(members)
     if size > max_instances:
         raise ManifestError(f"grid: {size} instances ({len(networks)} networks x "
                             + " x ".join(f"{len(values[k])} {k}" for k in order if len(values[k]) > 1)
@@ -490,6 +494,9 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
             jobs.append(Job(name, shown, str(abs_path), params, fmt, str(out_dir),
                             flags["feasible_only"], flags["replace_infeasible"], tries,
                             None if time_limit is None else float(time_limit)))
+    for name, params in members:
+        jobs.append(Job(name, suite_networks.MNETGEN_PREFIX + name, "", Params(0, 0), "mnetgen",
+                        str(out_dir), generated=params))
     return Suite(manifest, out_dir, fmt, placed, jobs, generated)
 
 
@@ -521,6 +528,8 @@ def _solve_status(job: Job, instance: korvane.NetworkInstance,
 def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
     """Generate the job's instance into folder; return its files and what suite.json says
     about it besides the files."""
+    if job.generated is not None:
+        return suite_networks.build_mnetgen(job, folder, InstanceError), {"seed": job.params.seed}
     try:
         instance = load_network(job.network_path)
     except (OSError, RuntimeError, ValueError, MemoryError, korvane.InternalError) as exc:
@@ -613,7 +622,7 @@ def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, A
         "name": job.name,
         "network": job.network,
         "network_sha256": network_sha256,
-        "params": job.params.to_json(),
+        "params": _params_json(job),
         "files": result["files"],
         "korvane_version": __version__,
     }
@@ -624,6 +633,10 @@ def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, A
         entry["status"] = result["status"]
         entry["objective"] = result["objective"]
     return entry
+
+
+def _params_json(job: Job) -> dict[str, Any]:
+    return job.params.to_json() if job.generated is None else dict(job.generated)
 
 
 def _entry_seed(entry: dict[str, Any]) -> int:
@@ -668,8 +681,9 @@ def _stale_reason(suite: Suite, job: Job, entry: dict[str, Any] | None, network_
     if entry is None:
         return "new"
     recorded = dict(entry.get("params", {}))
-    recorded["seed"] = entry.get("requested_seed", recorded.get("seed"))
-    if entry.get("network") != job.network or recorded != job.params.to_json():
+    if job.generated is None:
+        recorded["seed"] = entry.get("requested_seed", recorded.get("seed"))
+    if entry.get("network") != job.network or recorded != _params_json(job):
         return "parameters changed"
     if job.feasible_only != ("status" in entry):
         return "parameters changed"
@@ -697,6 +711,9 @@ def network_checksums(suite: Suite) -> dict[str, dict[str, Any]]:
     sums = {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
     for shown, spec in suite.generated.items():
         sums[shown].update(suite_networks.describe(spec))
+    for job in suite.jobs:
+        if job.generated is not None:
+            sums[job.network] = suite_networks.describe_mnetgen(job.generated)
     return sums
 
 
@@ -861,6 +878,8 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
     mismatches.extend(Mismatch(file, reason) for file, reason in generated_problems)
     now = {shown: sha256_file(path) if path.is_file() else fresh[shown]
            for shown, path in suite.networks}
+    now.update({job.network: suite_networks.describe_mnetgen(job.generated)["sha256"]
+                for job in suite.jobs if job.generated is not None})
 
     # An instance made from another network cannot regenerate to its checksum; that is
     # said once per network, and its instances are not regenerated.
@@ -904,7 +923,9 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
             progress("verified", job.name)
 
     _run_windowed(executor, max(1, workers) * 2, jobs,
-                  lambda task: executor.submit(regenerate_checksums, task[0], _entry_seed(task[1])), done)
+                  lambda task: executor.submit(regenerate_checksums, task[0],
+                                               _entry_seed(task[1]) if task[0].generated is None
+                                               else task[0].params.seed), done)
     mismatches.sort(key=lambda m: m.file)
     return mismatches
 

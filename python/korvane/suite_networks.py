@@ -13,6 +13,7 @@ parameters and checksum; ``--verify`` regenerates it and compares.
 from __future__ import annotations
 
 import hashlib
+import importlib
 import json
 import tempfile
 from pathlib import Path
@@ -20,6 +21,7 @@ from typing import Any
 
 from . import generators
 
+MNETGEN_PREFIX = "mnetgen:"
 _MEMBER_KEYS = {"netgen", "size", "seed", "number", "max_nodes", "max_arcs"}
 
 
@@ -144,3 +146,54 @@ def verify_generated(generated: dict[str, dict[str, Any]], paths: dict[str, Path
         elif sha256_file(path) != fresh[name]:
             problems.append((str(path), "network file differs from its regenerated checksum"))
     return problems, fresh
+
+
+def _mnetgen() -> Any:
+    try:
+        return importlib.import_module("korvane.generators.mnetgen")
+    except ImportError:
+        raise GeneratedError("mnetgen: needs korvane.generators.mnetgen, which this korvane "
+                             "lacks") from None
+
+
+def mnetgen_members(value: Any) -> list[tuple[str, dict[str, Any]]]:
+    """The Mnetgen members a manifest's top-level ``mnetgen`` names (names or globs over
+    them, e.g. ["64-4-1", "64-4-*"]), each once, with its parameters."""
+    from .suite import ManifestError
+
+    items = value if isinstance(value, list) else [value]
+    if not items:
+        raise ManifestError("mnetgen: needs at least one name")
+    try:
+        module = _mnetgen()
+    except GeneratedError as exc:
+        raise ManifestError(str(exc)) from None
+    names: list[str] = module.family_names()
+    out: dict[str, dict[str, Any]] = {}
+    for pattern in items:
+        if not isinstance(pattern, str):
+            raise ManifestError(f"mnetgen: expected a member's name or a glob, got {pattern!r}")
+        matches = generators.expand_names(pattern, names)
+        if not matches:
+            raise ManifestError(f"mnetgen: no Mnetgen instance matches {pattern!r}")
+        for name in matches:
+            out.setdefault(name, dict(module.family_parameters(name)))
+    return list(out.items())
+
+
+def describe_mnetgen(params: dict[str, Any]) -> dict[str, Any]:
+    """What suite.json records of a Mnetgen member's input: its parameters, and a checksum of
+    them that tells a later run when they changed."""
+    digest = hashlib.sha256(json.dumps(params, sort_keys=True).encode()).hexdigest()
+    return {"mnetgen": params, "sha256": digest}
+
+
+def build_mnetgen(job: Any, folder: Path, failure: type[Exception]) -> list[Path]:
+    """Write a Mnetgen job's four files into folder (published together by the writer)."""
+    base = folder / job.name
+    try:
+        _mnetgen().write_mnetgen_instance(str(base), compress=None, **job.generated)
+    except (OSError, ValueError, GeneratedError) as exc:
+        text = exc.strerror if isinstance(exc, OSError) and exc.strerror else str(exc)
+        raise failure(f"{base}.{{nod,arc,sup,mut}}: {text}") from None
+    return [base.with_name(f"{base.name}.{part}") for part in ("nod", "arc", "sup", "mut")]
