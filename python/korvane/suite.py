@@ -472,7 +472,9 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
     grid = doc.get("grid")
     if not isinstance(grid, dict) and (networks or grid is not None):
         raise ManifestError("grid: missing (a table of generation settings)")
-    values = _grid_values(grid) if networks else {f.name: [] for f in dataclasses.fields(Params)}
+    values: dict[str, Sequence[Any]] = {f.name: [] for f in dataclasses.fields(Params)}
+    if networks and isinstance(grid, dict):
+        values = _grid_values(grid)
     order = [f.name for f in dataclasses.fields(Params)]
     size = len(networks) * math.prod(len(values[k]) for k in order) + len(members)
     if size > max_instances:
@@ -494,9 +496,9 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
             jobs.append(Job(name, shown, str(abs_path), params, fmt, str(out_dir),
                             flags["feasible_only"], flags["replace_infeasible"], tries,
                             None if time_limit is None else float(time_limit)))
-    for name, params in members:
-        jobs.append(Job(name, suite_networks.MNETGEN_PREFIX + name, "", Params(0, 0), "mnetgen",
-                        str(out_dir), generated=params))
+    for member, member_params in members:
+        jobs.append(Job(member, suite_networks.MNETGEN_PREFIX + member, "", Params(0, 0),
+                        "mnetgen", str(out_dir), generated=member_params))
     return Suite(manifest, out_dir, fmt, placed, jobs, generated)
 
 

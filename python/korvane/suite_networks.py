@@ -42,7 +42,7 @@ def parse_entry(entry: dict[str, Any], where: str) -> tuple[str, dict[str, Any]]
     member = None
     try:
         if isinstance(spec, str):
-            picked = {k: entry[k] for k in ("size", "seed", "number") if k in entry}
+            picked: dict[str, Any] = {k: entry[k] for k in ("size", "seed", "number") if k in entry}
             params = generators.family(spec, **picked)
             if generators.families.is_mnetgen_name(spec):
                 raise GeneratedError(f"{where}.netgen: {spec!r} is a Mnetgen instance; list it "

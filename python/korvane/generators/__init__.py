@@ -17,8 +17,8 @@ __all__ = ["netgen", "write_netgen", "check_netgen", "read_netgen_input", "probl
            "expand_names"]
 
 try:
-    from .mnetgen import PARAMETERS as MNETGEN_PARAMETERS
-    from .mnetgen import mnetgen, read_par, write_mnetgen_instance
+    from .mnetgen import PARAMETERS as MNETGEN_PARAMETERS  # type: ignore[import-not-found,unused-ignore]
+    from .mnetgen import mnetgen, read_par, write_mnetgen_instance  # type: ignore[import-not-found,unused-ignore]
 
     __all__ += ["mnetgen", "read_par", "write_mnetgen_instance", "MNETGEN_PARAMETERS"]
 except ImportError:  # Mnetgen arrives with its own branch

@@ -21,7 +21,7 @@ class Refused(Exception):
     """Parameters that cannot make a network: one line, exit code 2, nothing written."""
 
 
-def _read_params(source: str) -> dict[str, int]:
+def _read_params(source: str) -> dict[str, Any]:
     """The one problem of a parameter file (``-``: standard input) or a family member's name."""
     if source != "-" and not os.path.exists(source):
         if families.is_netgen_name(source):
@@ -40,7 +40,7 @@ def _read_params(source: str) -> dict[str, int]:
         raise Refused(f"{shown}: holds {len(problems)} problems; korvane netgen writes one per "
                       "file (split the file)")
     if problems:
-        return problems[0]
+        return dict(problems[0])
     if why.startswith("incomplete:"):
         raise Refused(f"{shown}: expected 15 integers (seed, problem number, 13 parameters), "
                       f"found {why.partition(':')[2]}")

@@ -23,7 +23,6 @@ import fnmatch
 import importlib
 import io
 import re
-from functools import cache
 from importlib import resources
 from typing import Any
 
@@ -46,8 +45,13 @@ def _table(name: str) -> list[dict[str, str]]:
     return list(csv.DictReader(io.StringIO(text), delimiter="\t"))
 
 
-@cache
+# The tables, read from the package's data on first use.
+_loaded: dict[str, Any] = {}
+
+
 def _classic() -> dict[int, dict[str, int]]:
+    if "classic" in _loaded:
+        return _loaded["classic"]  # type: ignore[no-any-return]
     order = ("seed", "nodes", "sources", "sinks", "density", "mincost", "maxcost", "supply",
              "tsources", "tsinks", "hicost", "capacitated", "mincap", "maxcap")
     names = ("seed", "nodes", "sources", "sinks", "arcs", "min_cost", "max_cost", "supply",
@@ -58,22 +62,24 @@ def _classic() -> dict[int, dict[str, int]]:
         number = int(row["problem"])
         params = {"problem": number, **{n: int(row[o]) for n, o in zip(names, order)}}
         out[number] = {k: params[k] for k in ("seed", "problem", *names[1:])}
+    _loaded["classic"] = out
     return out
 
 
-@cache
 def classic_facts() -> dict[int, tuple[int, int]]:
     """Per classic problem, (arcs generated, optimal cost): facts of the published table."""
     return {int(r["problem"]): (int(r["arcs"]), int(r["optimum"]))
             for r in _table("netgen-problems.tsv")}
 
 
-@cache
 def _sizes() -> dict[str, dict[int, tuple[int, int, int, int]]]:
+    if "sizes" in _loaded:
+        return _loaded["sizes"]  # type: ignore[no-any-return]
     out: dict[str, dict[int, tuple[int, int, int, int]]] = {}
     for row in _table("netgen-families.tsv"):
         out.setdefault(row["family"], {})[int(row["size"])] = (
             int(row["nodes"]), int(row["sources_sinks"]), int(row["arcs"]), int(row["supply"]))
+    _loaded["sizes"] = out
     return out
 
 
