@@ -13,7 +13,7 @@ import korvane
 from korvane import generators
 from korvane.generators.families import classic_facts
 
-from conftest import DATA, edge_rows, needs_data, needs_sigint
+from conftest import DATA, edge_rows, needs_data, needs_sigint, run_python
 
 # The generator notes beside the checkout (or beside KORVANE_DIMACS_DIR's data folder).
 NOTES = DATA.parent.parent / "generators"
@@ -260,6 +260,15 @@ def test_compressed_by_name(tmp_path):
                   korvane.load_min_instance(str(plain)))
     generators.write_netgen(tmp_path / "forced", **SMALL, compress="gzip")
     assert gzip.decompress((tmp_path / "forced").read_bytes()) == plain.read_bytes()
+
+
+def test_written_to_standard_output_through_a_pipe(tmp_path):
+    # /dev/stdout then links to a pipe, which names no file: it is written in place.
+    done = run_python("from korvane import generators as g\n"
+                      "g.write_netgen('/dev/stdout', **g.family('netgen_8_08a'))")
+    assert (done.returncode, done.stderr) == (0, "")
+    generators.write_netgen(tmp_path / "file.min", **generators.family("netgen_8_08a"))
+    assert done.stdout == (tmp_path / "file.min").read_text()
 
 
 @pytest.mark.parametrize("text, problems, reason", [
