@@ -31,6 +31,7 @@ DEBIAN_PACKAGES=(
   zlib1g-dev
   libzstd-dev zstd
   chromium
+  libglpk-dev
 )
 
 find_python() {

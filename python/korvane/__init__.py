@@ -19,7 +19,9 @@ docstring gives its arguments. Beyond them:
     korvane.arrays   read-only NumPy arrays over a record's columns, without copies
     korvane.formats  the field's other multi-commodity formats (Mnetgen, JLF)
     korvane.solve    an instance's linear program handed to HiGHS
-    the command line ``korvane info | generate | convert | solve | suite``
+    korvane.generators  NETGEN byte for byte, the published families by name
+    the command line ``korvane info | generate | convert | solve | suite | netgen |
+                     generators``
                      (``korvane --help``; also ``python -m korvane``)
 
 Errors met while reading a file carry a note naming the file and line. Records

@@ -21,6 +21,7 @@ from typing import Any, NoReturn
 import korvane
 
 from . import suite as suites
+from .generators import commands as generator_commands
 from ._version import __version__
 
 EXIT_OK = 0
@@ -697,6 +698,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("-o", "--output", metavar="OUT", default=None,
                    help="the page to write (default: SUITE_DIR/report.html)")
     p.set_defaults(run=cmd_report)
+    generator_commands.register(sub, _formatter, EXIT_CODES)
     return parser
 
 

@@ -24,7 +24,7 @@ from typing import Any
 
 import korvane
 
-from . import formats
+from . import formats, suite_networks
 from ._version import __version__
 
 _NATIVE: Any = importlib.import_module("korvane.korvane")
@@ -245,7 +245,7 @@ def describe_files(paths: Sequence[Path]) -> list[dict[str, Any]]:
 
 # --- manifest ------------------------------------------------------------------------------
 
-TOP_KEYS = {"output", "format", "networks", "feasible_only", "replace_infeasible",
+TOP_KEYS = {"output", "format", "networks", "mnetgen", "feasible_only", "replace_infeasible",
             "max_seed_tries", "time_limit", "grid"}
 GRID_KEYS = {f.name for f in dataclasses.fields(Params)} | {"seed_range"}
 FLOAT_KEYS = ("cap_a", "cap_b", "cost_a", "cost_b", "concentration_param", "cap_zero_param")
@@ -266,6 +266,8 @@ class Job:
     replace_infeasible: bool = False
     max_seed_tries: int = 10
     time_limit: float | None = None
+    # A Mnetgen family member's parameters: the job writes its four files directly.
+    generated: dict[str, Any] | None = None
 
 
 @dataclasses.dataclass
@@ -275,6 +277,8 @@ class Suite:
     fmt: str
     networks: list[tuple[str, Path]]
     jobs: list[Job]
+    # Networks a generator makes in the output folder, by file name (suite_networks.py).
+    generated: dict[str, dict[str, Any]] = dataclasses.field(default_factory=dict)
 
     @property
     def suite_file(self) -> Path:
@@ -283,8 +287,12 @@ class Suite:
     def with_output(self, folder: str | os.PathLike[str]) -> Suite:
         """The same suite made in another folder (a published manifest names its own)."""
         out = Path(folder).resolve()
-        jobs = [dataclasses.replace(job, output=str(out)) for job in self.jobs]
-        return dataclasses.replace(self, output=out, jobs=jobs)
+        # Generated networks live in the output folder and move with it.
+        networks = [(n, out / n if n in self.generated else p) for n, p in self.networks]
+        paths = dict(networks)
+        jobs = [dataclasses.replace(job, output=str(out), network_path=str(paths[job.network]))
+                for job in self.jobs]
+        return dataclasses.replace(self, output=out, jobs=jobs, networks=networks)
 
 
 def _as_list(key: str, value: Any) -> list[Any]:
@@ -417,10 +425,22 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
         raise ManifestError(f"{unknown[0]}: unknown key")
     root = manifest.resolve().parent
 
-    if "networks" not in doc:
+    if "networks" not in doc and "mnetgen" not in doc:
         raise ManifestError("networks: missing")
-    networks: list[tuple[str, Path]] = []
-    for pattern in _as_list("networks", doc["networks"]):
+    networks: list[tuple[str, Path | None]] = []
+    generated: dict[str, dict[str, Any]] = {}
+    members = suite_networks.mnetgen_members(doc["mnetgen"]) if "mnetgen" in doc else []
+    listed = _as_list("networks", doc["networks"]) if "networks" in doc else []
+    for i, pattern in enumerate(listed):
+        if isinstance(pattern, dict):
+            try:
+                name, spec = suite_networks.parse_entry(pattern, f"networks[{i}]")
+            except suite_networks.GeneratedError as exc:
+                raise ManifestError(str(exc)) from None
+            if name not in generated:
+                generated[name] = spec
+                networks.append((name, None))
+            continue
         if not isinstance(pattern, str):
             raise ManifestError(f"networks: expected a path or glob, got {pattern!r}")
         matches = sorted(glob.glob(pattern, root_dir=root))
@@ -450,20 +470,23 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
         raise ManifestError(f"time_limit: expected a positive number of seconds, got {time_limit!r}")
 
     grid = doc.get("grid")
-    if not isinstance(grid, dict):
+    if not isinstance(grid, dict) and (networks or grid is not None):
         raise ManifestError("grid: missing (a table of generation settings)")
-    values = _grid_values(grid)
+    values: dict[str, Sequence[Any]] = {f.name: [] for f in dataclasses.fields(Params)}
+    if networks and isinstance(grid, dict):
+        values = _grid_values(grid)
     order = [f.name for f in dataclasses.fields(Params)]
-    size = len(networks) * math.prod(len(values[k]) for k in order)
+    size = len(networks) * math.prod(len(values[k]) for k in order) + len(members)
     if size > max_instances:
         raise ManifestError(f"grid: {size} instances ({len(networks)} networks x "
                             + " x ".join(f"{len(values[k])} {k}" for k in order if len(values[k]) > 1)
                             + f"), more than the limit of {max_instances} (raise it with --max-instances)")
 
     out_dir = (root / output).resolve()
+    placed = [(shown, out_dir / shown if path is None else path) for shown, path in networks]
     jobs: list[Job] = []
     seen: set[str] = set()
-    for shown, abs_path in networks:
+    for shown, abs_path in placed:
         for combo in itertools.product(*(values[k] for k in order)):
             params = Params(**dict(zip(order, combo))).effective()
             name = _instance_name(shown, params)
@@ -473,7 +496,10 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
             jobs.append(Job(name, shown, str(abs_path), params, fmt, str(out_dir),
                             flags["feasible_only"], flags["replace_infeasible"], tries,
                             None if time_limit is None else float(time_limit)))
-    return Suite(manifest, out_dir, fmt, networks, jobs)
+    for member, member_params in members:
+        jobs.append(Job(member, suite_networks.MNETGEN_PREFIX + member, "", Params(0, 0),
+                        "mnetgen", str(out_dir), generated=member_params))
+    return Suite(manifest, out_dir, fmt, placed, jobs, generated)
 
 
 # --- workers ---------------------------------------------------------------------------------
@@ -504,6 +530,8 @@ def _solve_status(job: Job, instance: korvane.NetworkInstance,
 def _build(job: Job, folder: Path) -> tuple[list[Path], dict[str, Any]]:
     """Generate the job's instance into folder; return its files and what suite.json says
     about it besides the files."""
+    if job.generated is not None:
+        return suite_networks.build_mnetgen(job, folder, InstanceError), {"seed": job.params.seed}
     try:
         instance = load_network(job.network_path)
     except (OSError, RuntimeError, ValueError, MemoryError, korvane.InternalError) as exc:
@@ -596,7 +624,7 @@ def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, A
         "name": job.name,
         "network": job.network,
         "network_sha256": network_sha256,
-        "params": job.params.to_json(),
+        "params": _params_json(job),
         "files": result["files"],
         "korvane_version": __version__,
     }
@@ -607,6 +635,10 @@ def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, A
         entry["status"] = result["status"]
         entry["objective"] = result["objective"]
     return entry
+
+
+def _params_json(job: Job) -> dict[str, Any]:
+    return job.params.to_json() if job.generated is None else dict(job.generated)
 
 
 def _entry_seed(entry: dict[str, Any]) -> int:
@@ -651,8 +683,9 @@ def _stale_reason(suite: Suite, job: Job, entry: dict[str, Any] | None, network_
     if entry is None:
         return "new"
     recorded = dict(entry.get("params", {}))
-    recorded["seed"] = entry.get("requested_seed", recorded.get("seed"))
-    if entry.get("network") != job.network or recorded != job.params.to_json():
+    if job.generated is None:
+        recorded["seed"] = entry.get("requested_seed", recorded.get("seed"))
+    if entry.get("network") != job.network or recorded != _params_json(job):
         return "parameters changed"
     if job.feasible_only != ("status" in entry):
         return "parameters changed"
@@ -677,7 +710,13 @@ def _stale_reason(suite: Suite, job: Job, entry: dict[str, Any] | None, network_
 
 
 def network_checksums(suite: Suite) -> dict[str, dict[str, Any]]:
-    return {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
+    sums = {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
+    for shown, spec in suite.generated.items():
+        sums[shown].update(suite_networks.describe(spec))
+    for job in suite.jobs:
+        if job.generated is not None:
+            sums[job.network] = suite_networks.describe_mnetgen(job.generated)
+    return sums
 
 
 REMADE_BECAUSE = ("new", "network changed", "parameters changed", "korvane version changed",
@@ -758,6 +797,11 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
         solve_module()
     suite.output.mkdir(parents=True, exist_ok=True)
     remove_stale_temporaries(suite.output)
+    try:
+        suite_networks.make_generated(suite.generated, dict(suite.networks), suite.suite_file,
+                                      sha256_file)
+    except (OSError, ValueError) as exc:
+        raise InstanceError(f"{suite.output}: cannot make a generated network: {_reason(exc)}") from None
     networks = network_checksums(suite)
     previous = read_suite_file(suite)
     entries: dict[str, dict[str, Any]] = {}
@@ -831,7 +875,13 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
         formats_module()
     entries = read_suite_file(suite)
     mismatches: list[Mismatch] = []
-    now = {shown: sha256_file(path) for shown, path in suite.networks}
+    generated_problems, fresh = suite_networks.verify_generated(
+        suite.generated, dict(suite.networks), suite.suite_file, sha256_file)
+    mismatches.extend(Mismatch(file, reason) for file, reason in generated_problems)
+    now = {shown: sha256_file(path) if path.is_file() else fresh[shown]
+           for shown, path in suite.networks}
+    now.update({job.network: suite_networks.describe_mnetgen(job.generated)["sha256"]
+                for job in suite.jobs if job.generated is not None})
 
     # An instance made from another network cannot regenerate to its checksum; that is
     # said once per network, and its instances are not regenerated.
@@ -875,7 +925,9 @@ def verify_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers
             progress("verified", job.name)
 
     _run_windowed(executor, max(1, workers) * 2, jobs,
-                  lambda task: executor.submit(regenerate_checksums, task[0], _entry_seed(task[1])), done)
+                  lambda task: executor.submit(regenerate_checksums, task[0],
+                                               _entry_seed(task[1]) if task[0].generated is None
+                                               else task[0].params.seed), done)
     mismatches.sort(key=lambda m: m.file)
     return mismatches
 

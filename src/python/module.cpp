@@ -8,6 +8,7 @@
 #include "core/records/multi_commodity_data.h"
 #include "core/records/parsed_instance.h"
 #include "core/records/network_instance.h"
+#include "python/netgen.h"
 #include "python/pickling.h"
 #include "python/mnetgen.h"
 #include "python/problem.h"
@@ -102,6 +103,8 @@ int exec_module(PyObject* module) noexcept {
   }
   // korvane.generators.mnetgen's entry points, also private.
   if (PyModule_AddFunctions(module, mnetgen_functions) < 0) return -1;
+  // korvane.generators' NETGEN, kept out of __all__.
+  if (PyModule_AddFunctions(module, netgen_functions) < 0) return -1;
   // The copyreg reducers of the record classes (korvane/__init__.py), kept out of __all__.
   if (PyModule_AddFunctions(module, pickling_functions) < 0) return -1;
   // The functions' defaults, for the command line and the suites; also private.

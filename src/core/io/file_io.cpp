@@ -699,6 +699,17 @@ Result<BufferedWriter> BufferedWriter::create(std::string_view path, Compression
 Result<BufferedWriter> BufferedWriter::create_plain(std::string_view path) {
   auto checked = checked_path(path);
   if (!checked.ok()) return checked.take_error();
+  // What the path leads to when that is not a regular file (a pipe or a socket
+  // behind /dev/stdout or /dev/fd/N, whose links name no file that could be
+  // resolved) is opened through the path itself and written in place.
+  struct stat followed {};
+  if (::stat(checked.value().c_str(), &followed) == 0 && !S_ISREG(followed.st_mode) &&
+      !S_ISDIR(followed.st_mode)) {
+    const int fd =
+        open_retrying(checked.value().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return open_error(errno);
+    return BufferedWriter(fd, std::string(), std::move(checked).value());
+  }
   auto resolved = resolve_target(std::move(checked).value());
   if (!resolved.ok()) return resolved.take_error();
   Target& target = resolved.value();
