@@ -241,10 +241,11 @@ Result<NetworkInstance> netgen_instance(const Params& params, const Limits& limi
     placed.place(inst.tails[i], inst.nodes);
     placed.place(inst.heads[i], inst.nodes);
   }
-  ArcOrder order = order_arcs(inst.tails, inst.heads, inst.nodes);
-  inst.parallel_index = std::move(order.parallel_index);
-  inst.pair_order = std::move(order.pair_order);
-  inst.num_parallel_arc_pairs = order.num_parallel_pairs;
+  Result<ArcOrder> order = order_arcs(inst.tails, inst.heads, inst.nodes);
+  if (!order.ok()) return order.take_error();
+  inst.parallel_index = std::move(order.value().parallel_index);
+  inst.pair_order = std::move(order.value().pair_order);
+  inst.num_parallel_arc_pairs = order.value().num_parallel_pairs;
   return inst;
 }
 
