@@ -18,6 +18,7 @@ TEST_REQUIREMENTS=(
   dask[distributed] tqdm
   matplotlib
   highspy networkx
+  scipy
 )
 REQUIREMENTS=("${BUILD_REQUIREMENTS[@]}" "${TEST_REQUIREMENTS[@]}")
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
