@@ -102,6 +102,7 @@ class MinReader {
   }
 
   NetworkInstance finish() && { return finish_network(std::move(inst_)); }
+  bool has_problem() const { return has_problem_; }
 
  private:
   // Field `i` parsed as a signed integer; a missing field is an internal error
@@ -186,6 +187,13 @@ Result<NetworkInstance> parse_min(std::string_view path, std::size_t min_range_b
   auto read = read_lines<MinReader>(path, min_range_bytes);
   if (!read.ok()) return read.take_error();
   return std::move(read.value()).finish();
+}
+
+Result<MinRead> read_min(std::string_view path, std::size_t min_range_bytes) {
+  auto read = read_lines<MinReader>(path, min_range_bytes);
+  if (!read.ok()) return read.take_error();
+  const bool has_problem = read.value().has_problem();
+  return MinRead{std::move(read.value()).finish(), has_problem};
 }
 
 Result<NetworkInstance> network_from_columns(const NetworkColumns& columns) {

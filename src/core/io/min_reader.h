@@ -21,6 +21,15 @@ namespace korvane {
 Result<NetworkInstance> parse_min(std::string_view path,
                                   std::size_t min_range_bytes = kMinRangeBytes);
 
+// What parse_min reads, and whether the file held a problem line (the record
+// cannot tell "p min 0 0" from none; a command that wants a network refuses a
+// file without one).
+struct MinRead {
+  NetworkInstance instance;
+  bool has_problem_line = false;
+};
+Result<MinRead> read_min(std::string_view path, std::size_t min_range_bytes = kMinRangeBytes);
+
 // A network given as columns, read as the .min file "p min N E", one node line
 // per supply entry in the given order, then one arc line per arc would be read:
 // entry i of each arc column is the arc at position i.
