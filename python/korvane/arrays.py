@@ -317,7 +317,7 @@ def _integer(value: Any, what: str) -> int:
     if isinstance(value, numbers.Integral):
         return operator.index(value)
     if isinstance(value, numbers.Real) and math.isfinite(value) and float(value).is_integer():
-        return int(value)
+        return int(float(value))
     raise ValueError(f"{what} must be an integer, got {value!r}")
 
 
