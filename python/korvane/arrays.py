@@ -77,9 +77,8 @@ num_nodes=None)``
     holds the same arcs, supplies and counts as ``inst``, its arcs in networkx's edge order
     (grouped by tail).
 
-NumPy is an optional dependency: ``pip install 'korvane[numpy]'`` by name, or from a
-checkout ``pip install numpy`` (``pip install '.[numpy]'`` too, which also builds the
-package again); networkx and SciPy are needed only by the functions that use them.
+NumPy is an optional dependency: ``pip install numpy`` (or ``'korvane[numpy]'`` by name,
+``'.[numpy]'`` from a checkout); networkx and SciPy only for the functions that use them.
 """
 
 from __future__ import annotations
@@ -182,8 +181,9 @@ def _needs(module: str, extra: str, what: str) -> Any:
     try:
         return importlib.import_module(module)
     except ImportError as exc:
-        raise ImportError(f"{what} needs {module}: pip install 'korvane[{extra}]', or from a "
-                          f"checkout pip install {module.split('.')[0]}") from exc
+        package = module.split(".")[0]
+        raise ImportError(f"{what} needs {package}: pip install {package} (or 'korvane[{extra}]' "
+                          f"by name, '.[{extra}]' from a checkout)") from exc
 
 
 def _numpy() -> Any:

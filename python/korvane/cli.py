@@ -667,8 +667,8 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("-j", "--jobs", type=int, default=None, metavar="N",
                    help="worker processes (default: the cores available)")
     p.add_argument("--executor", metavar="dask://HOST:PORT", default=None,
-                   help="run on a Dask cluster (extra korvane[dask], or pip install "
-                        "distributed)")
+                   help="run on a Dask cluster (needs distributed: pip install distributed, "
+                        "or the extra korvane[dask])")
     p.add_argument("--connect-timeout", type=_seconds, default=suites.DASK_TIMEOUT,
                    metavar="SECONDS",
                    help="how long to wait for the Dask scheduler and its first worker "

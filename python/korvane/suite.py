@@ -162,7 +162,8 @@ def solve_module() -> Any:
         try:
             importlib.import_module(name)
         except ImportError:
-            raise MissingFeature(f"korvane.solve needs {name}: pip install 'korvane[solve]'") from None
+            raise MissingFeature(f"korvane.solve needs {name}: pip install highspy numpy (or "
+                                 "'korvane[solve]' by name, '.[solve]' from a checkout)") from None
     return solve
 
 
@@ -950,8 +951,8 @@ def open_executor(jobs: int, address: str | None, timeout: float = DASK_TIMEOUT,
             import distributed
         except ImportError:
             raise MissingFeature(
-                "--executor dask:// needs Dask distributed: pip install 'korvane[dask]', or "
-                "pip install distributed") from None
+                "--executor dask:// needs Dask distributed: pip install distributed (or "
+                "'korvane[dask]' by name, '.[dask]' from a checkout)") from None
         where = "tcp://" + address.removeprefix("dask://")
         try:
             client = distributed.Client(where, timeout=timeout)

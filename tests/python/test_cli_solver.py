@@ -103,7 +103,9 @@ def test_missing_solver_is_named_before_work(tmp_path, command, monkeypatch):
     manifest = tmp_path / "suite.toml"
     manifest.write_text(f'networks = ["{Path(NETWORK).as_posix()}"]\nfeasible_only = true\n'
                         '[grid]\nnum_commodities = 2\nmethod = "uniform"\n')
-    assert command("suite", manifest) == (4, "", "korvane: korvane.solve needs highspy: pip install 'korvane[solve]'\n")
+    assert command("suite", manifest) == (4, "", "korvane: korvane.solve needs highspy: pip install "
+                                          "highspy numpy (or 'korvane[solve]' by name, '.[solve]' "
+                                          "from a checkout)\n")
     assert not (tmp_path / "suite").exists()
 
 
