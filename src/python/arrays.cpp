@@ -5,6 +5,7 @@
 #include "python/arrays.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -364,7 +365,11 @@ class Int64Buffer {
     } else {
       held_ = true;
       const char* format = view_.format == nullptr ? "B" : view_.format;
-      if (*format == '@' || *format == '=' || *format == '<') ++format;
+      // Native order, or little-endian stated on a little-endian machine.
+      if (*format == '@' || *format == '=' ||
+          (*format == '<' && std::endian::native == std::endian::little)) {
+        ++format;
+      }
       if (view_.ndim == 1 && view_.itemsize == 8 &&
           (std::strcmp(format, "q") == 0 || std::strcmp(format, "l") == 0)) {
         return true;

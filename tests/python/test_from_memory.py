@@ -130,6 +130,17 @@ def test_refusals(call, expected):
         call()
 
 
+@pytest.mark.parametrize("column", [np.zeros(2), np.arange(4)[::2], np.arange(2, dtype=np.int32),
+                                    np.arange(4).reshape(2, 2), b"12345678", None])
+def test_native_entry_takes_only_int64_columns(column):
+    # korvane.arrays converts every column first; the native entry still refuses other buffers.
+    native = korvane.korvane
+    ok = np.arange(2)
+    with pytest.raises(TypeError) as exc:
+        native._network_from_columns(column, ok, ok, ok, ok, ok[:0], ok[:0], None)
+    assert str(exc.value) == "tails must be a one-dimensional C-contiguous int64 buffer"
+
+
 def test_unequal_columns_message():
     with pytest.raises(ValueError) as exc:
         network_from_arrays([1, 2], [2, 3], [0], [1, 1], [1, 1])
