@@ -20,6 +20,7 @@ TEST_REQUIREMENTS=(
   matplotlib
   highspy networkx
   sphinx myst-parser
+  scipy
 )
 REQUIREMENTS=("${BUILD_REQUIREMENTS[@]}" "${TEST_REQUIREMENTS[@]}")
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and

@@ -24,6 +24,8 @@ from . import suite as suites
 from .generators import commands as generator_commands
 from ._version import __version__
 
+_native: Any = importlib.import_module("korvane.korvane")
+
 EXIT_OK = 0
 EXIT_CHECK_FAILED = 1
 EXIT_USAGE = 2
@@ -37,7 +39,8 @@ exit codes:
   {EXIT_OK}    success
   {EXIT_CHECK_FAILED}    a check failed: suite --verify found a mismatch, solve --require-feasible
        met an instance that is not feasible
-  {EXIT_USAGE}    bad command line or manifest (nothing was done)
+  {EXIT_USAGE}    bad command line or manifest, a file that is not what the command takes, or a
+       Dask scheduler that cannot be reached or has no workers (nothing was done)
   {EXIT_FILE}    a file could not be read, parsed or written, or memory ran out
   {EXIT_MISSING}    an optional dependency is missing (the message names the extra)
   {EXIT_INTERRUPTED}  interrupted (Ctrl-C); no partial file is left behind
@@ -63,7 +66,12 @@ class UserError(Exception):
 def fail_file(path: str | os.PathLike[str], exc: BaseException | str) -> NoReturn:
     # Python's own OSErrors carry "[Errno N] text: 'path'"; the path is already named.
     text = exc.strerror if isinstance(exc, OSError) and exc.strerror else str(exc)
-    raise UserError(f"{os.fspath(path)}: {text}", EXIT_FILE)
+    if isinstance(exc, korvane.InternalError) and text.startswith("index out of bounds"):
+        text = f"a field is missing ({text})"
+    # A reader's note names the file and the line at fault ("line 4 of bad.min").
+    notes = getattr(exc, "__notes__", None) if isinstance(exc, BaseException) else None
+    where = notes[-1] if notes else os.fspath(path)
+    raise UserError(f"{where}: {text}", EXIT_FILE)
 
 
 # --- reading any of the three kinds of file ------------------------------------------------
@@ -85,7 +93,13 @@ def load_any(path: str, jlf_kind: str | None = None) -> tuple[str, Any]:
             return "jlf", formats.read_jlf(found.base, jlf_kind, supply=found.supply)
         if found.format == "mcf":
             return "mcf", korvane.load_multi_commodity_instance(path)
-        return "min", korvane.load_min_instance(path)
+        # The reader takes any text as a network of what it finds; the command line wants one
+        # that says it is one.
+        network, has_problem_line = _native._read_min(path)
+        if not has_problem_line:
+            raise UserError(f"{path}: not a network: no problem line ('p min NODES ARCS')",
+                            EXIT_USAGE)
+        return "min", network
     except (suites.MissingFeature, UserError):
         raise
     except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
@@ -211,8 +225,8 @@ def cmd_generate(args: argparse.Namespace) -> int:
     if args.format == "mnetgen":
         suites.formats_module()
     out = Path(args.output)
-    how = _compression(out) if args.format == "mcf" else None
-    if how == "zstd":
+    how = _compression(out)
+    if how == "zstd" and args.format == "mcf":
         _zstd_command()
     kind, instance = load_any(args.network)
     if kind != "min":
@@ -221,7 +235,11 @@ def cmd_generate(args: argparse.Namespace) -> int:
     # Drawn and written in one pass: the generated data is never held whole. Generation
     # fails (InternalError) before the writer checks anything or opens a file.
     try:
-        if how is None:
+        if args.format == "mnetgen":
+            # -o x.gz (or .zst): the four parts x.nod.gz ... compressed as they are written.
+            base = out.with_name(out.name.removesuffix(".gz").removesuffix(".zst"))
+            files = suites.stream_instance(instance, params, base, "mnetgen", compression=how)
+        elif how is None:
             files = suites.stream_instance(instance, params, out, args.format)
         else:
             _write_as_named(out, lambda plain: suites.stream_instance(instance, params, plain,
@@ -347,6 +365,7 @@ def cmd_convert(args: argparse.Namespace) -> int:
     if kind == "min":
         fail_file(args.input, "a .min network has no commodities; make an instance with 'korvane generate'")
     out = Path(args.output)
+    mnetgen_suffix = ""
     if args.to == "mcf" and _compression(out) == "zstd":
         _zstd_command()
     suites.remove_stale_temporaries(out.parent)
@@ -360,8 +379,12 @@ def cmd_convert(args: argparse.Namespace) -> int:
             # then compressed as the output's name asks), which is exact.
             _write_as_named(out, lambda plain: _copy_decompressed(args.input, plain))
         elif args.to == "mnetgen":
-            # The writer renames the four parts into place together once all are written.
-            suites.formats_module().write_mnetgen(str(out), rec)
+            # The writer renames the four parts into place together once all are written;
+            # -o x.gz (or .zst) names the base x of compressed parts.
+            how = _compression(out)
+            out = out.with_name(out.name.removesuffix(".gz").removesuffix(".zst"))
+            suites.formats_module().write_mnetgen(str(out), rec, compress=how or False)
+            mnetgen_suffix = {"gzip": ".gz", "zstd": ".zst"}.get(how or "", "")
         else:
             solve = suites.solve_module()
             # The model writer picks the format by suffix, so the temporary name keeps it.
@@ -374,7 +397,8 @@ def cmd_convert(args: argparse.Namespace) -> int:
     except (OSError, ValueError, RuntimeError) as exc:
         fail_file(args.output, exc)
     if not args.quiet:
-        print(f"wrote {out}" + (".{nod,arc,sup,mut}" if args.to == "mnetgen" else ""))
+        print(f"wrote {out}" + (".{nod,arc,sup,mut}" + mnetgen_suffix if args.to == "mnetgen"
+                                else ""))
     return EXIT_OK
 
 
@@ -405,16 +429,25 @@ def cmd_solve(args: argparse.Namespace) -> int:
             fail_file(path, "a .min network has no commodities; solve a generated instance")
         try:
             result = solve.solve(rec, time_limit=args.time_limit, options=options)
+            row: dict[str, Any] = {
+                "file": path, "status": str(result.status), "objective": result.objective,
+                "seconds": round(float(result.solve_seconds), 6)}
+            if args.explain:
+                # An optimum is a feasible flow; anything else is asked why.
+                row["explanation"] = "feasible" if result.status == "optimal" else \
+                    solve.check_feasible(rec, time_limit=args.time_limit, options=options).reason
         except (ValueError, RuntimeError) as exc:
             fail_file(path, exc)
-        rows.append({"file": path, "status": str(result.status), "objective": result.objective,
-                     "seconds": round(float(result.solve_seconds), 6)})
+        rows.append(row)
     if args.json:
         print(json.dumps(rows, indent=2))
     else:
         for row in rows:
-            obj = "" if row["objective"] is None else f" objective {row['objective']:.17g}"
+            # repr: the shortest text that reads back to the same float.
+            obj = "" if row["objective"] is None else f" objective {row['objective']!r}"
             print(f"{row['file']}: {row['status']}{obj} ({row['seconds']:.3f} s)")
+            if "explanation" in row:
+                print(f"  {row['explanation']}")
     if args.require_feasible and any(r["status"] not in ("optimal",) for r in rows):
         return EXIT_CHECK_FAILED
     return EXIT_OK
@@ -465,7 +498,11 @@ def cmd_suite(args: argparse.Namespace) -> int:
     if args.executor is not None and not args.executor.startswith("dask://"):
         raise UserError(f"--executor: expected dask://HOST:PORT, got {args.executor!r}", EXIT_USAGE)
     jobs = args.jobs if args.jobs is not None else suites.default_jobs()
-    executor, workers, close = suites.open_executor(jobs, args.executor)
+    try:
+        executor, workers, close = suites.open_executor(jobs, args.executor,
+                                                        args.connect_timeout)
+    except suites.ExecutorError as exc:
+        raise UserError(str(exc), EXIT_USAGE) from None
     progress = _Progress(len(suite.jobs), "verify" if args.verify else "suite", not args.quiet)
     try:
         if args.verify:
@@ -529,9 +566,34 @@ def _uint(text: str) -> int:
 
 
 def _commodities(text: str) -> int:
-    value = _uint(text)
-    if value == 0:
-        raise argparse.ArgumentTypeError("must be at least 1, got 0")
+    try:
+        value = int(text, 10)
+    except ValueError:
+        value = -1
+    if not 1 <= value < 2**64:
+        raise argparse.ArgumentTypeError(
+            f"expected a number of commodities from 1 to {2**64 - 1}, got {text!r}")
+    return value
+
+
+def _finite(text: str) -> float:
+    # As a manifest: nan would make every drawn value 1, inf overflows them.
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a finite number, got {text!r}") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"expected a finite number, got {text!r}")
+    return value
+
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not value > 0:  # also nan
+        raise argparse.ArgumentTypeError(f"expected a positive number of seconds, got {text!r}")
     return value
 
 
@@ -588,20 +650,20 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--seed", type=_uint, default=default["seed"],
                    help=f"(default {default['seed']})")
     p.add_argument("--randomize-caps", action="store_true", help="draw a capacity per commodity")
-    p.add_argument("--cap-a", type=float, default=default["cap_a"],
+    p.add_argument("--cap-a", type=_finite, default=default["cap_a"],
                    help=f"lower capacity multiplier (default {default['cap_a']})")
-    p.add_argument("--cap-b", type=float, default=default["cap_b"],
+    p.add_argument("--cap-b", type=_finite, default=default["cap_b"],
                    help=f"upper capacity multiplier (default {default['cap_b']})")
     p.add_argument("--randomize-costs", action="store_true", help="draw a cost per commodity")
-    p.add_argument("--cost-a", type=float, default=default["cost_a"],
+    p.add_argument("--cost-a", type=_finite, default=default["cost_a"],
                    help=f"lower cost multiplier (default {default['cost_a']})")
-    p.add_argument("--cost-b", type=float, default=default["cost_b"],
+    p.add_argument("--cost-b", type=_finite, default=default["cost_b"],
                    help=f"upper cost multiplier (default {default['cost_b']})")
-    p.add_argument("--concentration-param", type=float, default=default["concentration_param"],
+    p.add_argument("--concentration-param", type=_finite, default=default["concentration_param"],
                    help=f"beta-binomial concentration (default {default['concentration_param']})")
     p.add_argument("--cap-zero", action="store_true", help="zero a fraction of per-commodity capacities")
     # None tells "not given" from the default, which is refused without --cap-zero.
-    p.add_argument("--cap-zero-param", type=float, default=None,
+    p.add_argument("--cap-zero-param", type=_finite, default=None,
                    help=f"that fraction, between 0 and 1 (default {default['cap_zero_param']})")
     p.add_argument("-o", "--output", required=True, metavar="OUT",
                    help="output file (the base name of four files with --format mnetgen)")
@@ -647,7 +709,8 @@ def build_parser() -> argparse.ArgumentParser:
         epilog="examples:\n  korvane solve net4.mcf\n  korvane solve --require-feasible out/*.mcf\n\n"
                + EXIT_CODES)
     p.add_argument("files", nargs="+", metavar="FILE")
-    p.add_argument("--time-limit", type=float, default=None, metavar="SECONDS")
+    p.add_argument("--time-limit", type=_seconds, default=None, metavar="SECONDS",
+                   help="stop each solve after this many seconds (positive)")
     p.add_argument("--highs-option", action="append", default=[], metavar="NAME=VALUE",
                    help="set a HiGHS option over korvane's defaults (presolve=off); repeatable, "
                         "e.g. --highs-option presolve=choose")
@@ -655,6 +718,10 @@ def build_parser() -> argparse.ArgumentParser:
                    help="exit with 1 when any instance is not solved to optimality "
                         "(infeasible, unbounded, or stopped by the time limit)")
     p.add_argument("--json", action="store_true", help="print JSON: a list, one object per file")
+    p.add_argument("--explain", action="store_true",
+                   help="for an instance not solved to optimality, say why it is infeasible "
+                        "(korvane.solve.check_feasible: the commodities that cannot be routed "
+                        "alone, or the bundles that cannot all hold)")
     _jlf_kind_option(p)
     p.set_defaults(run=cmd_solve)
 
@@ -672,7 +739,12 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("-j", "--jobs", type=int, default=None, metavar="N",
                    help="worker processes (default: the cores available)")
     p.add_argument("--executor", metavar="dask://HOST:PORT", default=None,
-                   help="run on a Dask cluster (extra korvane[dask])")
+                   help="run on a Dask cluster (needs distributed: pip install distributed, "
+                        "or the extra korvane[dask])")
+    p.add_argument("--connect-timeout", type=_seconds, default=suites.DASK_TIMEOUT,
+                   metavar="SECONDS",
+                   help="how long to wait for the Dask scheduler and its first worker "
+                        f"(default {suites.DASK_TIMEOUT:g})")
     p.add_argument("-o", "--output", metavar="DIR", default=None,
                    help="make the suite in DIR instead of the manifest's output folder")
     p.add_argument("--collect", action="store_true",

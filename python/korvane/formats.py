@@ -19,15 +19,52 @@ from __future__ import annotations
 import importlib
 import os
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any, Literal, final
 
 __all__ = ["MulticommodityProblem", "MnetgenInstance", "Detected", "detect", "compression_of",
            "compression_for_name", "read_mnetgen", "read_jlf", "write_mnetgen", "to_problem",
            "PARTS"]
 
+from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance
+
 _native: Any = importlib.import_module("korvane.korvane")
 
-MulticommodityProblem: Any = _native._MulticommodityProblem
+if TYPE_CHECKING:
+    @final
+    class MulticommodityProblem:
+        """A linear multi-commodity min-cost flow problem, in real numbers (the native
+        record; see its docstring)."""
+
+        @property
+        def source(self) -> Literal["mnetgen", "psp", "osp", "ods", "korvane"]: ...
+        @property
+        def num_nodes(self) -> int: ...
+        @property
+        def num_arcs(self) -> int: ...
+        @property
+        def num_commodities(self) -> int: ...
+        @property
+        def declared_arcs(self) -> int: ...
+        @property
+        def node_ids(self) -> list[int]: ...
+        @property
+        def arc_names(self) -> list[int]: ...
+        @property
+        def tails(self) -> list[int]: ...
+        @property
+        def heads(self) -> list[int]: ...
+        @property
+        def costs(self) -> list[list[float]]: ...
+        @property
+        def capacities(self) -> list[list[float]]: ...
+        @property
+        def bundle_capacities(self) -> list[float]: ...
+        @property
+        def supplies(self) -> list[list[float]]: ...
+        def __eq__(self, value: object, /) -> bool: ...
+        __hash__: None  # type: ignore[assignment]
+else:
+    MulticommodityProblem = _native._MulticommodityProblem
 # The name of earlier releases, whose reader returned a record of its own.
 MnetgenInstance = MulticommodityProblem
 
@@ -55,14 +92,14 @@ class Detected:
     ODS sets' ``BASE.od``); ``compression`` is "gzip", "zstd" or None (for four files: their
     .arc part's)."""
 
-    format: str
+    format: Literal["min", "mcf", "mnetgen", "jlf"]
     path: str
     base: str | None
-    compression: str | None
+    compression: Literal["gzip", "zstd"] | None
     supply: str | None = None
 
 
-def compression_of(path: str | os.PathLike[str]) -> str | None:
+def compression_of(path: str | os.PathLike[str]) -> Literal["gzip", "zstd"] | None:
     """"gzip" or "zstd" when the file starts with that format's magic bytes, else None
     (also when it cannot be read: the reader will say why)."""
     try:
@@ -75,7 +112,7 @@ def compression_of(path: str | os.PathLike[str]) -> str | None:
     return "zstd" if magic == _ZSTD_MAGIC else None
 
 
-def compression_for_name(path: str | os.PathLike[str]) -> str | None:
+def compression_for_name(path: str | os.PathLike[str]) -> Literal["gzip", "zstd"] | None:
     """The compression an output file's name asks for: "gzip" for ``.gz``, "zstd" for
     ``.zst``, else None."""
     name = os.fspath(path)
@@ -123,7 +160,7 @@ def detect(path: str | os.PathLike[str]) -> Detected:
         supply = path if path.removesuffix(".gz").removesuffix(".zst").endswith(".od") else None
         return Detected("jlf" if len(fields) == 8 else "mnetgen", path, base, compression_of(arc),
                         supply)
-    fmt = "min"
+    fmt: Literal["min", "mcf"] = "min"
     for line in _head(path):
         text = line.strip()
         if text == _MC_COMMENT:
@@ -159,7 +196,7 @@ def _find_parts(base: str, supply: str | os.PathLike[str] | None = None) -> list
 # ------------------------------------------------------------------------------ reading
 
 
-def read_mnetgen(base: str | os.PathLike[str]) -> Any:
+def read_mnetgen(base: str | os.PathLike[str]) -> MulticommodityProblem:
     """Reads the four Mnetgen files of ``base`` (``BASE.part``, or ``BASE.part.gz`` /
     ``.zst``) into a MulticommodityProblem.
 
@@ -175,21 +212,25 @@ def read_mnetgen(base: str | os.PathLike[str]) -> Any:
     outside 1..m, b > m, a self-loop, an unknown node, commodity or pointer), and OSError
     when a part cannot be read.
     """
-    return _native._read_mnetgen(*_find_parts(os.fspath(base)))
+    problem: MulticommodityProblem = _native._read_mnetgen(*_find_parts(os.fspath(base)))
+    return problem
 
 
-def read_jlf(base: str | os.PathLike[str], kind: str, *,
-             supply: str | os.PathLike[str] | None = None) -> Any:
+def read_jlf(base: str | os.PathLike[str], kind: Literal["psp", "osp", "ods"], *,
+             supply: str | os.PathLike[str] | None = None) -> MulticommodityProblem:
     """Reads a JLF instance (``BASE.nod``, ``.arc``, ``.sup``, ``.mut``) into a
     MulticommodityProblem. ``kind`` says what a commodity is: "psp" (a product), "osp" (a
     product and an origin) or "ods" (a product, an origin and a destination). ``supply``
     names another supply part (ODS sets often ship ``BASE.od``). Errors as read_mnetgen."""
     if kind not in _JLF_KINDS:
         raise ValueError(f"kind must be 'psp', 'osp' or 'ods', not {kind!r}")
-    return _native._read_jlf(*_find_parts(os.fspath(base), supply), _JLF_KINDS[kind])
+    problem: MulticommodityProblem = _native._read_jlf(*_find_parts(os.fspath(base), supply),
+                                                       _JLF_KINDS[kind])
+    return problem
 
 
-def to_problem(instance: Any, data: Any = None) -> Any:
+def to_problem(instance: NetworkInstance | ParsedMulticommodityInstance | MulticommodityProblem,
+               data: MultiCommodityData | None = None) -> MulticommodityProblem:
     """The MulticommodityProblem of any instance korvane reads or makes: a NetworkInstance
     with its MultiCommodityData (without data: one commodity with the network's own
     capacities, costs and supplies), a ParsedMulticommodityInstance, or a problem itself.
@@ -197,14 +238,17 @@ def to_problem(instance: Any, data: Any = None) -> Any:
     own upper bound becomes its bundle capacity where it can bind. Raises TypeError for
     anything else and ValueError naming the arc for what a problem cannot hold (a non-zero
     lower bound, a negative commodity capacity) or data that does not belong to the network."""
-    return _native._to_problem(instance, data)
+    problem: MulticommodityProblem = _native._to_problem(instance, data)
+    return problem
 
 
 # ------------------------------------------------------------------------------ writing
 
 
-def write_mnetgen(base: str | os.PathLike[str], instance: Any, data: Any = None, *,
-                  compress: bool | str = False) -> dict[int, int]:
+def write_mnetgen(base: str | os.PathLike[str],
+                  instance: NetworkInstance | ParsedMulticommodityInstance | MulticommodityProblem,
+                  data: MultiCommodityData | None = None, *,
+                  compress: bool | Literal["gzip", "zstd"] = False) -> dict[int, int]:
     """Writes ``BASE.nod``, ``BASE.arc``, ``BASE.sup`` and ``BASE.mut`` as the generator
     writes them; returns the node numbering {id: 1..n}.
 

@@ -6,7 +6,8 @@ partition (0 for nodes outside it); for every arc, low(a) <= sum_k x(a,k) <= up(
 own bounds acting as its bundle (rows that cannot bind are left out). The sparse matrix is
 built column-wise with vectorised NumPy.
 
-Needs highspy and numpy: ``pip install 'korvane[solve]'``.
+Needs highspy and numpy: ``pip install highspy numpy`` (or ``'korvane[solve]'`` by name,
+``'.[solve]'`` from a checkout).
 """
 
 from __future__ import annotations
@@ -29,7 +30,8 @@ if TYPE_CHECKING:
 __all__ = ["DEFAULT_OPTIONS", "FeasibilityResult", "Model", "SolveResult", "build_model",
            "check_feasible", "check_options", "solve", "write_model"]
 
-_SOLVE_EXTRA = "korvane.solve needs {}: pip install 'korvane[solve]'"
+_SOLVE_EXTRA = ("korvane.solve needs {}: pip install highspy numpy (or 'korvane[solve]' by name, "
+                "'.[solve]' from a checkout)")
 
 #: The HiGHS options every solve starts from; a call's ``options`` are set after them and win.
 #: Presolve is off: on these flow models it removes only redundant conservation rows, and

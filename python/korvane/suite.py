@@ -116,17 +116,20 @@ def generate(instance: korvane.NetworkInstance, params: Params) -> korvane.Multi
 
 
 def stream_instance(instance: korvane.NetworkInstance, params: Params, base: Path,
-                    fmt: str) -> list[Path]:
+                    fmt: str, compression: str | None = None) -> list[Path]:
     """The files write_instance(instance, generate(instance, params), base, fmt) writes, the
     same bytes, drawn and written in one pass that holds only a window of the data, whole
     or not at all. Generation failures come first, as InternalError (or MemoryError);
-    the writer's then raise OSError or ValueError, before any file is opened."""
+    the writer's then raise OSError or ValueError, before any file is opened.
+    ``compression`` "gzip" or "zstd" compresses Mnetgen parts, named BASE.nod.gz (.zst)."""
+    suffix = {None: "", "gzip": ".gz", "zstd": ".zst"}[compression]
     tmp = temporary_sibling(base)
-    tmp_files = output_files(tmp, fmt)
+    tmp_files = [p.with_name(p.name + suffix) for p in output_files(tmp, fmt)]
     try:
         _NATIVE._generate_to_files([str(p) for p in tmp_files], instance,
-                                   **dataclasses.asdict(params))
-        finals = output_files(base, fmt)
+                                   **dataclasses.asdict(params),
+                                   compression=(None, "gzip", "zstd").index(compression))
+        finals = [p.with_name(p.name + suffix) for p in output_files(base, fmt)]
         for src, dst in zip(tmp_files, finals):
             os.replace(src, dst)
         return finals
@@ -159,7 +162,8 @@ def solve_module() -> Any:
         try:
             importlib.import_module(name)
         except ImportError:
-            raise MissingFeature(f"korvane.solve needs {name}: pip install 'korvane[solve]'") from None
+            raise MissingFeature(f"korvane.solve needs {name}: pip install highspy numpy (or "
+                                 "'korvane[solve]' by name, '.[solve]' from a checkout)") from None
     return solve
 
 
@@ -980,8 +984,18 @@ def default_jobs() -> int:
         return os.cpu_count() or 1
 
 
-def open_executor(jobs: int, address: str | None) -> tuple[concurrent.futures.Executor, int, Callable[[], None]]:
-    """The executor for --jobs/--executor, its number of workers, and how to close it."""
+class ExecutorError(Exception):
+    """A Dask scheduler that cannot be reached, or that no worker joins, in the time allowed."""
+
+
+DASK_TIMEOUT = 30.0
+
+
+def open_executor(jobs: int, address: str | None, timeout: float = DASK_TIMEOUT,
+                  ) -> tuple[concurrent.futures.Executor, int, Callable[[], None]]:
+    """The executor for --jobs/--executor, its number of workers, and how to close it.
+    Raises ExecutorError when the scheduler does not answer or has no worker within
+    ``timeout`` seconds."""
     if address is not None:
         if not address.startswith("dask://"):
             raise ValueError(f"--executor: expected dask://HOST:PORT, got {address!r}")
@@ -989,8 +1003,21 @@ def open_executor(jobs: int, address: str | None) -> tuple[concurrent.futures.Ex
             import distributed
         except ImportError:
             raise MissingFeature(
-                "--executor dask:// needs Dask distributed: pip install 'korvane[dask]'") from None
-        client = distributed.Client("tcp://" + address.removeprefix("dask://"), timeout=30)
+                "--executor dask:// needs Dask distributed: pip install distributed (or "
+                "'korvane[dask]' by name, '.[dask]' from a checkout)") from None
+        where = "tcp://" + address.removeprefix("dask://")
+        try:
+            client = distributed.Client(where, timeout=timeout)
+        except (OSError, TimeoutError):
+            raise ExecutorError(f"--executor: no Dask scheduler answered at {where} within "
+                                f"{timeout:g} s") from None
+        try:
+            # Tasks sent to a scheduler without workers would wait for ever.
+            client.wait_for_workers(1, timeout=timeout)
+        except (OSError, TimeoutError):
+            client.close()
+            raise ExecutorError(f"--executor: the Dask scheduler at {where} has no worker "
+                                f"(none joined within {timeout:g} s)") from None
         workers = max(1, sum(w.get("nthreads", 1) for w in client.scheduler_info()["workers"].values()))
         executor = client.get_executor(pure=False)
 

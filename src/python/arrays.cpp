@@ -4,12 +4,17 @@
 // and owned by its exporter.
 #include "python/arrays.h"
 
+#include <array>
+#include <bit>
+#include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "core/graph/csr.h"
+#include "core/io/min_reader.h"
 #include "core/records/dense_tables.h"
 #include "python/gil.h"
 #include "python/problem.h"
@@ -343,6 +348,75 @@ PyObject* csr_columns(PyObject*, PyObject* arg) noexcept {
   });
 }
 
+// A one-dimensional C-contiguous int64 buffer held for the length of a call.
+class Int64Buffer {
+ public:
+  Int64Buffer() = default;
+  Int64Buffer(const Int64Buffer&) = delete;
+  Int64Buffer& operator=(const Int64Buffer&) = delete;
+  ~Int64Buffer() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+
+  // False with TypeError set when `object` exports no such buffer.
+  bool acquire(PyObject* object, const char* name) {
+    if (PyObject_GetBuffer(object, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
+      PyErr_Clear();
+    } else {
+      held_ = true;
+      const char* format = view_.format == nullptr ? "B" : view_.format;
+      // Native order, or little-endian stated on a little-endian machine.
+      if (*format == '@' || *format == '=' ||
+          (*format == '<' && std::endian::native == std::endian::little)) {
+        ++format;
+      }
+      if (view_.ndim == 1 && view_.itemsize == 8 &&
+          (std::strcmp(format, "q") == 0 || std::strcmp(format, "l") == 0)) {
+        return true;
+      }
+    }
+    PyErr_Format(PyExc_TypeError, "%s must be a one-dimensional C-contiguous int64 buffer", name);
+    return false;
+  }
+
+  std::span<const int64_t> values() const {
+    return {static_cast<const int64_t*>(view_.buf), static_cast<std::size_t>(view_.shape[0])};
+  }
+
+ private:
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+// _network_from_columns(tails, heads, lows, ups, costs, supply_nodes, supplies,
+// num_nodes or None): the NetworkInstance of the equivalent .min file.
+PyObject* network_from_columns_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guard([&]() -> PyObject* {
+    constexpr const char* kNames[] = {"tails", "heads", "lows", "capacities",
+                                      "costs", "supply nodes", "supplies"};
+    constexpr std::size_t kColumns = std::size(kNames);
+    if (nargs != static_cast<Py_ssize_t>(kColumns + 1)) {
+      PyErr_SetString(PyExc_TypeError, "_network_from_columns takes 8 arguments");
+      return nullptr;
+    }
+    std::array<Int64Buffer, kColumns> buffers;
+    for (std::size_t i = 0; i < kColumns; ++i) {
+      if (!buffers[i].acquire(args[i], kNames[i])) return nullptr;
+    }
+    NetworkColumns columns{buffers[0].values(), buffers[1].values(), buffers[2].values(),
+                           buffers[3].values(), buffers[4].values(), buffers[5].values(),
+                           buffers[6].values(), std::nullopt};
+    if (args[kColumns] != Py_None) {
+      int64_t num_nodes = 0;
+      if (!Converter<int64_t>::from_py(args[kColumns], num_nodes)) return nullptr;
+      columns.num_nodes = num_nodes;
+    }
+    Result<NetworkInstance> built = without_gil([&] { return network_from_columns(columns); });
+    if (!built.ok()) return raise(built.error(), PyExc_ValueError);
+    return wrap_record(std::move(built).value());
+  });
+}
+
 }  // namespace
 
 PyTypeObject* array_view_type(PyObject* module) {
@@ -367,6 +441,7 @@ PyMethodDef array_functions[] = {
     {"_parsed_columns", module_entry<parsed_columns>(), METH_O, nullptr},
     {"_csr", module_entry<csr_columns>(), METH_O, nullptr},
     {"_problem_columns", module_entry<problem_columns>(), METH_O, nullptr},
+    {"_network_from_columns", module_entry<network_from_columns_py>(), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

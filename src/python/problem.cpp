@@ -12,6 +12,7 @@
 #include "core/generate/stream.h"
 #include "core/io/file_io.h"
 #include "core/io/four_file_reader.h"
+#include "core/io/min_reader.h"
 #include "core/io/mnetgen_writer.h"
 #include "python/bind.h"
 #include "python/gil.h"
@@ -278,6 +279,20 @@ PyObject* to_problem_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noex
   });
 }
 
+// _read_min(path): (NetworkInstance, whether the file held a problem line), read
+// and failing as load_min_instance does.
+PyObject* read_min_py(PyObject*, PyObject* arg) noexcept {
+  return guard([&]() -> PyObject* {
+    std::string path;
+    if (!Converter<std::string>::from_py(arg, path)) return nullptr;
+    Result<MinRead> read = without_gil([&] { return read_min(path); });
+    if (!read.ok()) return raise(read.error(), PyExc_OSError);
+    Ref instance = Ref::steal(wrap_record(std::move(read.value().instance)));
+    if (!instance) return nullptr;
+    return PyTuple_Pack(2, instance.get(), read.value().has_problem_line ? Py_True : Py_False);
+  });
+}
+
 // _head_lines(path, max_lines): the first lines of a file as str (decoded as
 // every reader decodes it: decompressed, byte-order mark skipped), for telling
 // formats apart. Read errors raise OSError.
@@ -342,6 +357,7 @@ PyMethodDef problem_functions[] = {
      nullptr},
     {"_to_problem", module_entry<to_problem_py>(), METH_FASTCALL, nullptr},
     {"_head_lines", module_entry<head_lines>(), METH_FASTCALL, nullptr},
+    {"_read_min", module_entry<read_min_py>(), METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -116,4 +116,5 @@ def test_wrong_records_and_missing_numpy(inst, monkeypatch):
     monkeypatch.setitem(sys.modules, "numpy", None)
     with pytest.raises(ImportError) as exc:
         data_arrays(data)
-    assert str(exc.value) == "korvane.arrays needs numpy: pip install 'korvane[numpy]'"
+    assert str(exc.value) == ("korvane.arrays needs numpy: pip install numpy (or "
+                              "'korvane[numpy]' by name, '.[numpy]' from a checkout)")

@@ -103,7 +103,9 @@ def test_missing_solver_is_named_before_work(tmp_path, command, monkeypatch):
     manifest = tmp_path / "suite.toml"
     manifest.write_text(f'networks = ["{Path(NETWORK).as_posix()}"]\nfeasible_only = true\n'
                         '[grid]\nnum_commodities = 2\nmethod = "uniform"\n')
-    assert command("suite", manifest) == (4, "", "korvane: korvane.solve needs highspy: pip install 'korvane[solve]'\n")
+    assert command("suite", manifest) == (4, "", "korvane: korvane.solve needs highspy: pip install "
+                                          "highspy numpy (or 'korvane[solve]' by name, '.[solve]' "
+                                          "from a checkout)\n")
     assert not (tmp_path / "suite").exists()
 
 
@@ -142,3 +144,42 @@ def test_jlf_and_generator_files_on_the_command_line(tmp_path, command):
         code, out, _ = command("solve", "--json", *names)
         assert [r["objective"] for r in json.loads(out)] == pytest.approx(
             [row[5] for row in GENERATOR[:2]], rel=1e-7)
+
+
+def test_solve_explains_and_prints_the_exact_optimum(tmp_path, command):
+    net = tmp_path / "one.min"
+    net.write_text(ONE_ARC)
+    good, bad = tmp_path / "good.mcf", tmp_path / "bad.mcf"
+    command("generate", net, "-k", 2, "--method", "uniform", "--randomize-costs", "--seed", 4,
+            "-o", good)
+    command("generate", net, "-k", 2, "--method", "uniform", "--cap-zero", "--cap-zero-param", 0.5,
+            "-o", bad)
+    want = solve.solve(korvane.load_multi_commodity_instance(str(good))).objective
+    why = solve.check_feasible(korvane.load_multi_commodity_instance(str(bad))).reason
+    code, out, _ = command("solve", "--explain", good, bad)
+    lines = out.splitlines()
+    assert code == 0 and len(lines) == 4
+    # The optimum as the shortest text that reads back to the same float.
+    assert lines[0].startswith(f"{good}: optimal objective {want!r} (")
+    assert float(lines[0].split("objective ")[1].split(" (")[0]) == want
+    assert lines[1:] == ["  feasible", lines[2], f"  {why}"] and "cannot be routed" in why
+    code, out, _ = command("solve", "--json", "--explain", bad)
+    assert json.loads(out)[0]["explanation"] == why
+
+
+@pytest.mark.parametrize("suffix, compress", [(".gz", "gzip"), (".zst", "zstd")])
+def test_compressed_mnetgen_output_named_by_its_suffix(tmp_path, command, suffix, compress):
+    inst = korvane.load_min_instance(NETWORK)
+    data = korvane.generate_multi_commodity_data(inst, 2, 1, seed=3)
+    formats.write_mnetgen(str(tmp_path / "api"), inst, data, compress=compress)
+    assert command("generate", NETWORK, "-k", 2, "--method", "uniform", "--seed", 3,
+                   "--format", "mnetgen", "-o", tmp_path / f"cli{suffix}")[0] == 0
+    mcf = tmp_path / "net.mcf"
+    korvane.save_multi_commodity_instance(str(mcf), inst, data)
+    assert command("convert", mcf, "--to", "mnetgen", "-o", tmp_path / f"conv{suffix}") == (
+        0, f"wrote {tmp_path / 'conv'}.{{nod,arc,sup,mut}}{suffix}\n", "")
+    for part in PARTS:
+        assert (tmp_path / f"cli{part}{suffix}").read_bytes() == \
+            (tmp_path / f"api{part}{suffix}").read_bytes()
+        assert not (tmp_path / f"cli{suffix}{part}").exists()
+    assert formats.read_mnetgen(tmp_path / "conv") == formats.read_mnetgen(tmp_path / "api")

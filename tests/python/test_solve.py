@@ -136,7 +136,8 @@ def test_missing_extra_is_named(missing, hand, monkeypatch):
     monkeypatch.setitem(sys.modules, missing, None)
     with pytest.raises(ImportError) as exc:
         solve.solve(hand())
-    assert str(exc.value) == f"korvane.solve needs {missing}: pip install 'korvane[solve]'"
+    assert str(exc.value) == (f"korvane.solve needs {missing}: pip install highspy numpy (or "
+                              "'korvane[solve]' by name, '.[solve]' from a checkout)")
 
 
 def test_unbounded_commodity_on_a_negative_cycle(tmp_path):

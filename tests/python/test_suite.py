@@ -4,6 +4,7 @@ import concurrent.futures
 import gzip
 import json
 import os
+import socket
 import signal
 import subprocess
 import sys
@@ -319,3 +320,26 @@ def test_full_disk_names_the_output_file(small, command, monkeypatch):
              for job in plan.jobs}
     code, out, err = command("suite", manifest, "--jobs", "1", "-q")
     assert (code, out) == (3, "") and err in names
+
+
+def test_dask_scheduler_unreachable_or_without_workers_is_one_line(tmp_path, command):
+    distributed = pytest.importorskip("distributed")
+    manifest = write_manifest(tmp_path / "s")
+    # A port nobody listens on: the client retries until the time-out, then one line.
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    code, out, err = command("suite", manifest, "--executor", f"dask://127.0.0.1:{port}",
+                             "--connect-timeout", "1", "-q")
+    assert (code, out) == (2, "") and err == (
+        f"korvane: --executor: no Dask scheduler answered at tcp://127.0.0.1:{port} within 1 s\n")
+    with distributed.LocalCluster(n_workers=0, processes=True, dashboard_address=":0",
+                                  host="127.0.0.1") as cluster:
+        address = cluster.scheduler_address
+        code, out, err = command("suite", manifest, "--executor",
+                                 "dask://" + address.removeprefix("tcp://"),
+                                 "--connect-timeout", "1", "-q")
+    assert (code, out) == (2, "") and err == (
+        f"korvane: --executor: the Dask scheduler at {address} has no worker (none joined "
+        "within 1 s)\n")
+    assert not (tmp_path / "s" / "out").exists()

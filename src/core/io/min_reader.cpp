@@ -25,6 +25,19 @@ constexpr std::size_t kMinArcLineBytes = 12;
 // "n 1 0" and its line feed; an arc line names at most two new ids in 12 bytes.
 constexpr std::size_t kMinNodeLineBytes = 6;
 
+// What follows the last line: the arrangements computed once from the columns,
+// and the supplies sorted, a later entry for an id replacing an earlier one.
+Result<NetworkInstance> finish_network(NetworkInstance&& inst) {
+  Result<ArcOrder> ordered = order_arcs(inst.tails, inst.heads, inst.nodes);
+  if (!ordered.ok()) return ordered.take_error();
+  ArcOrder& order = ordered.value();
+  inst.parallel_index = std::move(order.parallel_index);
+  inst.pair_order = std::move(order.pair_order);
+  inst.num_parallel_arc_pairs = order.num_parallel_pairs;
+  inst.supplies.sort_last_wins();
+  return std::move(inst);
+}
+
 // No line's meaning depends on the lines before it, so a range of a large file
 // is read on its own; the problem line's declarations only size the columns.
 class MinReader {
@@ -96,16 +109,8 @@ class MinReader {
     }
   }
 
-  Result<NetworkInstance> finish() && {
-    Result<ArcOrder> ordered = order_arcs(inst_.tails, inst_.heads, inst_.nodes);
-    if (!ordered.ok()) return ordered.take_error();
-    ArcOrder& order = ordered.value();
-    inst_.parallel_index = std::move(order.parallel_index);
-    inst_.pair_order = std::move(order.pair_order);
-    inst_.num_parallel_arc_pairs = order.num_parallel_pairs;
-    inst_.supplies.sort_last_wins();
-    return std::move(inst_);
-  }
+  Result<NetworkInstance> finish() && { return finish_network(std::move(inst_)); }
+  bool has_problem() const { return has_problem_; }
 
  private:
   // Field `i` parsed as a signed integer; a missing field is an internal error
@@ -190,6 +195,52 @@ Result<NetworkInstance> parse_min(std::string_view path, std::size_t min_range_b
   auto read = read_lines<MinReader>(path, min_range_bytes);
   if (!read.ok()) return read.take_error();
   return std::move(read.value()).finish();
+}
+
+Result<MinRead> read_min(std::string_view path, std::size_t min_range_bytes) {
+  auto read = read_lines<MinReader>(path, min_range_bytes);
+  if (!read.ok()) return read.take_error();
+  const bool has_problem = read.value().has_problem();
+  Result<NetworkInstance> finished = std::move(read.value()).finish();
+  if (!finished.ok()) return finished.take_error();
+  return MinRead{std::move(finished.value()), has_problem};
+}
+
+Result<NetworkInstance> network_from_columns(const NetworkColumns& columns) {
+  const std::size_t e = columns.tails.size();
+  if (columns.heads.size() != e || columns.lows.size() != e || columns.ups.size() != e ||
+      columns.costs.size() != e) {
+    return reported("tails, heads, lows, capacities and costs must have the same length, got " +
+                    std::to_string(e) + ", " + std::to_string(columns.heads.size()) + ", " +
+                    std::to_string(columns.lows.size()) + ", " +
+                    std::to_string(columns.ups.size()) + " and " +
+                    std::to_string(columns.costs.size()));
+  }
+  if (columns.supply_nodes.size() != columns.supplies.size()) {
+    return reported("supply nodes and amounts must have the same length, got " +
+                    std::to_string(columns.supply_nodes.size()) + " and " +
+                    std::to_string(columns.supplies.size()));
+  }
+  NetworkInstance inst;
+  NodeIndex placed;
+  // Node lines come first in the equivalent file, then the arcs in position order.
+  inst.supplies.entries.reserve(columns.supplies.size());
+  for (std::size_t i = 0; i < columns.supplies.size(); ++i) {
+    inst.supplies.entries.emplace_back(columns.supply_nodes[i], columns.supplies[i]);
+    placed.place(columns.supply_nodes[i], inst.nodes);
+  }
+  for (std::size_t i = 0; i < e; ++i) {
+    placed.place(columns.tails[i], inst.nodes);
+    placed.place(columns.heads[i], inst.nodes);
+  }
+  inst.tails.assign(columns.tails.begin(), columns.tails.end());
+  inst.heads.assign(columns.heads.begin(), columns.heads.end());
+  inst.lows.assign(columns.lows.begin(), columns.lows.end());
+  inst.ups.assign(columns.ups.begin(), columns.ups.end());
+  inst.costs.assign(columns.costs.begin(), columns.costs.end());
+  inst.num_nodes = columns.num_nodes.value_or(static_cast<int64_t>(inst.nodes.size()));
+  inst.num_arcs = static_cast<int64_t>(e);
+  return finish_network(std::move(inst));
 }
 
 }  // namespace korvane

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "core/records/network_instance.h"
@@ -17,5 +20,29 @@ namespace korvane {
 // thread (thread_count()); the record and any error are those of one pass.
 Result<NetworkInstance> parse_min(std::string_view path,
                                   std::size_t min_range_bytes = kMinRangeBytes);
+
+// What parse_min reads, and whether the file held a problem line (the record
+// cannot tell "p min 0 0" from none; a command that wants a network refuses a
+// file without one).
+struct MinRead {
+  NetworkInstance instance;
+  bool has_problem_line = false;
+};
+Result<MinRead> read_min(std::string_view path, std::size_t min_range_bytes = kMinRangeBytes);
+
+// A network given as columns, read as the .min file "p min N E", one node line
+// per supply entry in the given order, then one arc line per arc would be read:
+// entry i of each arc column is the arc at position i.
+struct NetworkColumns {
+  std::span<const int64_t> tails, heads, lows, ups, costs;
+  std::span<const int64_t> supply_nodes, supplies;  // parallel: (node id, supply)
+  std::optional<int64_t> num_nodes;  // N; absent: the number of distinct ids
+};
+
+// The NetworkInstance parse_min gives on that file, finished by the same code
+// (parallel indices, arc_indices, supplies with the later entry winning).
+// Reported error: arc or supply columns of unequal lengths. Copies the columns;
+// never modifies them.
+Result<NetworkInstance> network_from_columns(const NetworkColumns& columns);
 
 }  // namespace korvane
