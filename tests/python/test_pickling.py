@@ -238,7 +238,7 @@ class Hostile:
 
 def problem_blob(bundles):
     """A problem of two nodes, two arcs 1->2 and 2->1 and one commodity, with `bundles`."""
-    return (b"KVR\x01\x06" + word(0, 2, 1, 2) + column() + column(1, 2) + column(1, 2)
+    return (b"KVR\x02\x06" + word(0, 2, 1, 2) + column() + column(1, 2) + column(1, 2)
             + column(2, 1) + column(0, 0) + column(0, 0) + column(*bundles) + column(0, 0))
 
 
