@@ -104,6 +104,8 @@ if(KORVANE_INSTALL)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/korvaneConfig.cmake
                 ${CMAKE_CURRENT_BINARY_DIR}/korvaneConfigVersion.cmake
           DESTINATION ${KORVANE_CMAKE_DIR})
+  # The prefix relative to the .pc file itself, so that an installed tree can move.
+  file(RELATIVE_PATH KORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
   configure_file(cmake/korvane.pc.in ${CMAKE_CURRENT_BINARY_DIR}/korvane.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/korvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()

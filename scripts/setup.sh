@@ -28,6 +28,7 @@ DEBIAN_PACKAGES=(
   clang libclang-rt-14-dev
   zlib1g-dev
   libzstd-dev zstd
+  doxygen pkg-config
 )
 
 find_python() {

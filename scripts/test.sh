@@ -178,6 +178,8 @@ STAGE="mypy"
 summarize "type checks" "stubtest: $(tail -n 1 "$LOGS/stubtest"); mypy --strict: $(tail -n 1 "$LOGS/mypy")"
 
 [ "$MODE" = quick ] && exit 0
+source "$ROOT/scripts/stages/cpp_consumers.sh"
+run_cpp_consumers
 source "$ROOT/scripts/older_pythons.sh"
 STAGE="older Pythons"
 run_older_pythons | tee "$LOGS/older"

@@ -35,9 +35,9 @@ KORVANE_API const char* kind_name(ErrorKind kind) noexcept;
 /// it was met ("line 7 of net.min") when the reader knows (the Python layer adds
 /// it as a note beside the message, never in it).
 struct Error {
-  ErrorKind kind = ErrorKind::internal_error;
-  std::string message;
-  std::string note = {};
+  ErrorKind kind = ErrorKind::internal_error;  ///< the Python exception class it maps to
+  std::string message;                         ///< the exception's text
+  std::string note = {};                       ///< where it was met, or empty
 };
 
 /// A value of type T or an Error. Test ok() before value(); value() on an error
@@ -45,14 +45,22 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
  public:
+  /// A success holding `value`.
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT(implicit)
+  /// A failure.
   Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(implicit)
 
+  /// Whether the call succeeded.
   bool ok() const noexcept { return state_.index() == 0; }
+  /// ok().
   explicit operator bool() const noexcept { return ok(); }
+  /// The value (only when ok()).
   T& value() & { return *std::get_if<0>(&state_); }
+  /// The value, moved out (only when ok()).
   T&& value() && { return std::move(*std::get_if<0>(&state_)); }
+  /// The value (only when ok()).
   const T& value() const& { return *std::get_if<0>(&state_); }
+  /// The error (only when not ok()).
   const Error& error() const { return *std::get_if<1>(&state_); }
 
  private:
@@ -63,11 +71,16 @@ class [[nodiscard]] Result {
 template <>
 class [[nodiscard]] Result<void> {
  public:
+  /// A success.
   Result() = default;
+  /// A failure.
   Result(Error error) : error_(std::move(error)), ok_(false) {}  // NOLINT(implicit)
 
+  /// Whether the call succeeded.
   bool ok() const noexcept { return ok_; }
+  /// ok().
   explicit operator bool() const noexcept { return ok_; }
+  /// The error (only when not ok()).
   const Error& error() const { return error_; }
 
  private:

@@ -57,8 +57,7 @@ KORVANE_API Result<double> demand_heterogeneity(std::span<const NodeAmounts> par
 /// Generates the multi-commodity data of `network` (the partition of its
 /// supplies, then every arc's K costs and capacities) as `params` say.
 ///
-/// Errors: runtime_error for nothing today's partitioners report; internal_error
-/// for an unknown method ("Unknown partitioning method: 7"), K = 0 with a
+/// Errors: internal_error for an unknown method ("Unknown partitioning method: 7"), K = 0 with a
 /// supply node, a draw range of non-finite width; memory_error when the E x K
 /// tables cannot be allocated; cancelled.
 KORVANE_API Result<MultiCommodityData> generate_multi_commodity_data(

@@ -39,10 +39,10 @@ KORVANE_API Result<ParsedMulticommodityInstance> read_multi_commodity(
 
 /// The paths of a four-file instance's parts (each plain, gzip or zstd).
 struct FourFileParts {
-  std::string nod;
-  std::string arc;
-  std::string sup;  ///< JLF ODS sets often name it BASE.od
-  std::string mut;
+  std::string nod;  ///< the counts
+  std::string arc;  ///< the arc records
+  std::string sup;  ///< the supply records (JLF ODS sets often name it BASE.od)
+  std::string mut;  ///< the bundle capacities
 };
 
 /// The parts BASE.nod, BASE.arc, BASE.sup and BASE.mut.

@@ -33,7 +33,9 @@ using NodeAmounts = std::pair<int64_t, std::vector<int64_t>>;
 /// per-arc columns in file order.
 class KORVANE_API NetworkInstance {
  public:
+  /// The library's record behind the handle (defined inside the library only).
   struct Impl;
+  /// Made by the library's readers and generators; users copy handles.
   explicit NetworkInstance(std::shared_ptr<const Impl> impl) noexcept;
 
   int64_t declared_nodes() const noexcept;  ///< node count of the problem line
@@ -53,6 +55,7 @@ class KORVANE_API NetworkInstance {
   /// Whether two arcs share a (tail, head) pair.
   bool has_parallel_arcs() const noexcept;
 
+  /// The record behind the handle, for the library's own routines.
   const Impl& impl() const noexcept { return *impl_; }
 
  private:
@@ -64,16 +67,22 @@ class KORVANE_API NetworkInstance {
 /// a * K + k is arc a, commodity k).
 class KORVANE_API MultiCommodityData {
  public:
+  /// The library's record behind the handle (defined inside the library only).
   struct Impl;
+  /// Made by the library's readers and generators; users copy handles.
   explicit MultiCommodityData(std::shared_ptr<const Impl> impl) noexcept;
 
   uint64_t num_commodities() const noexcept;  ///< K
   std::size_t num_arcs() const noexcept;      ///< E, the arcs of the source network
   int64_t method() const noexcept;            ///< the partitioning method used
   uint64_t seed() const noexcept;             ///< the seed used
+  /// Whether capacities were drawn per commodity (GenerationParams::randomize_caps).
   bool randomized_capacities() const noexcept;
+  /// Whether costs were drawn per commodity (GenerationParams::randomize_costs).
   bool randomized_costs() const noexcept;
+  /// Whether capacities were zeroed (GenerationParams::cap_zero).
   bool cap_zero() const noexcept;
+  /// The zeroed fraction (GenerationParams::cap_zero_param).
   double cap_zero_param() const noexcept;
   /// (node, K amounts), ascending by node: the nodes the partitioner lists.
   std::span<const NodeAmounts> supply_partition() const noexcept;
@@ -83,6 +92,7 @@ class KORVANE_API MultiCommodityData {
   std::span<const int64_t> cost_table() const noexcept;      ///< E x K unit costs
   std::span<const int64_t> capacity_table() const noexcept;  ///< E x K capacities (after zeroing)
 
+  /// The record behind the handle, for the library's own routines.
   const Impl& impl() const noexcept { return *impl_; }
 
  private:
@@ -94,18 +104,24 @@ class KORVANE_API MultiCommodityData {
 /// through capacity() and cost() like expanded ones.
 class KORVANE_API ParsedMulticommodityInstance {
  public:
+  /// The library's record behind the handle (defined inside the library only).
   struct Impl;
+  /// Made by the library's readers and generators; users copy handles.
   explicit ParsedMulticommodityInstance(std::shared_ptr<const Impl> impl) noexcept;
 
   int64_t declared_nodes() const noexcept;    ///< node count of the last problem line
   int64_t declared_arcs() const noexcept;     ///< arc count of the last problem line
   uint64_t num_commodities() const noexcept;  ///< K of the last problem line
   std::size_t num_arcs() const noexcept;      ///< arc lines read (E)
-  int64_t method() const noexcept;
-  uint64_t seed() const noexcept;
+  int64_t method() const noexcept;  ///< the partitioning method of the problem line
+  uint64_t seed() const noexcept;   ///< the seed of the problem line
+  /// Whether capacities were drawn per commodity (GenerationParams::randomize_caps).
   bool randomized_capacities() const noexcept;
+  /// Whether costs were drawn per commodity (GenerationParams::randomize_costs).
   bool randomized_costs() const noexcept;
+  /// Whether capacities were zeroed (GenerationParams::cap_zero).
   bool cap_zero() const noexcept;
+  /// The zeroed fraction (GenerationParams::cap_zero_param).
   double cap_zero_param() const noexcept;
   std::span<const int64_t> nodes() const noexcept;  ///< every id met, in order of first appearance
   /// (node, total amount), ascending by node; amounts(i) are entry i's K amounts.
@@ -121,6 +137,7 @@ class KORVANE_API ParsedMulticommodityInstance {
   /// Commodity k's unit cost on arc `arc` (arc < num_arcs(), k < num_commodities()).
   int64_t cost(std::size_t arc, uint64_t k) const noexcept;
 
+  /// The record behind the handle, for the library's own routines.
   const Impl& impl() const noexcept { return *impl_; }
 
  private:
@@ -128,7 +145,13 @@ class KORVANE_API ParsedMulticommodityInstance {
 };
 
 /// Which reader made a MulticommodityProblem, or `converted` for one made by to_problem().
-enum class ProblemSource : uint8_t { mnetgen, jlf_psp, jlf_osp, jlf_ods, converted };
+enum class ProblemSource : uint8_t {
+  mnetgen,    ///< read_mnetgen()
+  jlf_psp,    ///< read_jlf() with JlfKind::psp
+  jlf_osp,    ///< read_jlf() with JlfKind::osp
+  jlf_ods,    ///< read_jlf() with JlfKind::ods
+  converted,  ///< to_problem()
+};
 
 /// A linear multi-commodity min-cost-flow problem as the four-file formats
 /// (Mnetgen, JLF) describe it, in real numbers: minimise the sum of cost(a,k) x(a,k)
@@ -138,9 +161,12 @@ enum class ProblemSource : uint8_t { mnetgen, jlf_psp, jlf_osp, jlf_ods, convert
 /// supply table N x K, row-major. An infinite value (HUGE_VAL) is no bound.
 class KORVANE_API MulticommodityProblem {
  public:
+  /// The library's record behind the handle (defined inside the library only).
   struct Impl;
+  /// Made by the library's readers and generators; users copy handles.
   explicit MulticommodityProblem(std::shared_ptr<const Impl> impl) noexcept;
 
+  /// Which reader made the problem.
   ProblemSource source() const noexcept;
   uint64_t num_nodes() const noexcept;        ///< N
   uint64_t num_commodities() const noexcept;  ///< K
@@ -159,6 +185,7 @@ class KORVANE_API MulticommodityProblem {
   std::span<const double> bundles() const noexcept;   ///< E bundle capacities, infinite for none
   std::span<const double> supplies() const noexcept;  ///< N x K, positive at a source
 
+  /// The record behind the handle, for the library's own routines.
   const Impl& impl() const noexcept { return *impl_; }
 
  private:

@@ -22,7 +22,11 @@ namespace korvane {
 inline namespace v0 {
 
 /// How the parts of a Mnetgen instance are compressed.
-enum class Compression : uint8_t { none, gzip, zstd };
+enum class Compression : uint8_t {
+  none,  ///< plain text
+  gzip,  ///< gzip (needs a build with zlib)
+  zstd,  ///< zstd (needs a build with libzstd)
+};
 
 /// Writes `network` with its multi-commodity data to `path` as a multi-commodity
 /// file: the same bytes Python's `save_multi_commodity_instance` writes.
