@@ -187,6 +187,8 @@ int main(int argc, char** argv) {
                  "read_mnetgen of one node");
   record_failure(errors, korvane::generate_multi_commodity_data(network, {.num_commodities = 2, .method = 7}),
                  "generation with an unknown method");
+  record_failure(errors, korvane::write_multi_commodity(out + "no-such-folder/x.mcf", network, data),
+                 "writing into a missing folder");
   errors.close();
   if (failures == 0) std::printf("consumer_test: every check passed\n");
   return failures == 0 ? 0 : 1;

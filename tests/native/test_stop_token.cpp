@@ -53,6 +53,7 @@ TEST_F(StopToken, TheTokenAnswersInsteadOfTheRegisteredPoll) {
     for (const std::stop_token& t : tokens) scopes.push_back(std::make_unique<StopTokenScope>(t));
     EXPECT_EQ(cancel_requested_now(), c.stop) << c.name;
     EXPECT_EQ(g_polls.load(), 0) << c.name;
+    while (!scopes.empty()) scopes.pop_back();  // innermost first, as scopes nest
   }
   // Without a scope the registered poll is asked again.
   EXPECT_TRUE(cancel_requested_now());
