@@ -5,7 +5,8 @@
 # - tests/consumer (consumer_test and the example program) built with
 #   -Wall -Wextra -Werror three ways: against an installed prefix (GCC), against
 #   the build tree (Clang), and through FetchContent of the checkout (GCC with
-#   ASan and UBSan, the library built along with the same flags); plus
+#   ASan and UBSan, the library built along with the same flags, as a shared
+#   library that must export no symbol of the core's namespaces); plus
 #   examples/cpp as its own project against the prefix and the build tree, and
 #   the example compiled with nothing but pkg-config's flags;
 # - every run's files are compared byte for byte with what the Python module
@@ -77,16 +78,26 @@ run_cpp_consumers() {
   STAGE="[c++] FetchContent, ASan/UBSan"
   echo "== [c++] consumers through FetchContent of the checkout (g++, ASan and UBSan)"
   cpp_consumer_build "$ROOT/tests/consumer" "$work/fetch" g++ -DKORVANE_FROM=fetch \
-    -DKORVANE_SOURCE_DIR="$ROOT" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DKORVANE_SOURCE_DIR="$ROOT" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_SHARED_LIBS=ON \
     "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
   # Included from another project, korvane builds neither its tests nor its module.
   if grep -qE 'test_arc_order|cpython' "$work/fetch/build.ninja"; then
     echo "FetchContent built korvane's own tests or module" >&2
     return 1
   fi
+  # Built shared, the library exports the public API's symbols (korvane::v0) and no
+  # symbol of the core's namespaces.
+  local exported
+  exported=$(nm -D --defined-only -C "$work"/fetch/_deps/korvane-build/libkorvane.so.* |
+    sed 's/korvane::v0:://g' | grep -F 'korvane::' || true)
+  if [ -n "$exported" ]; then
+    echo "the shared library exports internal symbols:" >&2
+    echo "$exported" | head -n 20 >&2
+    return 1
+  fi
   cpp_consumer_run fetch "$work/fetch" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
   summarize "[c++] consumers" "installed (g++, pkg-config), build tree (clang++), FetchContent \
-(g++ ASan/UBSan): the bytes and errors Python writes, $((SECONDS - started)) s"
+(g++ ASan/UBSan, shared, core symbols hidden): the bytes and errors Python writes, $((SECONDS - started)) s"
 }
