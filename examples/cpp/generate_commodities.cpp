@@ -23,15 +23,18 @@ int main(int argc, char** argv) {
   };
   auto data = korvane::generate_multi_commodity_data(network.value(), params);
   if (!data) {
-    std::fprintf(stderr, "%s: %s\n", korvane::kind_name(data.error().kind), data.error().message.c_str());
+    std::fprintf(stderr, "%s: %s\n", korvane::kind_name(data.error().kind),
+                 data.error().message.c_str());
     return 1;
   }
   auto written = korvane::write_multi_commodity(argv[2], network.value(), data.value());
   if (!written) {
-    std::fprintf(stderr, "%s: %s\n", korvane::kind_name(written.error().kind), written.error().message.c_str());
+    std::fprintf(stderr, "%s: %s\n", korvane::kind_name(written.error().kind),
+                 written.error().message.c_str());
     return 1;
   }
   std::printf("%zu arcs, %llu commodities -> %s (korvane %s)\n", network.value().num_arcs(),
-              static_cast<unsigned long long>(data.value().num_commodities()), argv[2], korvane::version());
+              static_cast<unsigned long long>(data.value().num_commodities()), argv[2],
+              korvane::version());
   return 0;
 }

@@ -20,12 +20,19 @@ inline namespace v0 {
 
 /// What went wrong, named after the Python exception the same failure raises.
 enum class ErrorKind {
-  value_error,     ///< the data breaks a rule of its format, or an argument is out of range (ValueError)
-  os_error,        ///< a file could not be opened, read or written, or a thread not started (OSError)
-  runtime_error,   ///< a reader or generator reported a failure of the input (RuntimeError)
-  internal_error,  ///< a violated precondition: a line with too few fields, an unknown method (korvane.InternalError)
-  memory_error,    ///< a table could not be allocated (MemoryError)
-  cancelled,       ///< the call's stop token asked it to stop (KeyboardInterrupt in Python); no message
+  /// The data breaks a rule of its format, or an argument is out of range (ValueError).
+  value_error,
+  /// A file could not be opened, read or written, or a thread not started (OSError).
+  os_error,
+  /// A reader or generator reported a failure of its input (RuntimeError).
+  runtime_error,
+  /// A violated precondition: a line with too few fields, an unknown method
+  /// (korvane.InternalError).
+  internal_error,
+  /// A table could not be allocated (MemoryError).
+  memory_error,
+  /// The call's stop token asked it to stop (KeyboardInterrupt in Python); no message.
+  cancelled,
 };
 
 /// The Python exception class name of `kind` ("ValueError", "OSError", ...).

@@ -92,7 +92,8 @@ struct MulticommodityProblem::Impl {
 
 template <class Public, class Core>
 Public wrap(Core&& record) {
-  return Public(std::make_shared<const typename Public::Impl>(typename Public::Impl{std::move(record)}));
+  using Impl = typename Public::Impl;
+  return Public(std::make_shared<const Impl>(Impl{std::move(record)}));
 }
 
 // A core error as the API's: `reported` is the class the Python function of the

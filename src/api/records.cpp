@@ -13,19 +13,32 @@ std::span<const T> view(const Container& c) noexcept {
 
 // ------------------------------------------------------------ NetworkInstance
 
-NetworkInstance::NetworkInstance(std::shared_ptr<const Impl> impl) noexcept : impl_(std::move(impl)) {}
+NetworkInstance::NetworkInstance(std::shared_ptr<const Impl> impl) noexcept
+    : impl_(std::move(impl)) {}
 int64_t NetworkInstance::declared_nodes() const noexcept { return impl_->record.num_nodes; }
 int64_t NetworkInstance::declared_arcs() const noexcept { return impl_->record.num_arcs; }
 std::size_t NetworkInstance::num_arcs() const noexcept { return impl_->record.num_edges(); }
-std::span<const int64_t> NetworkInstance::nodes() const noexcept { return view<int64_t>(impl_->record.nodes); }
+std::span<const int64_t> NetworkInstance::nodes() const noexcept {
+  return view<int64_t>(impl_->record.nodes);
+}
 std::span<const NodeAmount> NetworkInstance::supplies() const noexcept {
   return view<NodeAmount>(impl_->record.supplies.entries);
 }
-std::span<const int64_t> NetworkInstance::tails() const noexcept { return view<int64_t>(impl_->record.tails); }
-std::span<const int64_t> NetworkInstance::heads() const noexcept { return view<int64_t>(impl_->record.heads); }
-std::span<const int64_t> NetworkInstance::lows() const noexcept { return view<int64_t>(impl_->record.lows); }
-std::span<const int64_t> NetworkInstance::ups() const noexcept { return view<int64_t>(impl_->record.ups); }
-std::span<const int64_t> NetworkInstance::costs() const noexcept { return view<int64_t>(impl_->record.costs); }
+std::span<const int64_t> NetworkInstance::tails() const noexcept {
+  return view<int64_t>(impl_->record.tails);
+}
+std::span<const int64_t> NetworkInstance::heads() const noexcept {
+  return view<int64_t>(impl_->record.heads);
+}
+std::span<const int64_t> NetworkInstance::lows() const noexcept {
+  return view<int64_t>(impl_->record.lows);
+}
+std::span<const int64_t> NetworkInstance::ups() const noexcept {
+  return view<int64_t>(impl_->record.ups);
+}
+std::span<const int64_t> NetworkInstance::costs() const noexcept {
+  return view<int64_t>(impl_->record.costs);
+}
 std::span<const int64_t> NetworkInstance::parallel_index() const noexcept {
   return view<int64_t>(impl_->record.parallel_index);
 }
@@ -35,22 +48,32 @@ bool NetworkInstance::has_parallel_arcs() const noexcept { return impl_->record.
 
 MultiCommodityData::MultiCommodityData(std::shared_ptr<const Impl> impl) noexcept
     : impl_(std::move(impl)) {}
-uint64_t MultiCommodityData::num_commodities() const noexcept { return impl_->record.num_commodities; }
+uint64_t MultiCommodityData::num_commodities() const noexcept {
+  return impl_->record.num_commodities;
+}
 std::size_t MultiCommodityData::num_arcs() const noexcept { return impl_->record.num_edges(); }
 int64_t MultiCommodityData::method() const noexcept { return impl_->record.method; }
 uint64_t MultiCommodityData::seed() const noexcept { return impl_->record.seed; }
 bool MultiCommodityData::randomized_capacities() const noexcept {
   return impl_->record.randomized_capacities;
 }
-bool MultiCommodityData::randomized_costs() const noexcept { return impl_->record.randomized_weights; }
+bool MultiCommodityData::randomized_costs() const noexcept {
+  return impl_->record.randomized_weights;
+}
 bool MultiCommodityData::cap_zero() const noexcept { return impl_->record.cap_zero; }
 double MultiCommodityData::cap_zero_param() const noexcept { return impl_->record.cap_zero_param; }
 std::span<const NodeAmounts> MultiCommodityData::supply_partition() const noexcept {
   return view<NodeAmounts>(impl_->record.supply_partition.entries);
 }
-std::span<const int64_t> MultiCommodityData::tails() const noexcept { return view<int64_t>(impl_->record.tails); }
-std::span<const int64_t> MultiCommodityData::heads() const noexcept { return view<int64_t>(impl_->record.heads); }
-std::span<const int64_t> MultiCommodityData::ups() const noexcept { return view<int64_t>(impl_->record.ups); }
+std::span<const int64_t> MultiCommodityData::tails() const noexcept {
+  return view<int64_t>(impl_->record.tails);
+}
+std::span<const int64_t> MultiCommodityData::heads() const noexcept {
+  return view<int64_t>(impl_->record.heads);
+}
+std::span<const int64_t> MultiCommodityData::ups() const noexcept {
+  return view<int64_t>(impl_->record.ups);
+}
 std::span<const int64_t> MultiCommodityData::cost_table() const noexcept {
   return view<int64_t>(impl_->record.cost_table);
 }
@@ -60,14 +83,21 @@ std::span<const int64_t> MultiCommodityData::capacity_table() const noexcept {
 
 // ----------------------------------------------- ParsedMulticommodityInstance
 
-ParsedMulticommodityInstance::ParsedMulticommodityInstance(std::shared_ptr<const Impl> impl) noexcept
+ParsedMulticommodityInstance::ParsedMulticommodityInstance(
+    std::shared_ptr<const Impl> impl) noexcept
     : impl_(std::move(impl)) {}
-int64_t ParsedMulticommodityInstance::declared_nodes() const noexcept { return impl_->record.num_nodes; }
-int64_t ParsedMulticommodityInstance::declared_arcs() const noexcept { return impl_->record.num_arcs; }
+int64_t ParsedMulticommodityInstance::declared_nodes() const noexcept {
+  return impl_->record.num_nodes;
+}
+int64_t ParsedMulticommodityInstance::declared_arcs() const noexcept {
+  return impl_->record.num_arcs;
+}
 uint64_t ParsedMulticommodityInstance::num_commodities() const noexcept {
   return impl_->record.num_commodities;
 }
-std::size_t ParsedMulticommodityInstance::num_arcs() const noexcept { return impl_->record.num_edges(); }
+std::size_t ParsedMulticommodityInstance::num_arcs() const noexcept {
+  return impl_->record.num_edges();
+}
 int64_t ParsedMulticommodityInstance::method() const noexcept { return impl_->record.method; }
 uint64_t ParsedMulticommodityInstance::seed() const noexcept { return impl_->record.seed; }
 bool ParsedMulticommodityInstance::randomized_capacities() const noexcept {
@@ -123,18 +153,28 @@ ProblemSource MulticommodityProblem::source() const noexcept {
   return ProblemSource::converted;
 }
 uint64_t MulticommodityProblem::num_nodes() const noexcept { return impl_->record.num_nodes; }
-uint64_t MulticommodityProblem::num_commodities() const noexcept { return impl_->record.num_commodities; }
+uint64_t MulticommodityProblem::num_commodities() const noexcept {
+  return impl_->record.num_commodities;
+}
 std::size_t MulticommodityProblem::num_arcs() const noexcept { return impl_->record.num_arcs(); }
-uint64_t MulticommodityProblem::declared_arcs() const noexcept { return impl_->record.declared_arcs; }
+uint64_t MulticommodityProblem::declared_arcs() const noexcept {
+  return impl_->record.declared_arcs;
+}
 std::span<const int64_t> MulticommodityProblem::node_ids() const noexcept {
   return view<int64_t>(impl_->record.node_ids);
 }
 std::span<const int64_t> MulticommodityProblem::arc_names() const noexcept {
   return view<int64_t>(impl_->record.arc_names);
 }
-std::span<const int64_t> MulticommodityProblem::tails() const noexcept { return view<int64_t>(impl_->record.tails); }
-std::span<const int64_t> MulticommodityProblem::heads() const noexcept { return view<int64_t>(impl_->record.heads); }
-std::span<const double> MulticommodityProblem::costs() const noexcept { return view<double>(impl_->record.costs); }
+std::span<const int64_t> MulticommodityProblem::tails() const noexcept {
+  return view<int64_t>(impl_->record.tails);
+}
+std::span<const int64_t> MulticommodityProblem::heads() const noexcept {
+  return view<int64_t>(impl_->record.heads);
+}
+std::span<const double> MulticommodityProblem::costs() const noexcept {
+  return view<double>(impl_->record.costs);
+}
 std::span<const double> MulticommodityProblem::capacities() const noexcept {
   return view<double>(impl_->record.capacities);
 }

@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
       take(korvane::generate_multi_commodity_data(network, reference_params()), "generate");
   check(data.capacity_table().size() == network.num_arcs() * 4, "E x K capacity table");
   require(korvane::write_multi_commodity(out + "cpp.mcf", network, data), "write_multi_commodity");
-  const korvane::MulticommodityProblem problem = take(korvane::to_problem(network, &data), "to_problem");
+  const korvane::MulticommodityProblem problem =
+      take(korvane::to_problem(network, &data), "to_problem");
   require(korvane::write_mnetgen(korvane::parts_of(out + "cpp"), problem), "write_mnetgen");
 
   const auto parsed = take(korvane::read_multi_commodity(out + "cpp.mcf"), "read_multi_commodity");
@@ -133,10 +134,12 @@ int main(int argc, char** argv) {
   }
   check(mnetgen.num_arcs() == problem.num_arcs() && costs_equal &&
             same(mnetgen.capacities(), problem.capacities()) &&
-            same(mnetgen.supplies(), problem.supplies()) && same(mnetgen.bundles(), problem.bundles()),
+            same(mnetgen.supplies(), problem.supplies()) &&
+            same(mnetgen.bundles(), problem.bundles()),
         "Mnetgen round trip");
 
-  const auto jlf = take(korvane::read_jlf(korvane::parts_of(jlf_base), korvane::JlfKind::psp), "read_jlf");
+  const auto jlf =
+      take(korvane::read_jlf(korvane::parts_of(jlf_base), korvane::JlfKind::psp), "read_jlf");
   check(jlf.source() == korvane::ProblemSource::jlf_psp && jlf.num_commodities() == 2, "JLF PSP");
   require(korvane::write_mnetgen(korvane::parts_of(out + "cpp_jlf"), jlf), "write_mnetgen of JLF");
 
@@ -163,8 +166,8 @@ int main(int argc, char** argv) {
   check(!cancelled.ok() && cancelled.error().kind == korvane::ErrorKind::cancelled &&
             cancelled.error().message.empty(),
         "cancelled generation");
-  const auto cancelled_write = korvane::generate_to_file(out + "cpp_cancelled.mcf", network,
-                                                         reference_params(), {.stop = stop.get_token()});
+  const auto cancelled_write = korvane::generate_to_file(
+      out + "cpp_cancelled.mcf", network, reference_params(), {.stop = stop.get_token()});
   check(!cancelled_write.ok() && cancelled_write.error().kind == korvane::ErrorKind::cancelled &&
             !std::ifstream(out + "cpp_cancelled.mcf"),
         "cancelled streamed generation leaves no file");
@@ -185,9 +188,17 @@ int main(int argc, char** argv) {
                  "read_multi_commodity of a short arc line");
   record_failure(errors, korvane::read_mnetgen(korvane::parts_of(out + "bad_mnetgen")),
                  "read_mnetgen of one node");
-  record_failure(errors, korvane::generate_multi_commodity_data(network, {.num_commodities = 2, .method = 7}),
+  record_failure(errors,
+                 korvane::generate_multi_commodity_data(network, {.num_commodities = 2,
+                                                                  .method = 7}),
                  "generation with an unknown method");
-  record_failure(errors, korvane::write_multi_commodity(out + "no-such-folder/x.mcf", network, data),
+  record_failure(errors,
+                 korvane::generate_multi_commodity_data(
+                     network, {.num_commodities = uint64_t{1} << 62,
+                               .method = korvane::PartitionMethod::uniform}),
+                 "generation with tables no vector can hold");
+  record_failure(errors,
+                 korvane::write_multi_commodity(out + "no-such-folder/x.mcf", network, data),
                  "writing into a missing folder");
   errors.close();
   if (failures == 0) std::printf("consumer_test: every check passed\n");

@@ -34,6 +34,7 @@ def main() -> None:
         lambda: korvane.load_multi_commodity_instance(at("bad.mcf")),
         lambda: formats.read_mnetgen(at("bad_mnetgen")),
         lambda: korvane.generate_multi_commodity_data(network, 2, 7),
+        lambda: korvane.generate_multi_commodity_data(network, 2**62, 1),
         lambda: korvane.save_multi_commodity_instance(at("no-such-folder/x.mcf"), network, data),
     ]
     with open(at("py_errors.tsv"), "w") as errors:
