@@ -20,6 +20,7 @@ cpp_consumer_compare() {  # cpp_consumer_compare OUT_DIR: C++ files against Pyth
   for part in nod arc sup mut; do cmp "$out/cpp_jlf.$part" "$out/py_jlf.$part"; done
   cmp "$out/cpp_example.mcf" "$out/py_example.mcf"
   diff "$out/cpp_errors.tsv" "$out/py_errors.tsv"
+  diff "$out/cpp_version.txt" "$out/py_version.txt"
 }
 
 cpp_consumer_run() {  # cpp_consumer_run NAME BUILD_DIR [env...]: run both programs, compare

@@ -5,7 +5,8 @@
 //
 // Writes OUT_DIR/cpp.mcf and OUT_DIR/cpp.{nod,arc,sup,mut} (the generation below),
 // OUT_DIR/cpp_jlf.* (the JLF instance written back as Mnetgen) and
-// OUT_DIR/cpp_errors.tsv (kind, message and note of each failing call), which
+// OUT_DIR/cpp_errors.tsv (kind, message and note of each failing call) and
+// OUT_DIR/cpp_version.txt (version()), which
 // the test stage compares with what the Python module writes for the same
 // arguments (python_reference.py). Checks the rest itself: a non-zero exit and a
 // line on stderr name the first check that failed.
@@ -100,6 +101,7 @@ int main(int argc, char** argv) {
   const std::string out = std::string(argv[3]) + "/";
 
   check(std::string(korvane::version()) == KORVANE_VERSION_STRING, "version() is the headers'");
+  write_file(out + "cpp_version.txt", std::string(korvane::version()) + "\n");
 
   // Read, generate, write, and read every file back.
   const korvane::NetworkInstance network = take(korvane::read_min(network_path), "read_min");

@@ -3,9 +3,9 @@
     python_reference.py NETWORK.min JLF_PSP_BASE OUT_DIR
 
 Writes OUT_DIR/py.mcf, OUT_DIR/py.{nod,arc,sup,mut}, OUT_DIR/py_jlf.*,
-OUT_DIR/py_example.mcf (the example program's settings) and
-OUT_DIR/py_errors.tsv, to be compared byte for byte with the C++ program's
-files. Run it after consumer_test, which writes the malformed inputs.
+OUT_DIR/py_example.mcf (the example program's settings), OUT_DIR/py_errors.tsv
+and OUT_DIR/py_version.txt, to be compared byte for byte with the C++
+program's files. Run it after consumer_test, which writes the malformed inputs.
 """
 import os
 import sys
@@ -17,6 +17,8 @@ import korvane.formats as formats
 def main() -> None:
     network_path, jlf_base, out = sys.argv[1:4]
     at = lambda name: os.path.join(out, name)  # noqa: E731
+    with open(at("py_version.txt"), "w") as version:
+        version.write(korvane.__version__ + "\n")
     network = korvane.load_min_instance(network_path)
     data = korvane.generate_multi_commodity_data(
         network, 4, 0, randomize_caps=True, randomize_costs=True, cap_zero=True,
