@@ -58,7 +58,7 @@ target_compile_definitions(korvane_core INTERFACE KORVANE_HAVE_ZLIB=${KORVANE_HA
                                                   KORVANE_HAVE_ZSTD=${KORVANE_HAVE_ZSTD})
 target_compile_options(korvane_core INTERFACE ${KORVANE_FP_FLAGS})
 if(BUILD_SHARED_LIBS)
-  add_library(korvane_core_objects STATIC $<TARGET_OBJECTS:korvane_objects>)
+  add_library(korvane_core_objects STATIC EXCLUDE_FROM_ALL $<TARGET_OBJECTS:korvane_objects>)
   target_link_libraries(korvane_core_objects PUBLIC Threads::Threads)
   if(KORVANE_HAVE_ZLIB)
     target_link_libraries(korvane_core_objects PUBLIC ZLIB::ZLIB)
