@@ -74,7 +74,8 @@ using ::korvane::write_mnetgen;
 
 #include "korvane/korvane.hpp"
 
-namespace korvane::v0 {
+namespace korvane {
+inline namespace v0 {
 
 // Each public record holds the core's record, moved in whole: the one copy.
 struct NetworkInstance::Impl {
@@ -155,4 +156,5 @@ inline inner::CoreParts core_parts(const FourFileParts& parts) {
   return inner::CoreParts{parts.nod, parts.arc, parts.sup, parts.mut};
 }
 
-}  // namespace korvane::v0
+}  // namespace v0
+}  // namespace korvane

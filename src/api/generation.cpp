@@ -1,7 +1,8 @@
 // The public partitioners and generation.
 #include "api/facade.h"
 
-namespace korvane::v0 {
+namespace korvane {
+inline namespace v0 {
 namespace {
 
 // The caller's (node, amount) pairs as the core's sorted map: the later of two
@@ -67,4 +68,5 @@ Result<MultiCommodityData> generate_multi_commodity_data(const NetworkInstance& 
   });
 }
 
-}  // namespace korvane::v0
+}  // namespace v0
+}  // namespace korvane

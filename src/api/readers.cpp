@@ -2,7 +2,8 @@
 // as the Python function of the same reader maps them.
 #include "api/facade.h"
 
-namespace korvane::v0 {
+namespace korvane {
+inline namespace v0 {
 
 Result<NetworkInstance> read_min(std::string_view path, const RunOptions& options) {
   return run_call(options, [&]() -> Result<NetworkInstance> {
@@ -45,4 +46,5 @@ Result<MulticommodityProblem> read_jlf(const FourFileParts& parts, JlfKind kind,
   });
 }
 
-}  // namespace korvane::v0
+}  // namespace v0
+}  // namespace korvane

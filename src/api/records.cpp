@@ -1,7 +1,8 @@
 // The public records: views into the core record each handle shares.
 #include "api/facade.h"
 
-namespace korvane::v0 {
+namespace korvane {
+inline namespace v0 {
 namespace {
 
 template <class T, class Container>
@@ -185,4 +186,5 @@ std::span<const double> MulticommodityProblem::supplies() const noexcept {
   return view<double>(impl_->record.supplies);
 }
 
-}  // namespace korvane::v0
+}  // namespace v0
+}  // namespace korvane

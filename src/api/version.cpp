@@ -1,7 +1,8 @@
 // The library's version and the names of the error kinds.
 #include "api/facade.h"
 
-namespace korvane::v0 {
+namespace korvane {
+inline namespace v0 {
 
 const char* version() noexcept { return KORVANE_VERSION_STRING; }
 
@@ -17,4 +18,5 @@ const char* kind_name(ErrorKind kind) noexcept {
   return "?";
 }
 
-}  // namespace korvane::v0
+}  // namespace v0
+}  // namespace korvane

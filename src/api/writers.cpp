@@ -1,7 +1,8 @@
 // The public writers, the conversions into a problem, and streamed generation.
 #include "api/facade.h"
 
-namespace korvane::v0 {
+namespace korvane {
+inline namespace v0 {
 namespace {
 
 inner::CoreCompression core_compression(Compression compression) {
@@ -79,4 +80,5 @@ Result<void> generate_to_mnetgen(const FourFileParts& parts, const NetworkInstan
   });
 }
 
-}  // namespace korvane::v0
+}  // namespace v0
+}  // namespace korvane
