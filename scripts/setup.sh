@@ -33,6 +33,7 @@ DEBIAN_PACKAGES=(
   libzstd-dev zstd
   chromium
   libglpk-dev
+  doxygen pkg-config
 )
 
 find_python() {

@@ -206,6 +206,10 @@ source "$ROOT/scripts/stages/docs.sh"
 run_stage "docs" "$LOGS/docs" last_line build_docs
 
 [ "$MODE" = quick ] && finish
+source "$ROOT/scripts/stages/cpp_consumers.sh"
+# Each step of the C++ stage adds its own summary line.
+cpp_steps() { grep -cE '^== \[c\+\+\]' "$1" | sed 's/$/ steps, every output compared with Python'"'"'s/'; }
+run_stage "[c++] consumers" "$LOGS/cpp" cpp_steps run_cpp_consumers
 source "$ROOT/scripts/older_pythons.sh"
 older_count() {
   sed -nE 's/^== \[python ([0-9.]+)\] not on this machine.*/\1 absent/p;

@@ -118,7 +118,9 @@ constexpr Signature kSplitBetaBinomial{
 
 // The arguments as converted, holding each optional parameter's default: the one
 // place a default is written (see defaults_table below).
-const std::tuple<Supplies, uint64_t, double, uint64_t> kSplitBetaBinomialDefaults{{}, 0, 3.0, 42};
+constexpr GenerationParams kDefaults{};
+const std::tuple<Supplies, uint64_t, double, uint64_t> kSplitBetaBinomialDefaults{
+    {}, 0, kDefaults.concentration_param, kDefaults.seed};
 
 PyObject* split_supplies_beta_binomial(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                        PyObject* kwnames) noexcept {
@@ -189,7 +191,19 @@ constexpr Signature kGenerate{
 
 const std::tuple<const NetworkInstance*, uint64_t, int64_t, bool, double, double, bool, double,
                  double, double, bool, double, uint64_t>
-    kGenerateDefaults{nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0, 42};
+    kGenerateDefaults{nullptr,
+                      kDefaults.num_commodities,
+                      kDefaults.method,
+                      kDefaults.randomize_caps,
+                      kDefaults.cap_a,
+                      kDefaults.cap_b,
+                      kDefaults.randomize_costs,
+                      kDefaults.cost_a,
+                      kDefaults.cost_b,
+                      kDefaults.concentration_param,
+                      kDefaults.cap_zero,
+                      kDefaults.cap_zero_param,
+                      kDefaults.seed};
 
 PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                            PyObject* kwnames) noexcept {
@@ -197,9 +211,18 @@ PyObject* generate_multi_commodity_data_fn(PyObject*, PyObject* const* args, Py_
               [](const NetworkInstance* instance, uint64_t k, int64_t method, bool randomize_caps,
                  double cap_a, double cap_b, bool randomize_costs, double cost_a, double cost_b,
                  double concentration, bool cap_zero, double cap_zero_param, uint64_t seed) {
-                const GenerationParams params{k,      method,         randomize_caps, cap_a,
-                                              cap_b,  randomize_costs, cost_a,        cost_b,
-                                              concentration, cap_zero, cap_zero_param, seed};
+                const GenerationParams params{.num_commodities = k,
+                                              .method = method,
+                                              .randomize_caps = randomize_caps,
+                                              .cap_a = cap_a,
+                                              .cap_b = cap_b,
+                                              .randomize_costs = randomize_costs,
+                                              .cost_a = cost_a,
+                                              .cost_b = cost_b,
+                                              .concentration_param = concentration,
+                                              .cap_zero = cap_zero,
+                                              .cap_zero_param = cap_zero_param,
+                                              .seed = seed};
                 return finish_record(without_gil([&] { return generate_multi_commodity_data(*instance, params); }),
                                      PyExc_RuntimeError);
               });

@@ -211,8 +211,11 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
   using Args = std::tuple<std::vector<std::string>, const NetworkInstance*, uint64_t, int64_t,
                           bool, double, double, bool, double, double, double, bool, double,
                           uint64_t, int64_t, uint64_t>;
-  const Args defaults{{}, nullptr, 0, 0, false, 0.8, 1.0, false, 0.8, 1.2, 3.0, false, 0.0,
-                      42, 0, 0};
+  constexpr GenerationParams d{};
+  const Args defaults{{},       nullptr,          d.num_commodities,     d.method,
+                      d.randomize_caps, d.cap_a,  d.cap_b,               d.randomize_costs,
+                      d.cost_a, d.cost_b,         d.concentration_param, d.cap_zero,
+                      d.cap_zero_param, d.seed,   0,                     0};
   return call<kGenerateToFiles>(
       args, nargsf, kwnames, defaults,
       [](const std::vector<std::string>& paths, const NetworkInstance* instance, uint64_t k,
@@ -228,9 +231,18 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
           PyErr_SetString(PyExc_ValueError, "compression must be 0 (none), 1 (gzip) or 2 (zstd)");
           return nullptr;
         }
-        const GenerationParams params{k,      method,          randomize_caps, cap_a,
-                                      cap_b,  randomize_costs, cost_a,         cost_b,
-                                      concentration, cap_zero, cap_zero_param, seed};
+        const GenerationParams params{.num_commodities = k,
+                                      .method = method,
+                                      .randomize_caps = randomize_caps,
+                                      .cap_a = cap_a,
+                                      .cap_b = cap_b,
+                                      .randomize_costs = randomize_costs,
+                                      .cost_a = cost_a,
+                                      .cost_b = cost_b,
+                                      .concentration_param = concentration,
+                                      .cap_zero = cap_zero,
+                                      .cap_zero_param = cap_zero_param,
+                                      .seed = seed};
         const auto window = static_cast<std::size_t>(window_arcs);
         const Result<void> written = without_gil([&] {
           if (paths.size() == 1) return generate_to_dimacs(paths[0], *instance, params, window);

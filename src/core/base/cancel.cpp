@@ -9,6 +9,7 @@ namespace {
 std::atomic<CancelPoll> g_poll{nullptr};
 thread_local StopFlag* t_flag = nullptr;
 thread_local bool t_worker = false;
+thread_local const std::stop_token* t_token = nullptr;
 
 }  // namespace
 
@@ -17,7 +18,7 @@ void set_cancel_poll(CancelPoll poll) noexcept { g_poll.store(poll, std::memory_
 bool cancel_requested_now() {
   if (t_flag != nullptr && (t_worker || t_flag->raised())) return t_flag->raised();
   const CancelPoll poll = g_poll.load(std::memory_order_acquire);
-  const bool stop = poll != nullptr && poll();
+  const bool stop = t_token != nullptr ? t_token->stop_requested() : poll != nullptr && poll();
   if (stop && t_flag != nullptr) t_flag->raise();
   return stop;
 }
@@ -31,6 +32,10 @@ StopScope::~StopScope() {
   t_flag = previous_flag_;
   t_worker = previous_worker_;
 }
+
+StopTokenScope::StopTokenScope(const std::stop_token& token) : previous_(t_token) { t_token = &token; }
+
+StopTokenScope::~StopTokenScope() { t_token = previous_; }
 
 StopFlag* StopScope::current() { return t_flag; }
 

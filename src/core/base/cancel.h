@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <span>
+#include <stop_token>
 
 #include "core/base/result.h"
 
@@ -56,6 +57,22 @@ class StopScope {
  private:
   StopFlag* previous_flag_;
   bool previous_worker_;
+};
+
+// Ties the calls this thread makes to a caller's stop token while alive (the C++
+// API's per-call cancellation): the thread's poll answers "stop" once a stop was
+// requested on `token`, without asking the registered poll. Workers of its loops
+// learn it through their StopFlag as usual. Scopes nest; the innermost wins.
+// `token` must outlive the scope.
+class StopTokenScope {
+ public:
+  explicit StopTokenScope(const std::stop_token& token);
+  ~StopTokenScope();
+  StopTokenScope(const StopTokenScope&) = delete;
+  StopTokenScope& operator=(const StopTokenScope&) = delete;
+
+ private:
+  const std::stop_token* previous_;
 };
 
 // The error of a cancelled call. It carries no message: the binding layer raises

@@ -8,24 +8,9 @@
 #include "core/records/multi_commodity_data.h"
 #include "core/records/network_instance.h"
 #include "core/base/result.h"
+#include "korvane/generation_params.hpp"
 
 namespace korvane {
-
-// The arguments of one generation call, with the module function's defaults.
-struct GenerationParams {
-  uint64_t num_commodities = 0;
-  int64_t method = 0;  // 0 spread, 1 uniform, 2 beta-binomial
-  bool randomize_caps = false;
-  double cap_a = 0.8;
-  double cap_b = 1.0;
-  bool randomize_costs = false;
-  double cost_a = 0.8;
-  double cost_b = 1.2;
-  double concentration_param = 3.0;
-  bool cap_zero = false;
-  double cap_zero_param = 0.0;
-  uint64_t seed = 42;
-};
 
 // Partitions the instance's supplies with the chosen method (the partitioner makes
 // its own generator from the seed), then gives every arc and commodity a cost and
