@@ -481,11 +481,16 @@ int sync_retrying(int fd) {
   }
 }
 
+// The folder holding `file`: "." for a bare name.
+std::string folder_of(const std::string& file) {
+  const std::size_t slash = file.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
 // Makes a rename in `file`'s folder durable. Best effort, as the new file is in
 // place by then: some file systems cannot sync a folder.
 void sync_folder_of(const std::string& file) {
-  const std::size_t slash = file.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  const std::string folder = folder_of(file);
   const int fd = open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return;
   (void)sync_retrying(fd);
@@ -675,8 +680,13 @@ Result<BufferedWriter> BufferedWriter::create_plain(std::string_view path) {
       if (target.exists) KORVANE_TRY(take_over_attributes(fd, target.info));
       return writer;
     }
-    // An existing file in a folder that takes no new entries is still written, in place.
-    if (!target.exists || !refuses_new_entries(temporary.error)) return open_error(temporary.error);
+    // Writing an existing file in place could leave it truncated by a failure
+    // halfway: where no new file can be made beside it, it is left alone.
+    if (target.exists && refuses_new_entries(temporary.error)) {
+      return reported("no new file can be made in " + folder_of(target.path) + " to replace " +
+                      target.path + " safely: " + os_error_message(temporary.error));
+    }
+    return open_error(temporary.error);
   }
   const int fd = open_retrying(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return open_error(errno);

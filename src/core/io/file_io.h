@@ -177,9 +177,11 @@ Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
 // the path holds the old file or the whole new one.
 //
 // A target that exists and is not a regular file (a FIFO, a character device,
-// /dev/stdout) is opened and written in place, as is an existing file whose
-// directory refuses new entries; there the destructor still flushes what is
-// buffered, so lines written before a failure reach it.
+// /dev/stdout) is opened and written in place; there the destructor still
+// flushes what is buffered, so lines written before a failure reach it. A
+// regular file is never written in place: where its folder takes no new entry
+// (EACCES, EPERM, EROFS), create() fails with "no new file can be made in
+// <folder> to replace <file> safely: <OS error text>" and the file is untouched.
 //
 // write_behind() moves the system calls to a thread of their own for a
 // temporary file: the caller fills 1 MiB buffers that the thread hands to the
