@@ -366,6 +366,19 @@ Result<bool> LineReader::next(std::string_view& line) {
   return finish_line(line);
 }
 
+Result<std::string_view> LineReader::next_bytes() {
+  if (begin_ == end_) {
+    if (eof_) return std::string_view();
+    auto filled = fill();
+    if (!filled.ok()) return filled.take_error();
+    if (!filled.value()) return std::string_view();
+  }
+  at_start_ = false;
+  const std::string_view bytes(buffer_ + begin_, end_ - begin_);
+  begin_ = end_;
+  return bytes;
+}
+
 Error LineReader::blame_stream(Error error) {
   if (!compressed() || stream_failed_ || error.kind == ErrorKind::kCancelled) return error;
   while (!eof_) {
@@ -487,8 +500,8 @@ std::string folder_of(const std::string& file) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
 }
 
-// Makes a rename in `file`'s folder durable. Best effort, as the new file is in
-// place by then: some file systems cannot sync a folder.
+}  // namespace
+
 void sync_folder_of(const std::string& file) {
   const std::string folder = folder_of(file);
   const int fd = open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
@@ -496,8 +509,6 @@ void sync_folder_of(const std::string& file) {
   (void)sync_retrying(fd);
   close_quietly(fd);
 }
-
-}  // namespace
 
 // Buffers the caller fills and a thread of its own writes, in the order handed
 // over. After a failed write the thread drops what follows; the caller learns
@@ -793,6 +804,28 @@ Result<void> BufferedWriter::write(std::string_view bytes) {
     bytes.remove_prefix(take);
   }
   return {};
+}
+
+Result<void> copy_decompressed(std::string_view source, std::string_view path,
+                               Compression compression) {
+  auto from_source = [source](Error error) {
+    if (error.kind == ErrorKind::kReported) error.message.insert(0, std::string(source) + ": ");
+    return error;
+  };
+  auto opened = LineReader::open(source);
+  if (!opened.ok()) return from_source(opened.take_error());
+  LineReader& in = opened.value();
+  auto created = BufferedWriter::create(path, compression);
+  if (!created.ok()) return created.take_error();
+  BufferedWriter& out = created.value();
+  out.write_behind(in.file_size());
+  for (;;) {
+    auto bytes = in.next_bytes();
+    if (!bytes.ok()) return from_source(bytes.take_error());
+    if (bytes.value().empty()) break;
+    KORVANE_TRY(out.write(bytes.value()));
+  }
+  return out.commit();
 }
 
 }  // namespace korvane

@@ -36,6 +36,10 @@ std::string os_error_message(int errnum);
 // examined, or its name holds a NUL byte.
 std::size_t regular_file_size(std::string_view path);
 
+// Makes a rename or a removal in `file`'s folder durable (fsync of the folder).
+// Best effort: some file systems cannot sync a folder.
+void sync_folder_of(const std::string& file);
+
 // A file opened once for reading, shared by every reader of it: a regular file
 // is read with pread at each reader's own offset, so that readers of ranges on
 // several threads all read the file that was opened, whatever is renamed over
@@ -99,6 +103,11 @@ class LineReader {
   // true with `line` set, false at end of file, or a read/UTF-8 error. Long
   // reads poll for cancellation (core/base/cancel.h) every ~50 ms: kCancelled.
   Result<bool> next(std::string_view& line);
+
+  // The next run of the file's bytes (decompressed), as they come: no line
+  // rules apply and no byte-order mark is skipped; empty at the end of the
+  // file. Failures as next(). Not to be mixed with next(); valid until the next call.
+  Result<std::string_view> next_bytes();
 
   // What a failure met while reading (a parse error of the caller's, an
   // internal error, invalid UTF-8) is to be reported as. A compressed stream is
@@ -240,6 +249,12 @@ class BufferedWriter {
   // OS error text (or kCancelled).
   Result<void> commit();
 
+  // The file publish() puts in place: the final target of a symbolic link.
+  const std::string& target() const { return target_; }
+  // Whether publish() renames a temporary file over target() (false: the
+  // target is written in place).
+  bool replaces() const { return !temporary_.empty(); }
+
  private:
   class Behind;
 
@@ -265,5 +280,12 @@ class BufferedWriter {
   std::unique_ptr<ZstdDeflater> zstd_;  // with Compression::kZstd
   char own_buffer_[kIoBufferSize];
 };
+
+// Copies the file at `source`, decompressed when it is gzip or zstd, to `path`
+// through a BufferedWriter with `compression` (the old file at `path` replaced
+// whole or not at all, as there). A read failure is "<source>: <its text>"; a
+// write failure is the writer's own (kReported or kCancelled).
+Result<void> copy_decompressed(std::string_view source, std::string_view path,
+                               Compression compression);
 
 }  // namespace korvane
