@@ -198,7 +198,8 @@ PyObject* write_mnetgen_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 // _generate_to_files(paths, instance, <generate_multi_commodity_data's settings>,
 // compression=0, window_arcs=0): generation streamed into the files, with the
 // bytes the generation followed by save_multi_commodity_instance (one path) or
-// _write_mnetgen over _to_problem (four part paths, compression as there) write.
+// _write_mnetgen over _to_problem (four part paths) write; compressed (1 gzip,
+// 2 zstd) as the native writer compresses them.
 constexpr const char* kStreamParams[] = {
     "paths", "instance", "num_commodities", "method", "randomize_caps", "cap_a", "cap_b",
     "randomize_costs", "cost_a", "cost_b", "concentration_param", "cap_zero", "cap_zero_param",
@@ -223,7 +224,7 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
           PyErr_SetString(PyExc_ValueError, "paths must hold one path or four part paths");
           return nullptr;
         }
-        if (compression < 0 || compression > 2 || (compression != 0 && paths.size() == 1)) {
+        if (compression < 0 || compression > 2) {
           PyErr_SetString(PyExc_ValueError, "compression must be 0 (none), 1 (gzip) or 2 (zstd)");
           return nullptr;
         }
@@ -231,10 +232,11 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
                                       cap_b,  randomize_costs, cost_a,         cost_b,
                                       concentration, cap_zero, cap_zero_param, seed};
         const auto window = static_cast<std::size_t>(window_arcs);
+        const auto how = static_cast<Compression>(compression);
         const Result<void> written = without_gil([&] {
-          if (paths.size() == 1) return generate_to_dimacs(paths[0], *instance, params, window);
+          if (paths.size() == 1) return generate_to_dimacs(paths[0], *instance, params, window, how);
           return generate_to_mnetgen(parts_of(paths[0], paths[1], paths[2], paths[3]), *instance,
-                                     params, static_cast<Compression>(compression), window);
+                                     params, how, window);
         });
         if (!written.ok()) return raise(written.error(), PyExc_OSError);
         Py_RETURN_NONE;
@@ -276,6 +278,28 @@ PyObject* to_problem_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noex
     const auto& network = record_of<NetworkInstance>(instance);
     return finish_problem(without_gil([&] { return problem_from_network(network, multi); }));
   });
+}
+
+// _copy_file(source, path, compression): the file at source, decompressed, written
+// to path through the native writer, compressed (1 gzip, 2 zstd) or not (0).
+constexpr const char* kCopyParams[] = {"source", "path", "compression"};
+constexpr Signature kCopyFile{"_copy_file", kCopyParams, 3, nullptr};
+
+PyObject* copy_file_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) noexcept {
+  return call<kCopyFile>(
+      args, nargsf, kwnames, std::tuple<std::string, std::string, int64_t>{},
+      [](const std::string& source, const std::string& path, int64_t compression) -> PyObject* {
+        if (compression < 0 || compression > 2) {
+          PyErr_SetString(PyExc_ValueError, "compression must be 0 (none), 1 (gzip) or 2 (zstd)");
+          return nullptr;
+        }
+        const auto how = static_cast<Compression>(compression);
+        const Result<void> copied =
+            without_gil([&] { return copy_decompressed(source, path, how); });
+        if (!copied.ok()) return raise(copied.error(), PyExc_OSError);
+        Py_RETURN_NONE;
+      });
 }
 
 // _head_lines(path, max_lines): the first lines of a file as str (decoded as
@@ -341,6 +365,7 @@ PyMethodDef problem_functions[] = {
     {"_generate_to_files", module_entry<generate_to_files_py>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
     {"_to_problem", module_entry<to_problem_py>(), METH_FASTCALL, nullptr},
+    {"_copy_file", module_entry<copy_file_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"_head_lines", module_entry<head_lines>(), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

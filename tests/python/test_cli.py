@@ -143,7 +143,8 @@ def test_bad_options_exit_2(capsys, argv, fragment):
 
 
 def test_interrupt_leaves_no_partial_output(tmp_path, command, monkeypatch):
-    # generate draws and writes in one native call; interrupted after it wrote its files.
+    # generate draws and writes in one native call, which puts the file in place whole;
+    # interrupted once that call is over, the command leaves that file and nothing else.
     native = suite._NATIVE
     real = native._generate_to_files
 
@@ -154,7 +155,11 @@ def test_interrupt_leaves_no_partial_output(tmp_path, command, monkeypatch):
     monkeypatch.setattr(native, "_generate_to_files", interrupted)
     code, _, err = command("generate", NETWORK, "-k", "2", "--method", "spread", "-o", str(tmp_path / "x.mcf"))
     assert (code, err) == (130, "korvane: interrupted\n")
-    assert list(tmp_path.iterdir()) == []
+    inst = korvane.load_min_instance(NETWORK)
+    korvane.save_multi_commodity_instance(str(tmp_path / "api.mcf"), inst,
+                                          korvane.generate_multi_commodity_data(inst, 2, 0))
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["api.mcf", "x.mcf"]
+    assert (tmp_path / "x.mcf").read_bytes() == (tmp_path / "api.mcf").read_bytes()
 
 
 def test_module_entry_point(tmp_path):
