@@ -267,11 +267,12 @@ def cmd_convert(args: argparse.Namespace) -> int:
             suites.formats_module().write_mnetgen(str(out), rec)
         else:
             solve = suites.solve_module()
-            # The model writer picks the format by suffix, so the temporary name keeps it.
+            # The model writer picks the format by suffix, so the temporary name keeps it;
+            # the native writer then puts the model in place as it puts every output.
             tmp = suites.temporary_sibling(out, "." + args.to)
             try:
                 solve.write_model(str(tmp), rec)
-                os.replace(tmp, out)
+                _NATIVE._copy_file(str(tmp), str(out), 0)
             finally:
                 tmp.unlink(missing_ok=True)
     except (OSError, ValueError, RuntimeError) as exc:

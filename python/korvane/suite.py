@@ -567,14 +567,9 @@ def regenerate_checksums(job: Job, seed: int) -> list[dict[str, Any]]:
 
 
 def write_json_atomic(path: Path, obj: Any) -> None:
-    tmp = temporary_sibling(path)
-    try:
-        with open(tmp, "w", encoding="utf-8") as f:
-            json.dump(obj, f, indent=2, sort_keys=True)
-            f.write("\n")
-        os.replace(tmp, path)
-    finally:
-        tmp.unlink(missing_ok=True)
+    # Through the native writer: replaced whole, synced, the file's mode and link kept.
+    text = json.dumps(obj, indent=2, sort_keys=True) + "\n"
+    _NATIVE._write_bytes([str(path)], (text.encode("utf-8"),))
 
 
 def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, Any]:
@@ -779,14 +774,9 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
             return
         result = future.result()
         if collect:
-            for desc, content in zip(result["files"], result["contents"]):
-                final = suite.output / desc["name"]
-                tmp = temporary_sibling(final)
-                try:
-                    tmp.write_bytes(content)
-                    os.replace(tmp, final)
-                finally:
-                    tmp.unlink(missing_ok=True)
+            # Put in place by the native writer, the four parts of a Mnetgen instance as one.
+            _NATIVE._write_bytes([str(suite.output / desc["name"]) for desc in result["files"]],
+                                 tuple(result["contents"]))
         entries[job.name] = _entry(job, result, networks[job.network]["sha256"])
         recorded.add(job.name)
         summary.made += 1

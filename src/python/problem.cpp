@@ -4,8 +4,10 @@
 // routine without the interpreter lock and converts the result or raises.
 #include "python/problem.h"
 
+#include <array>
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -302,6 +304,48 @@ PyObject* copy_file_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
       });
 }
 
+// _write_bytes(paths, contents): one file, or the four parts of a Mnetgen
+// instance, holding the given bytes, written through the native writer (which
+// replaces a file whole, keeping its mode, owner and link; the four parts as
+// one instance, as _write_mnetgen puts its own).
+PyObject* write_bytes_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guard([&]() -> PyObject* {
+    std::vector<std::string> paths;
+    if (nargs != 2) {
+      PyErr_SetString(PyExc_TypeError, "_write_bytes takes paths and their contents");
+      return nullptr;
+    }
+    if (!Converter<std::vector<std::string>>::from_py(args[0], paths)) return nullptr;
+    if (!PyTuple_Check(args[1])) {
+      raise_not_instance(args[1], "tuple");
+      return nullptr;
+    }
+    if ((paths.size() != 1 && paths.size() != 4) ||
+        PyTuple_GET_SIZE(args[1]) != static_cast<Py_ssize_t>(paths.size())) {
+      PyErr_SetString(PyExc_ValueError, "_write_bytes takes one path or four, and as many contents");
+      return nullptr;
+    }
+    // The tuple and its bytes objects are immutable and held by the caller
+    // while the GIL is away.
+    std::array<std::string_view, 4> contents;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      PyObject* item = PyTuple_GET_ITEM(args[1], static_cast<Py_ssize_t>(i));
+      if (!PyBytes_Check(item)) {
+        raise_not_instance(item, "bytes");
+        return nullptr;
+      }
+      contents[i] = std::string_view(PyBytes_AS_STRING(item),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
+    }
+    const Result<void> written = without_gil([&] {
+      if (paths.size() == 1) return write_file(paths[0], contents[0]);
+      return write_mnetgen_bytes(parts_of(paths[0], paths[1], paths[2], paths[3]), contents);
+    });
+    if (!written.ok()) return raise(written.error(), PyExc_OSError);
+    Py_RETURN_NONE;
+  });
+}
+
 // _head_lines(path, max_lines): the first lines of a file as str (decoded as
 // every reader decodes it: decompressed, byte-order mark skipped), for telling
 // formats apart. Read errors raise OSError.
@@ -366,6 +410,7 @@ PyMethodDef problem_functions[] = {
      nullptr},
     {"_to_problem", module_entry<to_problem_py>(), METH_FASTCALL, nullptr},
     {"_copy_file", module_entry<copy_file_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"_write_bytes", module_entry<write_bytes_py>(), METH_FASTCALL, nullptr},
     {"_head_lines", module_entry<head_lines>(), METH_FASTCALL, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

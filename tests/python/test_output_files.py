@@ -88,3 +88,18 @@ def test_mnetgen_parts_keep_their_mode(tmp_path, command):
     Path(f"{base}.nod").chmod(0o640)
     assert command("generate", NETWORK, *ARGS, "--format", "mnetgen", "-o", base)[0] == 0
     assert Path(f"{base}.nod").stat().st_mode & 0o777 == 0o640
+
+
+def test_collected_parts_are_published_as_one_instance(tmp_path):
+    # What a suite's remote workers send back: the parts' bytes, put in place by the client.
+    made, base = tmp_path / "made", tmp_path / "x"
+    inst, data = instance_and_data()
+    korvane.formats.write_mnetgen(made, inst, data)
+    korvane.formats.write_mnetgen(base, inst, korvane.generate_multi_commodity_data(inst, 2, 0),
+                                  compress="gzip")
+    parts = [f".{part}" for part in korvane.formats.PARTS]
+    suite._NATIVE._write_bytes([f"{base}{p}" for p in parts],
+                               tuple(Path(f"{made}{p}").read_bytes() for p in parts))
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(
+        [f"made{p}" for p in parts] + [f"x{p}" for p in parts])
+    assert korvane.formats.read_mnetgen(base) == korvane.formats.read_mnetgen(made)

@@ -828,4 +828,13 @@ Result<void> copy_decompressed(std::string_view source, std::string_view path,
   return out.commit();
 }
 
+Result<void> write_file(std::string_view path, std::string_view bytes) {
+  auto created = BufferedWriter::create(path);
+  if (!created.ok()) return created.take_error();
+  BufferedWriter& out = created.value();
+  out.write_behind(bytes.size());
+  KORVANE_TRY(out.write(bytes));
+  return out.commit();
+}
+
 }  // namespace korvane

@@ -288,4 +288,8 @@ class BufferedWriter {
 Result<void> copy_decompressed(std::string_view source, std::string_view path,
                                Compression compression);
 
+// Writes `bytes` to `path` through a BufferedWriter, committed: the old file
+// at `path` replaced whole or not at all. Failures are the writer's.
+Result<void> write_file(std::string_view path, std::string_view bytes);
+
 }  // namespace korvane

@@ -436,6 +436,24 @@ Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProbl
   return publish_parts(finished, {plan[0].path, plan[1].path, plan[2].path, plan[3].path});
 }
 
+Result<void> write_mnetgen_bytes(const FourFileParts& parts,
+                                 const std::array<std::string_view, 4>& contents) {
+  const std::array<std::string_view, 4> paths{parts.nod, parts.arc, parts.sup, parts.mut};
+  std::vector<BufferedWriter> finished;
+  finished.reserve(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    auto created = BufferedWriter::create(paths[i]);
+    if (!created.ok()) return at_part(paths[i], created.take_error());
+    BufferedWriter& out = created.value();
+    out.write_behind(contents[i].size());
+    Result<void> written = out.write(contents[i]);
+    if (written.ok()) written = out.finish();
+    if (!written.ok()) return at_part(paths[i], written.take_error());
+    finished.push_back(std::move(out));
+  }
+  return publish_parts(finished, paths);
+}
+
 // -------------------------------------------------------------- conversions
 
 namespace {

@@ -2,10 +2,12 @@
 // MulticommodityProblem.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 #include "core/base/result.h"
 #include "core/io/file_io.h"
@@ -48,6 +50,12 @@ namespace korvane {
 // none is left". kCancelled when the cancellation poll asks.
 Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProblem& problem,
                            Compression compression);
+
+// The four parts given as their bytes (an instance written elsewhere, by
+// write_mnetgen), written and put in place as write_mnetgen puts its own, with
+// its OS failures (kReported "<path>: <OS error text>", kCancelled).
+Result<void> write_mnetgen_bytes(const FourFileParts& parts,
+                                 const std::array<std::string_view, 4>& contents);
 
 // A network with its multi-commodity data (or `data` null: one commodity with
 // the network's own capacities, costs and supplies) as a problem: nodes are the
