@@ -22,12 +22,14 @@ TEST_REQUIREMENTS=(
 REQUIREMENTS=("${BUILD_REQUIREMENTS[@]}" "${TEST_REQUIREMENTS[@]}")
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib and libzstd for compressed input (and the zstd command
-# that makes the tests' zstd files).
+# that makes the tests' zstd files), and strace, with which tests stop a writer
+# at a chosen system call.
 DEBIAN_PACKAGES=(
   libgtest-dev
   clang libclang-rt-14-dev
   zlib1g-dev
   libzstd-dev zstd
+  strace
 )
 
 find_python() {

@@ -236,7 +236,9 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
         const auto window = static_cast<std::size_t>(window_arcs);
         const auto how = static_cast<Compression>(compression);
         const Result<void> written = without_gil([&] {
-          if (paths.size() == 1) return generate_to_dimacs(paths[0], *instance, params, window, how);
+          if (paths.size() == 1) {
+            return generate_to_dimacs(paths[0], *instance, params, window, how);
+          }
           return generate_to_mnetgen(parts_of(paths[0], paths[1], paths[2], paths[3]), *instance,
                                      params, how, window);
         });
@@ -322,7 +324,8 @@ PyObject* write_bytes_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noe
     }
     if ((paths.size() != 1 && paths.size() != 4) ||
         PyTuple_GET_SIZE(args[1]) != static_cast<Py_ssize_t>(paths.size())) {
-      PyErr_SetString(PyExc_ValueError, "_write_bytes takes one path or four, and as many contents");
+      PyErr_SetString(PyExc_ValueError,
+                      "_write_bytes takes one path or four, and as many contents");
       return nullptr;
     }
     // The tuple and its bytes objects are immutable and held by the caller

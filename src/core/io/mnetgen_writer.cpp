@@ -316,7 +316,7 @@ class SignalsHeld {
   SignalsHeld() {
     sigset_t held;
     sigemptyset(&held);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, number);
     pthread_sigmask(SIG_BLOCK, &held, &previous_);
   }
   SignalsHeld(const SignalsHeld&) = delete;
