@@ -330,7 +330,8 @@ class SignalsHeld {
 // Removes `path` (a missing one is fine); kReported naming it otherwise.
 Result<void> remove_file(const std::string& path) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
-  return reported(path + ": " + os_error_message(errno));
+  const int err = errno;
+  return reported(path + ": " + os_error_message(err));
 }
 
 // The names a reader may take for the part at `path`: plain, .gz and .zst.
@@ -369,19 +370,20 @@ Result<void> publish_parts(std::span<BufferedWriter> finished,
   // A .nod written in place (a FIFO) holds the new counts already.
   if (nod.replaces()) {
     Result<void> removed = remove_file(nod.target());
-    if (!removed.ok()) return removed;
+    if (!removed.ok()) return removed;  // nothing changed yet
   }
-  KORVANE_TRY(remove_other_variants(paths[0]));
-  sync_folder_of(nod.target());
   auto none_left = [](Error error) {
     error.message += "; the old instance was taken away first (its .nod removed), so none is left";
     return error;
   };
+  Result<void> removed = remove_other_variants(paths[0]);
+  if (!removed.ok()) return none_left(removed.take_error());
+  sync_folder_of(nod.target());
   for (const std::size_t i : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{0}}) {
     Result<void> published = finished[i].publish();
     if (!published.ok()) return none_left(at_part(paths[i], published.take_error()));
     if (i == 0) break;
-    Result<void> removed = remove_other_variants(paths[i]);
+    removed = remove_other_variants(paths[i]);
     if (!removed.ok()) return none_left(removed.take_error());
   }
   return {};
