@@ -792,6 +792,12 @@ Result<void> BufferedWriter::publish() {
 
 Result<void> BufferedWriter::commit() {
   KORVANE_TRY(finish());
+  // The finish may have waited long for the disk: a Ctrl-C meanwhile still
+  // leaves the old file in place.
+  if (!temporary_.empty() && cancel_requested_now()) {
+    abandon();
+    return cancelled();
+  }
   return publish();
 }
 

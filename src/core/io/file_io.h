@@ -245,8 +245,9 @@ class BufferedWriter {
   // a target written in place, nothing). A failure removes the temporary file.
   // The writer is spent afterwards.
   Result<void> publish();
-  // finish(), then publish(). Every failure of the three is kReported with the
-  // OS error text (or kCancelled).
+  // finish(), then publish(), unless the cancellation poll asks to stop in
+  // between (kCancelled, the temporary file removed). Every other failure of
+  // the three is kReported with the OS error text.
   Result<void> commit();
 
   // The file publish() puts in place: the final target of a symbolic link.

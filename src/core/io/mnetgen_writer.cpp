@@ -365,6 +365,9 @@ Result<void> remove_other_variants(std::string_view path) {
 // no reader takes for an instance. Signals are held meanwhile.
 Result<void> publish_parts(std::span<BufferedWriter> finished,
                            const std::array<std::string_view, 4>& paths) {
+  // The parts may have waited long for the disk: a Ctrl-C meanwhile still
+  // leaves the old instance (each writer removes its temporary file).
+  if (cancel_requested_now()) return cancelled();
   const SignalsHeld held;
   BufferedWriter& nod = finished[0];
   // A .nod written in place (a FIFO) holds the new counts already.
