@@ -25,7 +25,8 @@ TEST_REQUIREMENTS=(
 REQUIREMENTS=("${BUILD_REQUIREMENTS[@]}" "${TEST_REQUIREMENTS[@]}")
 # GoogleTest, Clang (CI builds with both compilers) with its sanitizer and
 # fuzzer runtimes, zlib and libzstd for compressed input (and the zstd command
-# that makes the tests' zstd files), and Chromium, which renders the suite report in the tests.
+# that makes the tests' zstd files), Chromium, which renders the suite report in the tests,
+# and strace, with which tests stop a writer at a chosen system call.
 DEBIAN_PACKAGES=(
   libgtest-dev
   clang libclang-rt-14-dev
@@ -34,6 +35,7 @@ DEBIAN_PACKAGES=(
   chromium
   libglpk-dev
   doxygen pkg-config
+  strace
 )
 
 find_python() {

@@ -4,17 +4,14 @@ solve them, and make or verify whole suites from a manifest."""
 from __future__ import annotations
 
 import argparse
-import gzip
 import importlib
 import json
 import math
 import os
-import shutil
 import signal
-import subprocess
 import sys
 import threading
-from collections.abc import Callable, Sequence
+from collections.abc import Sequence
 from pathlib import Path
 from typing import Any, NoReturn
 
@@ -24,7 +21,7 @@ from . import suite as suites
 from .generators import commands as generator_commands
 from ._version import __version__
 
-_native: Any = importlib.import_module("korvane.korvane")
+_NATIVE: Any = importlib.import_module("korvane.korvane")
 
 EXIT_OK = 0
 EXIT_CHECK_FAILED = 1
@@ -95,7 +92,7 @@ def load_any(path: str, jlf_kind: str | None = None) -> tuple[str, Any]:
             return "mcf", korvane.load_multi_commodity_instance(path)
         # The reader takes any text as a network of what it finds; the command line wants one
         # that says it is one.
-        network, has_problem_line = _native._read_min(path)
+        network, has_problem_line = _NATIVE._read_min(path)
         if not has_problem_line:
             raise UserError(f"{path}: not a network: no problem line ('p min NODES ARCS')",
                             EXIT_USAGE)
@@ -226,25 +223,18 @@ def cmd_generate(args: argparse.Namespace) -> int:
         suites.formats_module()
     out = Path(args.output)
     how = _compression(out)
-    if how == "zstd" and args.format == "mcf":
-        _zstd_command()
     kind, instance = load_any(args.network)
     if kind != "min":
         fail_file(args.network, f"expected a DIMACS .min network, found a {kind} instance")
     suites.remove_stale_temporaries(out.parent)
-    # Drawn and written in one pass: the generated data is never held whole. Generation
-    # fails (InternalError) before the writer checks anything or opens a file.
+    # Drawn and written in one pass, compressed on the way as the name asks: the generated
+    # data is never held whole. Generation fails (InternalError) before the writer checks
+    # anything or opens a file.
     try:
         if args.format == "mnetgen":
             # -o x.gz (or .zst): the four parts x.nod.gz ... compressed as they are written.
-            base = out.with_name(out.name.removesuffix(".gz").removesuffix(".zst"))
-            files = suites.stream_instance(instance, params, base, "mnetgen", compression=how)
-        elif how is None:
-            files = suites.stream_instance(instance, params, out, args.format)
-        else:
-            _write_as_named(out, lambda plain: suites.stream_instance(instance, params, plain,
-                                                                      "mcf"))
-            files = [out]
+            out = out.with_name(out.name.removesuffix(".gz").removesuffix(".zst"))
+        files = suites.stream_instance(instance, params, out, args.format, how)
     except MemoryError:
         raise UserError(f"{args.network}: not enough memory for {args.num_commodities} commodities "
                         f"on {len(instance.edges)} arcs", EXIT_FILE) from None
@@ -304,60 +294,10 @@ def _compression(out: Path) -> str | None:
     return compression
 
 
-def _zstd_command() -> str:
-    found = shutil.which("zstd")
-    if found is None:
-        raise suites.MissingFeature("zstd files (.zst) are read and written here with the zstd "
-                                    "command, which is not installed")
-    return found
-
-
-def _run_zstd(args: list[str]) -> None:
-    done = subprocess.run([_zstd_command(), "-q", *args], stdin=subprocess.DEVNULL,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
-    if done.returncode != 0:
-        text = done.stderr.decode("utf-8", "replace").strip().splitlines()
-        raise OSError(0, text[-1] if text else f"zstd failed with exit code {done.returncode}")
-
-
-def _write_as_named(out: Path, write_plain: Callable[[Path], Any]) -> None:
-    """Write out through write_plain(path), compressed with gzip for a name ending in .gz and
-    with zstd for .zst. The plain and the compressed file are temporaries until the rename."""
-    how = _compression(out)
-    if how is None:
-        write_plain(out)
-        return
-    plain = suites.temporary_sibling(out)
-    packed = suites.temporary_sibling(out)
-    try:
-        write_plain(plain)
-        if how == "gzip":
-            # No name and no time stamp in the header: the same instance, the same bytes.
-            with open(plain, "rb") as fin, open(packed, "wb") as raw, \
-                    gzip.GzipFile("", "wb", 6, raw, mtime=0) as fout:
-                shutil.copyfileobj(fin, fout, 1 << 20)
-        else:
-            _run_zstd(["-f", "-o", str(packed), str(plain)])
-        os.replace(packed, out)
-    finally:
-        plain.unlink(missing_ok=True)
-        packed.unlink(missing_ok=True)
-
-
-def _copy_decompressed(src: str, dst: Path) -> None:
-    compression = suites.formats_module().compression_of(src)
-    tmp = suites.temporary_sibling(dst)
-    try:
-        if compression == "zstd":
-            _run_zstd(["-d", "-f", "-o", str(tmp), src])
-        else:
-            opener: Any = gzip.open if compression == "gzip" else open
-            with opener(src, "rb") as fin, open(tmp, "wb") as fout:
-                while block := fin.read(1 << 20):
-                    fout.write(block)
-        os.replace(tmp, dst)
-    finally:
-        tmp.unlink(missing_ok=True)
+def _copy_as_named(src: str, out: Path) -> None:
+    """Copy src, decompressed, to out, compressed as out's name asks, through the native
+    writer (which replaces out whole, keeping its mode, owner and symbolic link)."""
+    _NATIVE._copy_file(src, str(out), suites.COMPRESSION_CODES[_compression(out)])
 
 
 def cmd_convert(args: argparse.Namespace) -> int:
@@ -366,8 +306,6 @@ def cmd_convert(args: argparse.Namespace) -> int:
         fail_file(args.input, "a .min network has no commodities; make an instance with 'korvane generate'")
     out = Path(args.output)
     mnetgen_suffix = ""
-    if args.to == "mcf" and _compression(out) == "zstd":
-        _zstd_command()
     suites.remove_stale_temporaries(out.parent)
     try:
         if args.to == "mcf":
@@ -377,7 +315,7 @@ def cmd_convert(args: argparse.Namespace) -> int:
                                 "not", EXIT_USAGE)
             # The reader keeps no lower bounds, so the file itself is copied (decompressed,
             # then compressed as the output's name asks), which is exact.
-            _write_as_named(out, lambda plain: _copy_decompressed(args.input, plain))
+            _copy_as_named(args.input, out)
         elif args.to == "mnetgen":
             # The writer renames the four parts into place together once all are written;
             # -o x.gz (or .zst) names the base x of compressed parts.
@@ -387,11 +325,12 @@ def cmd_convert(args: argparse.Namespace) -> int:
             mnetgen_suffix = {"gzip": ".gz", "zstd": ".zst"}.get(how or "", "")
         else:
             solve = suites.solve_module()
-            # The model writer picks the format by suffix, so the temporary name keeps it.
+            # The model writer picks the format by suffix, so the temporary name keeps it;
+            # the native writer then puts the model in place as it puts every output.
             tmp = suites.temporary_sibling(out, "." + args.to)
             try:
                 solve.write_model(str(tmp), rec)
-                os.replace(tmp, out)
+                _NATIVE._copy_file(str(tmp), str(out), 0)
             finally:
                 tmp.unlink(missing_ok=True)
     except (OSError, ValueError, RuntimeError) as exc:

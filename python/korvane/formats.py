@@ -8,7 +8,8 @@ writes any instance korvane reads or makes in the Mnetgen format, and ``to_probl
 korvane record into a ``MulticommodityProblem``. ``detect(path)`` says what a path holds.
 
 Every part may be gzip or zstd compressed, recognised by its magic bytes; ``BASE.nod.gz``
-(or ``.zst``) stands in for a missing ``BASE.nod``. Readers and writer run in native code
+(or ``.zst``) stands in for a missing ``BASE.nod``; a part found under two of these names is
+refused (ValueError naming both), as the writer removes the other names of each part it writes. Readers and writer run in native code
 without the interpreter lock and answer Ctrl-C. Malformed data raises ValueError naming the
 file and the line of the record at fault; a part that cannot be read raises OSError
 (FileNotFoundError naming a missing part).
@@ -119,12 +120,15 @@ def compression_for_name(path: str | os.PathLike[str]) -> Literal["gzip", "zstd"
     return "gzip" if name.endswith(".gz") else "zstd" if name.endswith(".zst") else None
 
 
+def _part_paths(base: str, part: str) -> list[str]:
+    """The variants of a part that exist: plain, .gz, .zst."""
+    return [path for suffix in ("", *_COMPRESSED_SUFFIXES)
+            if os.path.exists(path := f"{base}.{part}{suffix}")]
+
+
 def _part_path(base: str, part: str) -> str | None:
-    for suffix in ("", *_COMPRESSED_SUFFIXES):
-        path = f"{base}.{part}{suffix}"
-        if os.path.exists(path):
-            return path
-    return None
+    found = _part_paths(base, part)
+    return found[0] if found else None
 
 
 def _four_file_base(path: str) -> str | None:
@@ -186,7 +190,13 @@ def _find_parts(base: str, supply: str | os.PathLike[str] | None = None) -> list
             if not os.path.exists(found):
                 raise FileNotFoundError(f"supply part missing: {found} does not exist")
         else:
-            found = _part_path(base, part)
+            variants = _part_paths(base, part)
+            if len(variants) > 1:
+                # Which of them belongs with the other parts cannot be told from the names.
+                listed = ", ".join(variants[:-1]) + " and " + variants[-1]
+                raise ValueError(f"{base}.{part} is there twice, as {listed}: remove the one "
+                                 "that does not belong to the instance")
+            found = variants[0] if variants else None
         if found is None:
             raise FileNotFoundError(_missing(base, part))
         paths.append(found)
@@ -263,6 +273,10 @@ def write_mnetgen(base: str | os.PathLike[str],
     ValueError naming the arc for what the format cannot hold (a self-loop, a non-zero lower
     bound, a negative commodity capacity), before any file is opened. The four parts are
     renamed into place together once all are complete: a failed write leaves the old ones.
+    The old ``.nod`` (plain, .gz or .zst) is removed first and the new one put in place last,
+    with SIGINT, SIGTERM and SIGHUP held, so that an interruption leaves the old instance, the
+    new one, or parts without a .nod that no reader takes; the parts' names under the other
+    compressions are removed.
     """
     if compress not in _COMPRESSIONS:
         raise ValueError(f"compress must be False, True, 'gzip' or 'zstd', not {compress!r}")

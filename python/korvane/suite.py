@@ -39,6 +39,8 @@ TMP_MARK = ".korvane-tmp"
 # .<name>.<pid>.<hex>.korvane-tmp, plus a part's suffix for Mnetgen files; the pid tells a
 # dead run's leftovers from a live run's work in progress.
 TMP_NAME = re.compile(r"\..*\.([0-9]+)\.[0-9a-f]+\.korvane-tmp(\.[A-Za-z0-9]+)?")
+# The native writers' codes for a compression.
+COMPRESSION_CODES = {None: 0, "gzip": 1, "zstd": 2}
 # A grid larger than this is refused unless the caller raises the cap (--max-instances).
 MAX_INSTANCES = 100_000
 # K above this is refused in a manifest: every instance holds K values per arc and per
@@ -120,22 +122,15 @@ def stream_instance(instance: korvane.NetworkInstance, params: Params, base: Pat
     """The files write_instance(instance, generate(instance, params), base, fmt) writes, the
     same bytes, drawn and written in one pass that holds only a window of the data, whole
     or not at all. Generation failures come first, as InternalError (or MemoryError);
-    the writer's then raise OSError or ValueError, before any file is opened.
-    ``compression`` "gzip" or "zstd" compresses Mnetgen parts, named BASE.nod.gz (.zst)."""
-    suffix = {None: "", "gzip": ".gz", "zstd": ".zst"}[compression]
-    tmp = temporary_sibling(base)
-    tmp_files = [p.with_name(p.name + suffix) for p in output_files(tmp, fmt)]
-    try:
-        _NATIVE._generate_to_files([str(p) for p in tmp_files], instance,
-                                   **dataclasses.asdict(params),
-                                   compression=(None, "gzip", "zstd").index(compression))
-        finals = [p.with_name(p.name + suffix) for p in output_files(base, fmt)]
-        for src, dst in zip(tmp_files, finals):
-            os.replace(src, dst)
-        return finals
-    finally:
-        for leftover in tmp_files:
-            leftover.unlink(missing_ok=True)
+    the writer's then raise OSError or ValueError, before any file is opened. The native
+    writer puts the files in place itself (keeping a replaced file's mode, owner and
+    symbolic link), compressed as ``compression`` ("gzip", "zstd" or None) says; compressed
+    Mnetgen parts are named BASE.nod.gz (.zst)."""
+    suffix = {None: "", "gzip": ".gz", "zstd": ".zst"}[compression] if fmt == "mnetgen" else ""
+    finals = [p.with_name(p.name + suffix) for p in output_files(base, fmt)]
+    _NATIVE._generate_to_files([str(p) for p in finals], instance, **dataclasses.asdict(params),
+                               compression=COMPRESSION_CODES[compression])
+    return finals
 
 
 def _submodule(name: str, purpose: str) -> Any:
@@ -217,22 +212,14 @@ def remove_stale_temporaries(folder: Path) -> list[Path]:
 
 def write_instance(instance: korvane.NetworkInstance, data: korvane.MultiCommodityData,
                    base: Path, fmt: str) -> list[Path]:
-    """Write the instance at base in the given format, whole or not at all: every file goes
-    to a temporary name first and is renamed into place once all are written."""
-    tmp = temporary_sibling(base)
-    tmp_files = output_files(tmp, fmt)
-    try:
-        if fmt == "mnetgen":
-            formats_module().write_mnetgen(str(tmp), instance, data)
-        else:
-            korvane.save_multi_commodity_instance(str(tmp), instance, data)
-        finals = output_files(base, fmt)
-        for src, dst in zip(tmp_files, finals):
-            os.replace(src, dst)
-        return finals
-    finally:
-        for leftover in tmp_files:
-            leftover.unlink(missing_ok=True)
+    """Write the instance at base in the given format, whole or not at all: the native
+    writers write every file under a temporary name and rename it into place once all are
+    written (the four Mnetgen parts as one instance)."""
+    if fmt == "mnetgen":
+        formats_module().write_mnetgen(str(base), instance, data)
+    else:
+        korvane.save_multi_commodity_instance(str(base), instance, data)
+    return output_files(base, fmt)
 
 
 def sha256_file(path: Path) -> str:
@@ -611,14 +598,9 @@ def regenerate_checksums(job: Job, seed: int) -> list[dict[str, Any]]:
 
 
 def write_json_atomic(path: Path, obj: Any) -> None:
-    tmp = temporary_sibling(path)
-    try:
-        with open(tmp, "w", encoding="utf-8") as f:
-            json.dump(obj, f, indent=2, sort_keys=True)
-            f.write("\n")
-        os.replace(tmp, path)
-    finally:
-        tmp.unlink(missing_ok=True)
+    # Through the native writer: replaced whole, synced, the file's mode and link kept.
+    text = json.dumps(obj, indent=2, sort_keys=True) + "\n"
+    _NATIVE._write_bytes([str(path)], (text.encode("utf-8"),))
 
 
 def _entry(job: Job, result: dict[str, Any], network_sha256: str) -> dict[str, Any]:
@@ -839,14 +821,9 @@ def run_suite(suite: Suite, executor: concurrent.futures.Executor, *, workers: i
             return
         result = future.result()
         if collect:
-            for desc, content in zip(result["files"], result["contents"]):
-                final = suite.output / desc["name"]
-                tmp = temporary_sibling(final)
-                try:
-                    tmp.write_bytes(content)
-                    os.replace(tmp, final)
-                finally:
-                    tmp.unlink(missing_ok=True)
+            # Put in place by the native writer, the four parts of a Mnetgen instance as one.
+            _NATIVE._write_bytes([str(suite.output / desc["name"]) for desc in result["files"]],
+                                 tuple(result["contents"]))
         entries[job.name] = _entry(job, result, networks[job.network]["sha256"])
         recorded.add(job.name)
         summary.made += 1

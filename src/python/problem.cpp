@@ -4,8 +4,10 @@
 // routine without the interpreter lock and converts the result or raises.
 #include "python/problem.h"
 
+#include <array>
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -199,7 +201,8 @@ PyObject* write_mnetgen_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
 // _generate_to_files(paths, instance, <generate_multi_commodity_data's settings>,
 // compression=0, window_arcs=0): generation streamed into the files, with the
 // bytes the generation followed by save_multi_commodity_instance (one path) or
-// _write_mnetgen over _to_problem (four part paths, compression as there) write.
+// _write_mnetgen over _to_problem (four part paths) write; compressed (1 gzip,
+// 2 zstd) as the native writer compresses them.
 constexpr const char* kStreamParams[] = {
     "paths", "instance", "num_commodities", "method", "randomize_caps", "cap_a", "cap_b",
     "randomize_costs", "cost_a", "cost_b", "concentration_param", "cap_zero", "cap_zero_param",
@@ -227,7 +230,7 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
           PyErr_SetString(PyExc_ValueError, "paths must hold one path or four part paths");
           return nullptr;
         }
-        if (compression < 0 || compression > 2 || (compression != 0 && paths.size() == 1)) {
+        if (compression < 0 || compression > 2) {
           PyErr_SetString(PyExc_ValueError, "compression must be 0 (none), 1 (gzip) or 2 (zstd)");
           return nullptr;
         }
@@ -244,10 +247,13 @@ PyObject* generate_to_files_py(PyObject*, PyObject* const* args, Py_ssize_t narg
                                       .cap_zero_param = cap_zero_param,
                                       .seed = seed};
         const auto window = static_cast<std::size_t>(window_arcs);
+        const auto how = static_cast<Compression>(compression);
         const Result<void> written = without_gil([&] {
-          if (paths.size() == 1) return generate_to_dimacs(paths[0], *instance, params, window);
+          if (paths.size() == 1) {
+            return generate_to_dimacs(paths[0], *instance, params, window, how);
+          }
           return generate_to_mnetgen(parts_of(paths[0], paths[1], paths[2], paths[3]), *instance,
-                                     params, static_cast<Compression>(compression), window);
+                                     params, how, window);
         });
         if (!written.ok()) return raise(written.error(), PyExc_OSError);
         Py_RETURN_NONE;
@@ -302,6 +308,71 @@ PyObject* read_min_py(PyObject*, PyObject* arg) noexcept {
     Ref instance = Ref::steal(wrap_record(std::move(read.value().instance)));
     if (!instance) return nullptr;
     return PyTuple_Pack(2, instance.get(), read.value().has_problem_line ? Py_True : Py_False);
+  });
+}
+
+// _copy_file(source, path, compression): the file at source, decompressed, written
+// to path through the native writer, compressed (1 gzip, 2 zstd) or not (0).
+constexpr const char* kCopyParams[] = {"source", "path", "compression"};
+constexpr Signature kCopyFile{"_copy_file", kCopyParams, 3, nullptr};
+
+PyObject* copy_file_py(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
+                       PyObject* kwnames) noexcept {
+  return call<kCopyFile>(
+      args, nargsf, kwnames, std::tuple<std::string, std::string, int64_t>{},
+      [](const std::string& source, const std::string& path, int64_t compression) -> PyObject* {
+        if (compression < 0 || compression > 2) {
+          PyErr_SetString(PyExc_ValueError, "compression must be 0 (none), 1 (gzip) or 2 (zstd)");
+          return nullptr;
+        }
+        const auto how = static_cast<Compression>(compression);
+        const Result<void> copied =
+            without_gil([&] { return copy_decompressed(source, path, how); });
+        if (!copied.ok()) return raise(copied.error(), PyExc_OSError);
+        Py_RETURN_NONE;
+      });
+}
+
+// _write_bytes(paths, contents): one file, or the four parts of a Mnetgen
+// instance, holding the given bytes, written through the native writer (which
+// replaces a file whole, keeping its mode, owner and link; the four parts as
+// one instance, as _write_mnetgen puts its own).
+PyObject* write_bytes_py(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  return guard([&]() -> PyObject* {
+    std::vector<std::string> paths;
+    if (nargs != 2) {
+      PyErr_SetString(PyExc_TypeError, "_write_bytes takes paths and their contents");
+      return nullptr;
+    }
+    if (!Converter<std::vector<std::string>>::from_py(args[0], paths)) return nullptr;
+    if (!PyTuple_Check(args[1])) {
+      raise_not_instance(args[1], "tuple");
+      return nullptr;
+    }
+    if ((paths.size() != 1 && paths.size() != 4) ||
+        PyTuple_GET_SIZE(args[1]) != static_cast<Py_ssize_t>(paths.size())) {
+      PyErr_SetString(PyExc_ValueError,
+                      "_write_bytes takes one path or four, and as many contents");
+      return nullptr;
+    }
+    // The tuple and its bytes objects are immutable and held by the caller
+    // while the GIL is away.
+    std::array<std::string_view, 4> contents;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      PyObject* item = PyTuple_GET_ITEM(args[1], static_cast<Py_ssize_t>(i));
+      if (!PyBytes_Check(item)) {
+        raise_not_instance(item, "bytes");
+        return nullptr;
+      }
+      contents[i] = std::string_view(PyBytes_AS_STRING(item),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
+    }
+    const Result<void> written = without_gil([&] {
+      if (paths.size() == 1) return write_file(paths[0], contents[0]);
+      return write_mnetgen_bytes(parts_of(paths[0], paths[1], paths[2], paths[3]), contents);
+    });
+    if (!written.ok()) return raise(written.error(), PyExc_OSError);
+    Py_RETURN_NONE;
   });
 }
 
@@ -368,6 +439,8 @@ PyMethodDef problem_functions[] = {
     {"_generate_to_files", module_entry<generate_to_files_py>(), METH_FASTCALL | METH_KEYWORDS,
      nullptr},
     {"_to_problem", module_entry<to_problem_py>(), METH_FASTCALL, nullptr},
+    {"_copy_file", module_entry<copy_file_py>(), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"_write_bytes", module_entry<write_bytes_py>(), METH_FASTCALL, nullptr},
     {"_head_lines", module_entry<head_lines>(), METH_FASTCALL, nullptr},
     {"_read_min", module_entry<read_min_py>(), METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},

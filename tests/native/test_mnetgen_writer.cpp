@@ -42,8 +42,8 @@ struct Folder {
     fs::create_directories(dir);
   }
   ~Folder() { fs::remove_all(dir); }
-  FourFileParts parts(const std::string& suffix = "") const {
-    const std::string base = (dir / "x").string();
+  FourFileParts parts(const std::string& suffix = "", const std::string& name = "x") const {
+    const std::string base = (dir / name).string();
     return {base + ".nod" + suffix, base + ".arc" + suffix, base + ".sup" + suffix,
             base + ".mut" + suffix};
   }
@@ -105,7 +105,8 @@ TEST(MnetgenWriter, CompressedPartsHoldThePlainBytes) {
   if (KORVANE_HAVE_ZLIB) kinds.emplace_back(Compression::kGzip, ".gz");
   if (KORVANE_HAVE_ZSTD) kinds.emplace_back(Compression::kZstd, ".zst");
   for (const auto& [compression, suffix] : kinds) {
-    const FourFileParts packed = folder.parts(suffix);
+    // Beside the plain parts, not over them: a writer removes a part's other variants.
+    const FourFileParts packed = folder.parts(suffix, "packed");
     ASSERT_TRUE(write_mnetgen(packed, big, compression).ok()) << suffix;
     for (const auto& [a, b] :
          {std::pair{plain.nod, packed.nod}, std::pair{plain.arc, packed.arc},

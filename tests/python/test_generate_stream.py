@@ -172,7 +172,7 @@ def test_missing_folder_leaves_nothing(tmp_path, fmt):
 
 @pytest.mark.parametrize(("paths", "compression", "message"), [
     (["a", "b"], 0, "paths must hold one path or four part paths"),
-    (["a"], 1, "compression must be 0 (none), 1 (gzip) or 2 (zstd)"),
+    (["a"], -1, "compression must be 0 (none), 1 (gzip) or 2 (zstd)"),
     (["a", "b", "c", "d"], 3, "compression must be 0 (none), 1 (gzip) or 2 (zstd)"),
 ])
 def test_argument_errors(tmp_path, paths, compression, message):

@@ -156,3 +156,43 @@ def test_save_syncs_file_before_rename_and_folder_after(net, tmp_path):
     temporary = calls[rename].split('"')[1]
     assert any(i < rename and path == temporary for i, path in syncs), syncs
     assert any(i > rename and path == str(tmp_path) for i, path in syncs), syncs
+
+
+# A regular file is only ever replaced through a new file beside it. In a folder that takes no
+# new entry the save fails, naming the folder, before the old file is touched: writing it in
+# place could leave it truncated (here: the file-size limit stops the write). Root passes any
+# mode check, so as root the save runs as nobody, in root's folder, over nobody's file.
+def test_a_folder_without_room_for_a_new_file_fails_the_save(net, tmp_path):
+    base = Path(tempfile.mkdtemp()) if os.geteuid() == 0 else tmp_path
+    try:
+        folder, network = base / "locked", base / "net.min"
+        folder.mkdir()
+        network.write_text(many_arcs(20_000))
+        target = folder / "out.mc"
+        SAVE(str(target), net(ARCS), GEN(net(ARCS), 1, 1))
+        old = target.read_bytes()
+        if os.geteuid() == 0:
+            os.chmod(base, 0o755)
+            os.chmod(network, 0o644)
+            os.chown(target, 65534, 65534)
+            drop = "os.setgid(65534); os.setuid(65534)\n"
+        else:
+            drop = ""
+        folder.chmod(0o555)
+        result = run_python(
+            "import os, resource, korvane\n" + drop +
+            "resource.setrlimit(resource.RLIMIT_FSIZE, (4096, resource.RLIM_INFINITY))\n"
+            f"inst = korvane.load_min_instance({str(network)!r})\n"
+            "try:\n"
+            f"    korvane.save_multi_commodity_instance({str(target)!r}, inst,"
+            " korvane.generate_multi_commodity_data(inst, 2, 1))\n"
+            "except OSError as e:\n"
+            "    print(type(e).__name__, e.args)\n")
+        assert result.stdout == (f"OSError ('no new file can be made in {folder} to replace "
+                                 f"{target} safely: Permission denied (os error 13)',)\n"), result.stderr
+        assert target.read_bytes() == old
+        assert os.listdir(folder) == ["out.mc"]
+    finally:
+        folder.chmod(0o755)
+        if base != tmp_path:
+            shutil.rmtree(base)

@@ -63,12 +63,13 @@ std::size_t default_window_arcs(uint64_t num_commodities) {
 }
 
 Result<void> generate_to_dimacs(std::string_view path, const NetworkInstance& instance,
-                                const GenerationParams& params, std::size_t window_arcs) {
+                                const GenerationParams& params, std::size_t window_arcs,
+                                Compression compression) {
   Result<Partition> partition = prepare(instance, params);
   if (!partition.ok()) return partition.take_error();
   const MultiCommodityData header =
       detail::data_without_tables(instance, params, std::move(partition).value());
-  auto opened = MultiCommodityFileStream::open(path, instance, header);
+  auto opened = MultiCommodityFileStream::open(path, instance, header, compression);
   if (!opened.ok()) return opened.take_error();
   MultiCommodityFileStream& out = opened.value();
   KORVANE_TRY(for_each_window(

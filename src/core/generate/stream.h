@@ -26,9 +26,11 @@ std::size_t default_window_arcs(uint64_t num_commodities);
 // threads, each thread seeking to its own words. Throws std::bad_alloc where
 // the generation would for an E x K count no vector can address. kCancelled
 // when the cancellation poll asks; on any failure nothing is left at `path`
-// but what stood there before.
+// but what stood there before. With `compression`, the file holds those bytes
+// as one gzip member or zstd frame, compressed as they are written.
 Result<void> generate_to_dimacs(std::string_view path, const NetworkInstance& instance,
-                                const GenerationParams& params, std::size_t window_arcs = 0);
+                                const GenerationParams& params, std::size_t window_arcs = 0,
+                                Compression compression = Compression::kNone);
 
 // The same for the Mnetgen parts korvane.formats.write_mnetgen(base, instance,
 // data) writes: write_mnetgen(parts, problem_from_network(instance, &data),

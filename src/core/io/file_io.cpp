@@ -402,6 +402,19 @@ Result<bool> LineReader::next(std::string_view& line) {
   return finish_line(line);
 }
 
+Result<std::string_view> LineReader::next_bytes() {
+  if (begin_ == end_) {
+    if (eof_) return std::string_view();
+    auto filled = fill();
+    if (!filled.ok()) return filled.take_error();
+    if (!filled.value()) return std::string_view();
+  }
+  at_start_ = false;
+  const std::string_view bytes(buffer_ + begin_, end_ - begin_);
+  begin_ = end_;
+  return bytes;
+}
+
 Error LineReader::blame_stream(Error error) {
   if (!compressed() || stream_failed_ || error.kind == ErrorKind::kCancelled) return error;
   while (!eof_) {
@@ -517,18 +530,21 @@ int sync_retrying(int fd) {
   }
 }
 
-// Makes a rename in `file`'s folder durable. Best effort, as the new file is in
-// place by then: some file systems cannot sync a folder.
-void sync_folder_of(const std::string& file) {
+// The folder holding `file`: "." for a bare name.
+std::string folder_of(const std::string& file) {
   const std::size_t slash = file.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+}  // namespace
+
+void sync_folder_of(const std::string& file) {
+  const std::string folder = folder_of(file);
   const int fd = open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return;
   (void)sync_retrying(fd);
   close_quietly(fd);
 }
-
-}  // namespace
 
 // Buffers the caller fills and a thread of its own writes, in the order handed
 // over. After a failed write the thread drops what follows; the caller learns
@@ -722,8 +738,13 @@ Result<BufferedWriter> BufferedWriter::create_plain(std::string_view path) {
       if (target.exists) KORVANE_TRY(take_over_attributes(fd, target.info));
       return writer;
     }
-    // An existing file in a folder that takes no new entries is still written, in place.
-    if (!target.exists || !refuses_new_entries(temporary.error)) return open_error(temporary.error);
+    // Writing an existing file in place could leave it truncated by a failure
+    // halfway: where no new file can be made beside it, it is left alone.
+    if (target.exists && refuses_new_entries(temporary.error)) {
+      return reported("no new file can be made in " + folder_of(target.path) + " to replace " +
+                      target.path + " safely: " + os_error_message(temporary.error));
+    }
+    return open_error(temporary.error);
   }
   const int fd = open_retrying(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return open_error(errno);
@@ -818,6 +839,12 @@ Result<void> BufferedWriter::publish() {
 
 Result<void> BufferedWriter::commit() {
   KORVANE_TRY(finish());
+  // The finish may have waited long for the disk: a Ctrl-C meanwhile still
+  // leaves the old file in place.
+  if (!temporary_.empty() && cancel_requested_now()) {
+    abandon();
+    return cancelled();
+  }
   return publish();
 }
 
@@ -830,6 +857,37 @@ Result<void> BufferedWriter::write(std::string_view bytes) {
     bytes.remove_prefix(take);
   }
   return {};
+}
+
+Result<void> copy_decompressed(std::string_view source, std::string_view path,
+                               Compression compression) {
+  auto from_source = [source](Error error) {
+    if (error.kind == ErrorKind::kReported) error.message.insert(0, std::string(source) + ": ");
+    return error;
+  };
+  auto opened = LineReader::open(source);
+  if (!opened.ok()) return from_source(opened.take_error());
+  LineReader& in = opened.value();
+  auto created = BufferedWriter::create(path, compression);
+  if (!created.ok()) return created.take_error();
+  BufferedWriter& out = created.value();
+  out.write_behind(in.file_size());
+  for (;;) {
+    auto bytes = in.next_bytes();
+    if (!bytes.ok()) return from_source(bytes.take_error());
+    if (bytes.value().empty()) break;
+    KORVANE_TRY(out.write(bytes.value()));
+  }
+  return out.commit();
+}
+
+Result<void> write_file(std::string_view path, std::string_view bytes) {
+  auto created = BufferedWriter::create(path);
+  if (!created.ok()) return created.take_error();
+  BufferedWriter& out = created.value();
+  out.write_behind(bytes.size());
+  KORVANE_TRY(out.write(bytes));
+  return out.commit();
 }
 
 }  // namespace korvane

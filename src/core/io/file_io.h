@@ -37,6 +37,10 @@ std::string os_error_message(int errnum);
 // examined, or its name holds a NUL byte.
 std::size_t regular_file_size(std::string_view path);
 
+// Makes a rename or a removal in `file`'s folder durable (fsync of the folder).
+// Best effort: some file systems cannot sync a folder.
+void sync_folder_of(const std::string& file);
+
 // A file opened once for reading, shared by every reader of it: a regular file
 // is read with pread at each reader's own offset, so that readers of ranges on
 // several threads all read the file that was opened, whatever is renamed over
@@ -100,6 +104,11 @@ class LineReader {
   // true with `line` set, false at end of file, or a read/UTF-8 error. Long
   // reads poll for cancellation (core/base/cancel.h) every ~50 ms: kCancelled.
   Result<bool> next(std::string_view& line);
+
+  // The next run of the file's bytes (decompressed), as they come: no line
+  // rules apply and no byte-order mark is skipped; empty at the end of the
+  // file. Failures as next(). Not to be mixed with next(); valid until the next call.
+  Result<std::string_view> next_bytes();
 
   // What a failure met while reading (a parse error of the caller's, an
   // internal error, invalid UTF-8) is to be reported as. A compressed stream is
@@ -188,9 +197,11 @@ Result<void> for_each_line(LineReader& lines, OnLine&& on_line) {
 // the path holds the old file or the whole new one.
 //
 // A target that exists and is not a regular file (a FIFO, a character device,
-// /dev/stdout) is opened and written in place, as is an existing file whose
-// directory refuses new entries; there the destructor still flushes what is
-// buffered, so lines written before a failure reach it.
+// /dev/stdout) is opened and written in place; there the destructor still
+// flushes what is buffered, so lines written before a failure reach it. A
+// regular file is never written in place: where its folder takes no new entry
+// (EACCES, EPERM, EROFS), create() fails with "no new file can be made in
+// <folder> to replace <file> safely: <OS error text>" and the file is untouched.
 //
 // write_behind() moves the system calls to a thread of their own for a
 // temporary file: the caller fills 1 MiB buffers that the thread hands to the
@@ -245,9 +256,16 @@ class BufferedWriter {
   // a target written in place, nothing). A failure removes the temporary file.
   // The writer is spent afterwards.
   Result<void> publish();
-  // finish(), then publish(). Every failure of the three is kReported with the
-  // OS error text (or kCancelled).
+  // finish(), then publish(), unless the cancellation poll asks to stop in
+  // between (kCancelled, the temporary file removed). Every other failure of
+  // the three is kReported with the OS error text.
   Result<void> commit();
+
+  // The file publish() puts in place: the final target of a symbolic link.
+  const std::string& target() const { return target_; }
+  // Whether publish() renames a temporary file over target() (false: the
+  // target is written in place).
+  bool replaces() const { return !temporary_.empty(); }
 
  private:
   class Behind;
@@ -274,5 +292,16 @@ class BufferedWriter {
   std::unique_ptr<ZstdDeflater> zstd_;  // with Compression::kZstd
   char own_buffer_[kIoBufferSize];
 };
+
+// Copies the file at `source`, decompressed when it is gzip or zstd, to `path`
+// through a BufferedWriter with `compression` (the old file at `path` replaced
+// whole or not at all, as there). A read failure is "<source>: <its text>"; a
+// write failure is the writer's own (kReported or kCancelled).
+Result<void> copy_decompressed(std::string_view source, std::string_view path,
+                               Compression compression);
+
+// Writes `bytes` to `path` through a BufferedWriter, committed: the old file
+// at `path` replaced whole or not at all. Failures are the writer's.
+Result<void> write_file(std::string_view path, std::string_view bytes);
 
 }  // namespace korvane

@@ -220,8 +220,8 @@ Result<void> write_arc_lines(BufferedWriter& out, const NetworkInstance& instanc
 // Creates the file and writes everything before the arc lines.
 Result<BufferedWriter> start_file(std::string_view path, const NetworkInstance& instance,
                                   const MultiCommodityData& data, bool capacities_expanded,
-                                  bool costs_expanded) {
-  auto created = BufferedWriter::create(path);
+                                  bool costs_expanded, Compression compression) {
+  auto created = BufferedWriter::create(path, compression);
   if (!created.ok()) return created.take_error();
   BufferedWriter& out = created.value();
   // Every arc line holds at least its four fixed values and its lists, each
@@ -250,7 +250,8 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
   KORVANE_TRY(check_coverage(instance, data, capacities_expanded, costs_expanded));
   KORVANE_TRY(check_same_network(instance, data));
 
-  auto started = start_file(path, instance, data, capacities_expanded, costs_expanded);
+  auto started =
+      start_file(path, instance, data, capacities_expanded, costs_expanded, Compression::kNone);
   if (!started.ok()) return started.take_error();
   BufferedWriter& out = started.value();
   KORVANE_TRY(write_arc_lines(out, instance, 0, instance.num_edges(), data.num_commodities,
@@ -261,7 +262,8 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
 
 Result<MultiCommodityFileStream> MultiCommodityFileStream::open(std::string_view path,
                                                                 const NetworkInstance& instance,
-                                                                const MultiCommodityData& header) {
+                                                                const MultiCommodityData& header,
+                                                                Compression compression) {
   const bool capacities_expanded = capacities_expanded_in(header);
   const bool costs_expanded = header.randomized_weights;
   // The checks export_to_dimacs makes of data that holds every arc of the
@@ -271,7 +273,8 @@ Result<MultiCommodityFileStream> MultiCommodityFileStream::open(std::string_view
     return internal(range_out_of_range_message(1, 0));
   }
   KORVANE_TRY(check_partition_nodes(instance, header));
-  auto started = start_file(path, instance, header, capacities_expanded, costs_expanded);
+  auto started =
+      start_file(path, instance, header, capacities_expanded, costs_expanded, compression);
   if (!started.ok()) return started.take_error();
   return MultiCommodityFileStream(std::move(started).value(), instance, header.num_commodities,
                                   capacities_expanded, costs_expanded);

@@ -39,13 +39,15 @@ Result<void> export_to_dimacs(std::string_view path, const NetworkInstance& inst
 // anything; then writes the comment, problem and node lines. write_arcs() takes
 // consecutive runs of arcs from 0 on, as arc-major rows of K values; commit()
 // puts the file in place once every arc was written. The bytes are those
-// export_to_dimacs writes for the whole data. Destroyed uncommitted, it
+// export_to_dimacs writes for the whole data, or those bytes compressed as
+// `compression` says (one gzip member or zstd frame). Destroyed uncommitted, it
 // removes its temporary file (as BufferedWriter does). `instance` must outlive it.
 class MultiCommodityFileStream {
  public:
   static Result<MultiCommodityFileStream> open(std::string_view path,
                                                const NetworkInstance& instance,
-                                               const MultiCommodityData& header);
+                                               const MultiCommodityData& header,
+                                               Compression compression = Compression::kNone);
   Result<void> write_arcs(std::size_t first, std::size_t count, const int64_t* capacity_rows,
                           const int64_t* cost_rows);
   Result<void> commit();

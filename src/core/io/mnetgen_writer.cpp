@@ -4,7 +4,12 @@
 #include "core/io/mnetgen_writer.h"
 
 #include <algorithm>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -336,18 +341,87 @@ Error at_part(std::string_view path, Error error) {
   return error;
 }
 
-// Renames the four finished parts into place in order, .nod, .arc, .sup, .mut.
+// Holds SIGINT, SIGTERM and SIGHUP on the calling thread for its lifetime
+// (korvane's own threads block every signal), so that Ctrl-C or a polite kill
+// lands once the instance is in place. SIGKILL cannot be held: the order of
+// publish_parts is what keeps a kill from leaving a mixture.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, number);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_;
+};
+
+// Removes `path` (a missing one is fine); kReported naming it otherwise.
+Result<void> remove_file(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return {};
+  const int err = errno;
+  return reported(path + ": " + os_error_message(err));
+}
+
+// The names a reader may take for the part at `path`: plain, .gz and .zst.
+std::array<std::string, 3> variants_of(std::string_view path) {
+  std::string_view plain = path;
+  for (const std::string_view suffix : {std::string_view(".gz"), std::string_view(".zst")}) {
+    if (plain.ends_with(suffix)) {
+      plain.remove_suffix(suffix.size());
+      break;
+    }
+  }
+  const std::string name(plain);
+  return {name, name + ".gz", name + ".zst"};
+}
+
+// Removes the variants of a part other than `path` itself, which its writer
+// replaces: a stale one would shadow the new part, or stand beside it.
+Result<void> remove_other_variants(std::string_view path) {
+  for (const std::string& name : variants_of(path)) {
+    if (name != path) KORVANE_TRY(remove_file(name));
+  }
+  return {};
+}
+
+// Puts the four finished parts (.nod, .arc, .sup, .mut) in place as one
+// instance. Four renames cannot happen at once, so the order makes every
+// point of an interruption safe: the old .nod goes first (every variant of
+// it, durably), the new .arc, .sup and .mut follow, each with the other
+// variants of its name removed, and the new .nod comes last. Stopped anywhere,
+// the base holds the old instance, the new one, or parts without a .nod, which
+// no reader takes for an instance. Signals are held meanwhile.
 Result<void> publish_parts(std::span<BufferedWriter> finished,
                            const std::array<std::string_view, 4>& paths) {
-  for (std::size_t i = 0; i < finished.size(); ++i) {
-    Result<void> published = finished[i].publish();
-    if (published.ok()) continue;
-    Error error = at_part(paths[i], published.take_error());
-    // The parts before this one are already the new ones: say so.
-    for (std::size_t j = 0; j < i; ++j) {
-      error.message += (j == 0 ? "; already replaced: " : ", ") + std::string(paths[j]);
-    }
+  // The parts may have waited long for the disk: a Ctrl-C meanwhile still
+  // leaves the old instance (each writer removes its temporary file).
+  if (cancel_requested_now()) return cancelled();
+  const SignalsHeld held;
+  BufferedWriter& nod = finished[0];
+  // A .nod written in place (a FIFO) holds the new counts already.
+  if (nod.replaces()) {
+    Result<void> removed = remove_file(nod.target());
+    if (!removed.ok()) return removed;  // nothing changed yet
+  }
+  auto none_left = [](Error error) {
+    error.message += "; the old instance was taken away first (its .nod removed), so none is left";
     return error;
+  };
+  Result<void> removed = remove_other_variants(paths[0]);
+  if (!removed.ok()) return none_left(removed.take_error());
+  sync_folder_of(nod.target());
+  for (const std::size_t i : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{0}}) {
+    Result<void> published = finished[i].publish();
+    if (!published.ok()) return none_left(at_part(paths[i], published.take_error()));
+    if (i == 0) break;
+    removed = remove_other_variants(paths[i]);
+    if (!removed.ok()) return none_left(removed.take_error());
   }
   return {};
 }
@@ -402,6 +476,24 @@ Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProbl
     finished.push_back(std::move(out));
   }
   return publish_parts(finished, {plan[0].path, plan[1].path, plan[2].path, plan[3].path});
+}
+
+Result<void> write_mnetgen_bytes(const FourFileParts& parts,
+                                 const std::array<std::string_view, 4>& contents) {
+  const std::array<std::string_view, 4> paths{parts.nod, parts.arc, parts.sup, parts.mut};
+  std::vector<BufferedWriter> finished;
+  finished.reserve(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    auto created = BufferedWriter::create(paths[i]);
+    if (!created.ok()) return at_part(paths[i], created.take_error());
+    BufferedWriter& out = created.value();
+    out.write_behind(contents[i].size());
+    Result<void> written = out.write(contents[i]);
+    if (written.ok()) written = out.finish();
+    if (!written.ok()) return at_part(paths[i], written.take_error());
+    finished.push_back(std::move(out));
+  }
+  return publish_parts(finished, paths);
 }
 
 // -------------------------------------------------------------- conversions

@@ -44,13 +44,24 @@ namespace korvane {
 // reads back equal but for the costs of commodities on arcs they may not use
 // (capacity 0), which have no record and read back 0. kInternal when
 // the tables do not have the sizes the counts give. The four parts are written
-// under temporary names and renamed into place only when all four are complete:
-// a failure leaves every old part as it was. kReported for OS errors, as
-// "<part's path>: <OS error text>"; should a rename fail after earlier parts
-// were put in place, the message ends "; already replaced: <their paths>".
-// kCancelled when the cancellation poll asks.
+// under temporary names and put in place only when all four are complete: a
+// failure before that leaves every old part as it was. Then, with SIGINT,
+// SIGTERM and SIGHUP held, the old .nod is removed (in every variant: plain,
+// .gz, .zst), the new .arc, .sup and .mut are renamed into place, each
+// removing the other variants of its name, and the new .nod comes last, so
+// that an interruption at any point (a kill, a crash) leaves the old instance,
+// the new one, or parts without a .nod that no reader takes. kReported for OS
+// errors, as "<path>: <OS error text>"; a failure once the old .nod was
+// removed ends "; the old instance was taken away first (its .nod removed), so
+// none is left". kCancelled when the cancellation poll asks.
 Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProblem& problem,
                            Compression compression);
+
+// The four parts given as their bytes (an instance written elsewhere, by
+// write_mnetgen), written and put in place as write_mnetgen puts its own, with
+// its OS failures (kReported "<path>: <OS error text>", kCancelled).
+Result<void> write_mnetgen_bytes(const FourFileParts& parts,
+                                 const std::array<std::string_view, 4>& contents);
 
 // A network with its multi-commodity data (or `data` null: one commodity with
 // the network's own capacities, costs and supplies) as a problem: nodes are the
