@@ -26,8 +26,8 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-__all__ = ["DEFAULT_OPTIONS", "FeasibilityResult", "Model", "SolveResult", "build_model",
-           "check_feasible", "check_options", "solve", "write_model"]
+__all__ = ["DEFAULT_OPTIONS", "METHODS", "FeasibilityResult", "Model", "SolveResult", "build_model",
+           "check_feasible", "check_options", "screen_commodities", "solve", "write_model"]
 
 _SOLVE_EXTRA = "korvane.solve needs {}: pip install 'korvane[solve]'"
 
@@ -37,6 +37,25 @@ _SOLVE_EXTRA = "korvane.solve needs {}: pip install 'korvane[solve]'"
 #: on a 131k-arc network it spends to find nothing. The dual simplex without presolve
 #: reaches the same optima sooner on every network of the tests (see the README).
 DEFAULT_OPTIONS: Mapping[str, Any] = MappingProxyType({"presolve": "off"})
+
+
+#: The LP methods ``solve`` takes, as the HiGHS options each sets. "ipm" is the interior point
+#: method followed by crossover to a vertex, so its optimum is proven like the simplex's;
+#: "pdlp" is the first-order method, whose answer meets its tolerances but is never a proven
+#: optimum. "auto" picks one by the size of the model (see ``_auto_method``).
+METHODS: Mapping[str, Mapping[str, Any]] = MappingProxyType({
+    "simplex": MappingProxyType({"solver": "simplex"}),
+    "ipm": MappingProxyType({"solver": "ipm", "run_crossover": "on"}),
+    "pdlp": MappingProxyType({"solver": "pdlp"}),
+})
+
+#: Above this many columns "auto" takes the interior point method (with crossover) rather than
+#: the dual simplex; the threshold comes from the solver ladder in docs/performance.md.
+AUTO_IPM_COLUMNS = 1 << 62
+
+
+def _auto_method(model: Model) -> str:
+    return "ipm" if model.num_cols > AUTO_IPM_COLUMNS else "simplex"
 
 
 def _numpy() -> Any:
@@ -109,13 +128,27 @@ class Model:
 class SolveResult:
     """``status`` is "optimal", "infeasible", "unbounded", "time limit", ... (HiGHS's model
     status in lower case); ``objective`` and ``flows`` (an (E, K) array, entry [a, k] the flow
-    of commodity k on the arc at position a) are None unless a solution exists."""
+    of commodity k on the arc at position a) are None unless a solution exists.
+
+    "optimal" always means a proven optimum: a vertex solution (simplex, or interior point
+    with crossover) that HiGHS found primal and dual feasible. An answer that only meets a
+    method's tolerances without a vertex behind it (PDLP, or the interior point method with
+    crossover off) has the status "approximately optimal": its objective and flows are given,
+    ``proven_optimal`` is False, and ``primal_residual`` and ``dual_residual`` (HiGHS's largest
+    bound or row violation, and largest reduced-cost sign violation or dual row error) and
+    ``gap`` (the relative difference between the primal and dual objectives) say how close
+    it is. ``method`` is the method that ran ("simplex", "ipm" or "pdlp")."""
 
     status: str
     objective: float | None
     flows: npt.NDArray[np.float64] | None
     solve_seconds: float
     build_seconds: float
+    method: str = "simplex"
+    proven_optimal: bool = False
+    primal_residual: float | None = None
+    dual_residual: float | None = None
+    gap: float | None = None
 
 
 @dataclass(frozen=True)
@@ -324,22 +357,63 @@ def _run(model: Model, time_limit: float | None,
     return h, _status_text(h), elapsed
 
 
+def _method_options(method: str, model: Model) -> tuple[str, dict[str, Any]]:
+    if method == "auto":
+        method = _auto_method(model)
+    if method not in METHODS:
+        raise ValueError(f"method must be one of {', '.join(['auto', *METHODS])}, not {method!r}")
+    return method, dict(METHODS[method])
+
+
+def _quality(h: Any) -> tuple[bool, float | None, float | None, float | None]:
+    """Whether HiGHS's solution is a proven optimum, with its primal and dual residuals and
+    primal-dual gap (None where HiGHS has no value)."""
+    highspy = _highspy()
+    info = h.getInfo()
+
+    def worst(infeasibility: float, count: int, residual_error: float) -> float | None:
+        # HiGHS gives -1 for a value it did not compute; the residual errors (the rows' or
+        # reduced costs' recomputation) it computes only for an answer without a vertex.
+        if infeasibility < 0:
+            return None
+        return float(max(infeasibility, residual_error) if count >= 0 else infeasibility)
+
+    primal = worst(info.max_primal_infeasibility, info.num_primal_residual_errors,
+                   info.max_primal_residual_error)
+    dual = worst(info.max_dual_infeasibility, info.num_dual_residual_errors,
+                 info.max_dual_residual_error)
+    gap = None if info.primal_dual_objective_error < 0 else float(info.primal_dual_objective_error)
+    feasible = highspy.SolutionStatus.kSolutionStatusFeasible
+    proven = (h.getModelStatus() == highspy.HighsModelStatus.kOptimal
+              and info.basis_validity == highspy.BasisValidity.kBasisValidityValid
+              and info.primal_solution_status == feasible
+              and info.dual_solution_status == feasible)
+    return proven, primal, dual, gap
+
+
 def solve(instance: Any, data: Any = None, *, time_limit: float | None = None,
-          options: Mapping[str, Any] | None = None) -> SolveResult:
+          options: Mapping[str, Any] | None = None, method: str = "auto") -> SolveResult:
     """Solves the arc-flow model with HiGHS. ``instance`` as for ``build_model``;
-    ``time_limit`` in seconds; ``options`` are HiGHS options by name, set over
-    ``DEFAULT_OPTIONS`` (``{"presolve": "choose"}`` gives HiGHS's own default back)."""
+    ``time_limit`` in seconds; ``method`` one of "simplex", "ipm", "pdlp" or "auto" (see
+    ``METHODS``); ``options`` are HiGHS options by name, set over ``DEFAULT_OPTIONS`` and
+    the method's own (``{"presolve": "choose"}`` gives HiGHS's own default back)."""
     np = _numpy()
     model = build_model(instance, data)
-    h, status, elapsed = _run(model, time_limit, options)
+    method, chosen = _method_options(method, model)
+    chosen.update(options or {})
+    h, status, elapsed = _run(model, time_limit, chosen)
+    proven, primal, dual, gap = _quality(h)
     objective = flows = None
     if h.getModelStatus() == _highspy().HighsModelStatus.kOptimal:
+        if not proven:
+            status = "approximately optimal"
         objective = float(h.getInfo().objective_function_value)
         # Adding 0.0 turns the solver's -0.0 into 0.0.
         flows = np.asarray(h.getSolution().col_value, dtype=np.float64).reshape(
             model.num_arcs, model.num_commodities) + 0.0
     return SolveResult(status=status, objective=objective, flows=flows, solve_seconds=elapsed,
-                       build_seconds=model.build_seconds)
+                       build_seconds=model.build_seconds, method=method, proven_optimal=proven,
+                       primal_residual=primal, dual_residual=dual, gap=gap)
 
 
 def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None = None,
