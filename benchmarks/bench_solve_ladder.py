@@ -20,7 +20,8 @@ from korvane import solve
 
 from common import row
 
-NETWORK = Path(__file__).resolve().parents[2] / "shared" / "data" / "dimacs" / "netgen_8_14a.min"
+NETWORK = Path(os.environ.get("KORVANE_DIMACS_DIR") or Path(__file__).resolve().parents[2] / "shared"
+               / "data" / "dimacs") / "netgen_8_14a.min"
 
 # The methods korvane.solve takes, plus the interior point method without crossover (a
 # bound-quality answer, to see what crossover costs).

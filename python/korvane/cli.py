@@ -366,11 +366,15 @@ def cmd_solve(args: argparse.Namespace) -> int:
         if kind == "min":
             fail_file(path, "a .min network has no commodities; solve a generated instance")
         try:
-            result = solve.solve(rec, time_limit=args.time_limit, options=options)
+            result = solve.solve(rec, time_limit=args.time_limit, options=options,
+                                 method=args.method)
         except (ValueError, RuntimeError) as exc:
             fail_file(path, exc)
         rows.append({"file": path, "status": str(result.status), "objective": result.objective,
-                     "seconds": round(float(result.solve_seconds), 6)})
+                     "seconds": round(float(result.solve_seconds), 6), "method": result.method,
+                     "proven_optimal": result.proven_optimal,
+                     "primal_residual": result.primal_residual,
+                     "dual_residual": result.dual_residual})
     if args.json:
         print(json.dumps(rows, indent=2))
     else:
@@ -576,6 +580,9 @@ def build_parser() -> argparse.ArgumentParser:
                + EXIT_CODES)
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("--time-limit", type=float, default=None, metavar="SECONDS")
+    p.add_argument("--method", choices=["auto", "simplex", "ipm", "pdlp"], default="auto",
+                   help="the LP method (default auto, chosen by size); pdlp answers are reported "
+                        "as 'approximately optimal', never as proven optima")
     p.add_argument("--highs-option", action="append", default=[], metavar="NAME=VALUE",
                    help="set a HiGHS option over korvane's defaults (presolve=off); repeatable, "
                         "e.g. --highs-option presolve=choose")

@@ -416,14 +416,42 @@ def solve(instance: Any, data: Any = None, *, time_limit: float | None = None,
                        primal_residual=primal, dual_residual=dual, gap=gap)
 
 
+def screen_commodities(instance: Any, data: Any = None, *, time_limit: float | None = None,
+                       options: Mapping[str, Any] | None = None,
+                       first_only: bool = False) -> list[int]:
+    """The commodities that cannot be routed even on their own, bundles ignored (numbered
+    from 0, as the model's commodities). Each is one small single-commodity LP without costs,
+    solved by HiGHS's dual simplex: any one of them proves the whole instance infeasible
+    without the full LP. ``first_only`` stops at the first found. A commodity whose solve
+    ends otherwise (a time limit) is not counted. ``time_limit`` and ``options`` as for
+    ``solve``, for each commodity's solve."""
+    highspy = _highspy()
+    relaxed = build_model(instance, data, bundles=False, costs=False)
+    chosen = dict(METHODS["simplex"])
+    chosen.update(options or {})
+    infeasible = []
+    for c in range(relaxed.num_commodities):
+        h, _, _ = _run(_one_commodity(relaxed, c), time_limit, chosen)
+        if h.getModelStatus() == highspy.HighsModelStatus.kInfeasible:
+            infeasible.append(c)
+            if first_only:
+                break
+    return infeasible
+
+
 def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None = None,
                    options: Mapping[str, Any] | None = None) -> FeasibilityResult:
     """Whether any flow meets every bound, supply and bundle, and if none does, why: first the
-    commodities infeasible on their own (each solved alone with the bundles relaxed), else the
-    bundles, found by minimising the total excess over them. ``time_limit`` and ``options``
-    as for ``solve``, for each solve this makes."""
+    commodities infeasible on their own (each solved alone with the bundles relaxed, before
+    the full problem), else the bundles, found by minimising the total excess over them.
+    ``time_limit`` and ``options`` as for ``solve``, for each solve this makes."""
     np = _numpy()
     highspy = _highspy()
+    alone = screen_commodities(instance, data, time_limit=time_limit, options=options)
+    if alone:
+        return FeasibilityResult(
+            False, "infeasible", alone, [],
+            f"commodities {alone} cannot be routed even without the bundles")
     model = build_model(instance, data, costs=False)
     h, status, _ = _run(model, time_limit, options)
     if h.getModelStatus() == highspy.HighsModelStatus.kOptimal:
@@ -432,18 +460,6 @@ def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None 
         return FeasibilityResult(False, status, [], [], f"HiGHS ended with status {status!r}")
 
     k, e, n = model.num_commodities, model.num_arcs, len(model.nodes)
-    relaxed = build_model(instance, data, bundles=False, costs=False)
-    alone = []
-    for c in range(k):
-        h_alone = _highs(_one_commodity(relaxed, c), time_limit, options)
-        h_alone.run()
-        if h_alone.getModelStatus() == highspy.HighsModelStatus.kInfeasible:
-            alone.append(c)
-    if alone:
-        return FeasibilityResult(
-            False, status, alone, [],
-            f"commodities {alone} cannot be routed even without the bundles")
-
     # Elastic bundles: each bundle row gains a surplus and a shortfall column costing 1, so
     # the optimum exceeds as few units as possible and names the bundles that must give way.
     b = len(model.bundle_arcs)

@@ -156,3 +156,77 @@ def test_options_highs_refuses_are_value_errors(hand, options, refused):
     for call in (solve.solve, solve.check_feasible):
         with pytest.raises(ValueError, match=f"HiGHS refused the option {re.escape(refused)}"):
             call(hand(), options=options)
+
+
+def _full_lp_runs(monkeypatch):
+    """The number of commodities of every model solve._run is given, in order."""
+    seen = []
+    run = solve._run
+
+    def recording(model, *args):
+        seen.append(model.num_commodities)
+        return run(model, *args)
+
+    monkeypatch.setattr(solve, "_run", recording)
+    return seen
+
+
+# Each commodity's two routes hold 20 units; 3->4's bundle holds 12.
+NO_DIRECT = HAND["arc"].replace("4 1 4 1 5 10 0\n5 2 4 2 8 10 0\n", "")
+
+
+@pytest.mark.parametrize("changes, alone, bundles", [
+    ({"sup": "1 1 10\n4 1 -10\n2 2 25\n4 2 -25\n"}, [1], []),
+    ({"sup": "1 1 25\n4 1 -25\n2 2 25\n4 2 -25\n"}, [0, 1], []),
+    # Commodity 0 has no arc into node 4 at all once arcs 1 and 4 are gone.
+    ({"arc": "2 2 3 2 1 10 0\n3 3 4 2 1 10 1\n5 2 4 2 8 10 0\n"}, [0], []),
+    ({"arc": NO_DIRECT}, [], [2]),
+    ({}, [], []),
+])
+def test_commodity_screen_before_the_full_lp(hand, monkeypatch, changes, alone, bundles):
+    rec = hand(**changes)
+    # The verdict the full LP gives, without any screen.
+    full = solve.solve(rec).status
+    runs = _full_lp_runs(monkeypatch)
+    report = solve.check_feasible(rec)
+    assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
+        full == "optimal", alone, bundles)
+    assert (full == "infeasible") == (not report.feasible)
+    if alone:
+        assert report.reason == f"commodities {alone} cannot be routed even without the bundles"
+        # Settled by the single-commodity solves alone, one per commodity.
+        assert runs == [1, 1]
+        assert solve.screen_commodities(rec, first_only=True) == alone[:1]
+    else:
+        assert runs[:3] == [1, 1, 2]
+
+
+@pytest.mark.parametrize("method, status, proven", [
+    ("simplex", "optimal", True), ("ipm", "optimal", True), ("auto", "optimal", True),
+    ("pdlp", "approximately optimal", False)])
+def test_methods_report_how_sure_they_are(hand, method, status, proven):
+    result = solve.solve(hand(), method=method)
+    assert (result.status, result.proven_optimal) == (status, proven)
+    assert result.method == ("simplex" if method == "auto" else method)
+    assert result.primal_residual is not None and result.dual_residual is not None
+    if proven:
+        assert result.objective == 64 and result.primal_residual <= 1e-9
+        assert result.flows.tolist() == [[2, 0], [0, 10], [2, 10], [8, 0], [0, 0]]
+    else:
+        # A first-order answer is close, not exact; its residuals say so.
+        assert result.objective == pytest.approx(64, rel=1e-3)
+        assert result.flows.shape == (5, 2)
+
+
+def test_unproven_answers_and_bad_methods(hand):
+    # The interior point answer without crossover is no vertex: never reported as optimal.
+    result = solve.solve(hand(), method="ipm", options={"run_crossover": "off"})
+    assert (result.status, result.proven_optimal) == ("approximately optimal", False)
+    assert result.objective == pytest.approx(64, rel=1e-6)
+    # An infeasible instance is no optimum for any method.
+    for method in ("simplex", "ipm"):
+        result = solve.solve(hand(arc=NO_DIRECT), method=method)
+        assert (result.status, result.proven_optimal, result.objective) == (
+            "infeasible", False, None)
+    with pytest.raises(ValueError, match="method must be one of auto, simplex, ipm, pdlp"):
+        solve.solve(hand(), method="barrier")
