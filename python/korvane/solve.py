@@ -11,6 +11,7 @@ Needs highspy and numpy: ``pip install 'korvane[solve]'``.
 
 from __future__ import annotations
 
+import importlib
 import os
 import sys
 import time
@@ -21,6 +22,8 @@ from typing import TYPE_CHECKING, Any
 
 from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance, arrays
 from .formats import MulticommodityProblem
+
+_native: Any = importlib.import_module("korvane.korvane")
 
 if TYPE_CHECKING:
     import numpy as np
@@ -416,38 +419,36 @@ def solve(instance: Any, data: Any = None, *, time_limit: float | None = None,
                        primal_residual=primal, dual_residual=dual, gap=gap)
 
 
-def screen_commodities(instance: Any, data: Any = None, *, time_limit: float | None = None,
-                       options: Mapping[str, Any] | None = None,
-                       first_only: bool = False) -> list[int]:
+def screen_commodities(instance: Any, data: Any = None, *, first_only: bool = False) -> list[int]:
     """The commodities that cannot be routed even on their own, bundles ignored (numbered
-    from 0, as the model's commodities). Each is one small single-commodity LP without costs,
-    solved by HiGHS's dual simplex: any one of them proves the whole instance infeasible
-    without the full LP. ``first_only`` stops at the first found. A commodity whose solve
-    ends otherwise (a time limit) is not counted. ``time_limit`` and ``options`` as for
-    ``solve``, for each commodity's solve."""
-    highspy = _highspy()
-    relaxed = build_model(instance, data, bundles=False, costs=False)
-    chosen = dict(METHODS["simplex"])
-    chosen.update(options or {})
-    infeasible = []
-    for c in range(relaxed.num_commodities):
-        h, _, _ = _run(_one_commodity(relaxed, c), time_limit, chosen)
-        if h.getModelStatus() == highspy.HighsModelStatus.kInfeasible:
-            infeasible.append(c)
-            if first_only:
-                break
-    return infeasible
+    from 0, as the model's commodities): any one of them proves the whole instance
+    infeasible without the full LP. Each commodity is a maximum flow from its supplies to
+    its demands within its own capacities, computed natively (Dinic's algorithm), so the
+    screen costs a small part of one LP. ``first_only`` stops at the first found."""
+    np = _numpy()
+    columns = _columns(np, instance, data)
+    k = columns["k"]
+    e = len(columns["tail"])
+    nodes = columns["node"]
+    caps = np.array(columns["capacity"], dtype=np.float64).reshape(e, k)
+    caps[caps < 0] = np.inf  # unbounded, as in build_model
+    supply = np.zeros((k, len(nodes)))
+    supply[:, np.searchsorted(nodes, columns["supply_node"])] = np.asarray(
+        columns["supply"], dtype=np.float64).reshape(-1, k).T
+    tails = np.searchsorted(nodes, columns["tail"]).astype(np.int64)
+    heads = np.searchsorted(nodes, columns["head"]).astype(np.int64)
+    return _native._screen_commodities(len(nodes), tails, heads, caps, supply, k, first_only)
 
 
 def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None = None,
                    options: Mapping[str, Any] | None = None) -> FeasibilityResult:
     """Whether any flow meets every bound, supply and bundle, and if none does, why: first the
-    commodities infeasible on their own (each solved alone with the bundles relaxed, before
-    the full problem), else the bundles, found by minimising the total excess over them.
+    commodities infeasible on their own (``screen_commodities``, before the full problem),
+    else the bundles, found by minimising the total excess over them.
     ``time_limit`` and ``options`` as for ``solve``, for each solve this makes."""
     np = _numpy()
     highspy = _highspy()
-    alone = screen_commodities(instance, data, time_limit=time_limit, options=options)
+    alone = screen_commodities(instance, data)
     if alone:
         return FeasibilityResult(
             False, "infeasible", alone, [],
@@ -482,26 +483,6 @@ def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None 
     violated = model.bundle_arcs[slack > 1e-9].tolist()
     return FeasibilityResult(False, status, [], violated,
                              f"the bundles of arcs {violated} cannot all be respected")
-
-
-def _one_commodity(model: Model, c: int) -> Model:
-    """Commodity c's part of a model without bundle rows: its columns and its node rows."""
-    np = _numpy()
-    k, n = model.num_commodities, len(model.nodes)
-    cols = np.arange(c, model.num_cols, k)
-    starts, ends = model.start[cols], model.start[cols + 1]
-    counts = ends - starts
-    take = np.repeat(starts - np.concatenate([[0], np.cumsum(counts)[:-1]]), counts) + np.arange(
-        counts.sum())
-    rows = slice(c * n, (c + 1) * n)
-    return Model(
-        num_arcs=model.num_arcs, num_commodities=1, nodes=model.nodes,
-        bundle_arcs=model.bundle_arcs[:0], col_cost=model.col_cost[cols],
-        col_lower=model.col_lower[cols], col_upper=model.col_upper[cols],
-        row_lower=model.row_lower[rows], row_upper=model.row_upper[rows],
-        start=np.concatenate([[0], np.cumsum(counts)]).astype(np.int32),
-        index=(model.index[take] - c * n).astype(np.int32), value=model.value[take],
-        build_seconds=0.0)
 
 
 def write_model(path: str | os.PathLike[str], instance: Any, data: Any = None) -> None:

@@ -498,7 +498,7 @@ def _solve_status(job: Job, instance: korvane.NetworkInstance,
                   data: korvane.MultiCommodityData) -> tuple[str, float | None]:
     solve = solve_module()
     # One commodity that cannot be routed alone settles it without the full LP.
-    if solve.screen_commodities(instance, data, time_limit=job.time_limit, first_only=True):
+    if solve.screen_commodities(instance, data, first_only=True):
         return "infeasible", None
     result = solve.solve(instance, data, time_limit=job.time_limit)
     objective = result.objective if result.status == "optimal" else None

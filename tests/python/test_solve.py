@@ -194,11 +194,11 @@ def test_commodity_screen_before_the_full_lp(hand, monkeypatch, changes, alone, 
     assert (full == "infeasible") == (not report.feasible)
     if alone:
         assert report.reason == f"commodities {alone} cannot be routed even without the bundles"
-        # Settled by the single-commodity solves alone, one per commodity.
-        assert runs == [1, 1]
+        # Settled by the screen: no LP at all.
+        assert runs == []
         assert solve.screen_commodities(rec, first_only=True) == alone[:1]
     else:
-        assert runs[:3] == [1, 1, 2]
+        assert runs[:1] == [2]
 
 
 @pytest.mark.parametrize("method, status, proven", [
@@ -230,3 +230,63 @@ def test_unproven_answers_and_bad_methods(hand):
             "infeasible", False, None)
     with pytest.raises(ValueError, match="method must be one of auto, simplex, ipm, pdlp"):
         solve.solve(hand(), method="barrier")
+
+
+def networkx_infeasible(inst, data):
+    """The commodities whose supplies networkx's maximum flow cannot route alone."""
+    failed = []
+    caps = list(data.capacities_by_arc.values())
+    for c in range(data.num_commodities):
+        g = nx.DiGraph()
+        for a, e in enumerate(inst.edges):
+            if e.tail != e.head and caps[a][c] > 0:
+                # Parallel arcs add up on one networkx edge.
+                old = g.get_edge_data(e.tail, e.head, {"capacity": 0})["capacity"]
+                g.add_edge(e.tail, e.head, capacity=old + caps[a][c])
+        g.add_nodes_from(["s", "t"])
+        total = 0
+        for node, amounts in data.supply_partition.items():
+            amount = amounts[c]
+            if amount > 0:
+                g.add_edge("s", node, capacity=amount)
+                total += amount
+            elif amount < 0:
+                g.add_edge(node, "t", capacity=-amount)
+        if total and nx.maximum_flow_value(g, "s", "t") < total:
+            failed.append(c)
+    return failed
+
+
+@needs_data
+@pytest.mark.parametrize("name", ["sample.dmx", "Network3.dmx", "Network1.dmx"])
+def test_screen_matches_networkx_maximum_flow(name):
+    inst = korvane.load_min_instance(str(DATA / name))
+    verdicts = set()
+    for seed, zero in [(1, 0.05), (2, 0.2), (3, 0.4), (4, 0.0), (5, 0.6)]:
+        data = korvane.generate_multi_commodity_data(
+            inst, 4, 2, randomize_caps=True, cap_zero=zero > 0, cap_zero_param=zero or 0.5,
+            seed=seed)
+        expected = networkx_infeasible(inst, data)
+        assert solve.screen_commodities(inst, data) == expected
+        assert solve.screen_commodities(inst, data, first_only=True) == expected[:1]
+        verdicts.add(bool(expected))
+    assert verdicts == {True, False}  # both kinds were met
+
+
+def test_screen_inputs_are_checked():
+    native = solve._native
+    ranks = np.array([0, 1], dtype=np.int64)
+    ok = (3, ranks, ranks + 1, np.ones(2), np.array([1.0, 0.0, -1.0]), 1, False)
+    assert native._screen_commodities(*ok) == []
+    # Supplies that do not sum to zero cannot be met; an open arc (inf) carries anything.
+    unbalanced = ok[:4] + (np.array([2.0, 0.0, -1.0]),) + ok[5:]
+    assert native._screen_commodities(*unbalanced) == [0]
+    wide = ok[:3] + (np.array([np.inf, 5.0]), np.array([5.0, 0.0, -5.0])) + ok[5:]
+    assert native._screen_commodities(*wide) == []
+    for bad, error in [((3, ranks, ranks + 2) + ok[3:], "outside"),
+                       (ok[:3] + (np.ones(3),) + ok[4:], "capacities per arc"),
+                       (ok[:5] + (2,) + ok[6:], "capacities per arc")]:
+        with pytest.raises(ValueError, match=error):
+            native._screen_commodities(*bad)
+    with pytest.raises(TypeError, match="tails must be a contiguous int64 array"):
+        native._screen_commodities(3, ranks.astype(np.int32), *ok[2:])
