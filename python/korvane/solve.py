@@ -437,7 +437,9 @@ def screen_commodities(instance: Any, data: Any = None, *, first_only: bool = Fa
         columns["supply"], dtype=np.float64).reshape(-1, k).T
     tails = np.searchsorted(nodes, columns["tail"]).astype(np.int64)
     heads = np.searchsorted(nodes, columns["head"]).astype(np.int64)
-    return _native._screen_commodities(len(nodes), tails, heads, caps, supply, k, first_only)
+    failed: list[int] = _native._screen_commodities(len(nodes), tails, heads, caps, supply, k,
+                                                    first_only)
+    return failed
 
 
 def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None = None,
