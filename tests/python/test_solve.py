@@ -228,6 +228,11 @@ def test_unproven_answers_and_bad_methods(hand):
         result = solve.solve(hand(arc=NO_DIRECT), method=method)
         assert (result.status, result.proven_optimal, result.objective) == (
             "infeasible", False, None)
+    # "auto" hands a large model to the interior point method, still to a proven optimum.
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(solve, "AUTO_IPM_COLUMNS", 0)
+        result = solve.solve(hand())
+        assert (result.method, result.status, result.objective) == ("ipm", "optimal", 64)
     with pytest.raises(ValueError, match="method must be one of auto, simplex, ipm, pdlp"):
         solve.solve(hand(), method="barrier")
 
