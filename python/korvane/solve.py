@@ -54,8 +54,8 @@ METHODS: Mapping[str, Mapping[str, Any]] = MappingProxyType({
 
 #: Above this many columns "auto" takes the interior point method (with crossover) rather than
 #: the dual simplex. From the solver ladder (docs/performance.md): on a 131k-arc network the
-#: simplex was 1.5x faster at K = 2 (262k columns), the interior point method at least 2x
-#: faster at K = 4 (524k columns).
+#: simplex was 1.5x faster at K = 2 (262k columns), the interior point method 1.7x faster
+#: at K = 4 (524k columns).
 AUTO_IPM_COLUMNS = 400_000
 
 
