@@ -367,10 +367,14 @@ def cmd_solve(args: argparse.Namespace) -> int:
         if kind == "min":
             fail_file(path, "a .min network has no commodities; solve a generated instance")
         try:
-            result = solve.solve(rec, time_limit=args.time_limit, options=options)
+            result = solve.solve(rec, time_limit=args.time_limit, options=options,
+                                 method=args.method)
             row: dict[str, Any] = {
                 "file": path, "status": str(result.status), "objective": result.objective,
-                "seconds": round(float(result.solve_seconds), 6)}
+                "seconds": round(float(result.solve_seconds), 6), "method": result.method,
+                "proven_optimal": result.proven_optimal,
+                "primal_residual": result.primal_residual,
+                "dual_residual": result.dual_residual}
             if args.explain:
                 # An optimum is a feasible flow; anything else is asked why.
                 row["explanation"] = "feasible" if result.status == "optimal" else \
@@ -650,6 +654,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("--time-limit", type=_seconds, default=None, metavar="SECONDS",
                    help="stop each solve after this many seconds (positive)")
+    p.add_argument("--method", choices=["auto", "simplex", "ipm", "pdlp"], default="auto",
+                   help="the LP method (default auto, chosen by size); pdlp answers are reported "
+                        "as 'approximately optimal', never as proven optima")
     p.add_argument("--highs-option", action="append", default=[], metavar="NAME=VALUE",
                    help="set a HiGHS option over korvane's defaults (presolve=off); repeatable, "
                         "e.g. --highs-option presolve=choose")

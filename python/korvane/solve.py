@@ -12,6 +12,7 @@ Needs highspy and numpy: ``pip install highspy numpy`` (or ``'korvane[solve]'`` 
 
 from __future__ import annotations
 
+import importlib
 import os
 import sys
 import time
@@ -23,12 +24,14 @@ from typing import TYPE_CHECKING, Any
 from . import MultiCommodityData, NetworkInstance, ParsedMulticommodityInstance, arrays
 from .formats import MulticommodityProblem
 
+_native: Any = importlib.import_module("korvane.korvane")
+
 if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-__all__ = ["DEFAULT_OPTIONS", "FeasibilityResult", "Model", "SolveResult", "build_model",
-           "check_feasible", "check_options", "solve", "write_model"]
+__all__ = ["DEFAULT_OPTIONS", "METHODS", "FeasibilityResult", "Model", "SolveResult", "build_model",
+           "check_feasible", "check_options", "screen_commodities", "solve", "write_model"]
 
 _SOLVE_EXTRA = ("korvane.solve needs {}: pip install highspy numpy (or 'korvane[solve]' by name, "
                 "'.[solve]' from a checkout)")
@@ -39,6 +42,27 @@ _SOLVE_EXTRA = ("korvane.solve needs {}: pip install highspy numpy (or 'korvane[
 #: on a 131k-arc network it spends to find nothing. The dual simplex without presolve
 #: reaches the same optima sooner on every network of the tests (see docs/solving.md).
 DEFAULT_OPTIONS: Mapping[str, Any] = MappingProxyType({"presolve": "off"})
+
+
+#: The LP methods ``solve`` takes, as the HiGHS options each sets. "ipm" is the interior point
+#: method followed by crossover to a vertex, so its optimum is proven like the simplex's;
+#: "pdlp" is the first-order method, whose answer meets its tolerances but is never a proven
+#: optimum. "auto" picks one by the size of the model (see ``_auto_method``).
+METHODS: Mapping[str, Mapping[str, Any]] = MappingProxyType({
+    "simplex": MappingProxyType({"solver": "simplex"}),
+    "ipm": MappingProxyType({"solver": "ipm", "run_crossover": "on"}),
+    "pdlp": MappingProxyType({"solver": "pdlp"}),
+})
+
+#: Above this many columns "auto" takes the interior point method (with crossover) rather than
+#: the dual simplex. From the solver ladder (docs/performance.md): on a 131k-arc network the
+#: simplex was 1.5x faster at K = 2 (262k columns), the interior point method 1.7x faster
+#: at K = 4 (524k columns).
+AUTO_IPM_COLUMNS = 400_000
+
+
+def _auto_method(model: Model) -> str:
+    return "ipm" if model.num_cols > AUTO_IPM_COLUMNS else "simplex"
 
 
 def _numpy() -> Any:
@@ -111,13 +135,27 @@ class Model:
 class SolveResult:
     """``status`` is "optimal", "infeasible", "unbounded", "time limit", ... (HiGHS's model
     status in lower case); ``objective`` and ``flows`` (an (E, K) array, entry [a, k] the flow
-    of commodity k on the arc at position a) are None unless a solution exists."""
+    of commodity k on the arc at position a) are None unless a solution exists.
+
+    "optimal" always means a proven optimum: a vertex solution (simplex, or interior point
+    with crossover) that HiGHS found primal and dual feasible. An answer that only meets a
+    method's tolerances without a vertex behind it (PDLP, or the interior point method with
+    crossover off) has the status "approximately optimal": its objective and flows are given,
+    ``proven_optimal`` is False, and ``primal_residual`` and ``dual_residual`` (HiGHS's largest
+    bound or row violation, and largest reduced-cost sign violation or dual row error) and
+    ``gap`` (the relative difference between the primal and dual objectives) say how close
+    it is. ``method`` is the method that ran ("simplex", "ipm" or "pdlp")."""
 
     status: str
     objective: float | None
     flows: npt.NDArray[np.float64] | None
     solve_seconds: float
     build_seconds: float
+    method: str = "simplex"
+    proven_optimal: bool = False
+    primal_residual: float | None = None
+    dual_residual: float | None = None
+    gap: float | None = None
 
 
 @dataclass(frozen=True)
@@ -326,32 +364,101 @@ def _run(model: Model, time_limit: float | None,
     return h, _status_text(h), elapsed
 
 
+def _method_options(method: str, model: Model) -> tuple[str, dict[str, Any]]:
+    if method == "auto":
+        method = _auto_method(model)
+    if method not in METHODS:
+        raise ValueError(f"method must be one of {', '.join(['auto', *METHODS])}, not {method!r}")
+    return method, dict(METHODS[method])
+
+
+def _quality(h: Any) -> tuple[bool, float | None, float | None, float | None]:
+    """Whether HiGHS's solution is a proven optimum, with its primal and dual residuals and
+    primal-dual gap (None where HiGHS has no value)."""
+    highspy = _highspy()
+    info = h.getInfo()
+
+    def worst(infeasibility: float, count: int, residual_error: float) -> float | None:
+        # HiGHS gives -1 for a value it did not compute; the residual errors (the rows' or
+        # reduced costs' recomputation) it computes only for an answer without a vertex.
+        if infeasibility < 0:
+            return None
+        return float(max(infeasibility, residual_error) if count >= 0 else infeasibility)
+
+    primal = worst(info.max_primal_infeasibility, info.num_primal_residual_errors,
+                   info.max_primal_residual_error)
+    dual = worst(info.max_dual_infeasibility, info.num_dual_residual_errors,
+                 info.max_dual_residual_error)
+    gap = None if info.primal_dual_objective_error < 0 else float(info.primal_dual_objective_error)
+    feasible = highspy.SolutionStatus.kSolutionStatusFeasible
+    proven = (h.getModelStatus() == highspy.HighsModelStatus.kOptimal
+              and info.basis_validity == highspy.BasisValidity.kBasisValidityValid
+              and info.primal_solution_status == feasible
+              and info.dual_solution_status == feasible)
+    return proven, primal, dual, gap
+
+
 def solve(instance: Any, data: Any = None, *, time_limit: float | None = None,
-          options: Mapping[str, Any] | None = None) -> SolveResult:
+          options: Mapping[str, Any] | None = None, method: str = "auto") -> SolveResult:
     """Solves the arc-flow model with HiGHS. ``instance`` as for ``build_model``;
-    ``time_limit`` in seconds; ``options`` are HiGHS options by name, set over
-    ``DEFAULT_OPTIONS`` (``{"presolve": "choose"}`` gives HiGHS's own default back)."""
+    ``time_limit`` in seconds; ``method`` one of "simplex", "ipm", "pdlp" or "auto" (see
+    ``METHODS``); ``options`` are HiGHS options by name, set over ``DEFAULT_OPTIONS`` and
+    the method's own (``{"presolve": "choose"}`` gives HiGHS's own default back)."""
     np = _numpy()
     model = build_model(instance, data)
-    h, status, elapsed = _run(model, time_limit, options)
+    method, chosen = _method_options(method, model)
+    chosen.update(options or {})
+    h, status, elapsed = _run(model, time_limit, chosen)
+    proven, primal, dual, gap = _quality(h)
     objective = flows = None
     if h.getModelStatus() == _highspy().HighsModelStatus.kOptimal:
+        if not proven:
+            status = "approximately optimal"
         objective = float(h.getInfo().objective_function_value)
         # Adding 0.0 turns the solver's -0.0 into 0.0.
         flows = np.asarray(h.getSolution().col_value, dtype=np.float64).reshape(
             model.num_arcs, model.num_commodities) + 0.0
     return SolveResult(status=status, objective=objective, flows=flows, solve_seconds=elapsed,
-                       build_seconds=model.build_seconds)
+                       build_seconds=model.build_seconds, method=method, proven_optimal=proven,
+                       primal_residual=primal, dual_residual=dual, gap=gap)
+
+
+def screen_commodities(instance: Any, data: Any = None, *, first_only: bool = False) -> list[int]:
+    """The commodities that cannot be routed even on their own, bundles ignored (numbered
+    from 0, as the model's commodities): any one of them proves the whole instance
+    infeasible without the full LP. Each commodity is a maximum flow from its supplies to
+    its demands within its own capacities, computed natively (Dinic's algorithm), so the
+    screen costs a small part of one LP. ``first_only`` stops at the first found."""
+    np = _numpy()
+    columns = _columns(np, instance, data)
+    k = columns["k"]
+    e = len(columns["tail"])
+    nodes = columns["node"]
+    caps = np.array(columns["capacity"], dtype=np.float64).reshape(e, k)
+    caps[caps < 0] = np.inf  # unbounded, as in build_model
+    supply = np.zeros((k, len(nodes)))
+    supply[:, np.searchsorted(nodes, columns["supply_node"])] = np.asarray(
+        columns["supply"], dtype=np.float64).reshape(-1, k).T
+    tails = np.searchsorted(nodes, columns["tail"]).astype(np.int64)
+    heads = np.searchsorted(nodes, columns["head"]).astype(np.int64)
+    failed: list[int] = _native._screen_commodities(len(nodes), tails, heads, caps, supply, k,
+                                                    first_only)
+    return failed
 
 
 def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None = None,
                    options: Mapping[str, Any] | None = None) -> FeasibilityResult:
     """Whether any flow meets every bound, supply and bundle, and if none does, why: first the
-    commodities infeasible on their own (each solved alone with the bundles relaxed), else the
-    bundles, found by minimising the total excess over them. ``time_limit`` and ``options``
-    as for ``solve``, for each solve this makes."""
+    commodities infeasible on their own (``screen_commodities``, before the full problem),
+    else the bundles, found by minimising the total excess over them.
+    ``time_limit`` and ``options`` as for ``solve``, for each solve this makes."""
     np = _numpy()
     highspy = _highspy()
+    alone = screen_commodities(instance, data)
+    if alone:
+        return FeasibilityResult(
+            False, "infeasible", alone, [],
+            f"commodities {alone} cannot be routed even without the bundles")
     model = build_model(instance, data, costs=False)
     h, status, _ = _run(model, time_limit, options)
     if h.getModelStatus() == highspy.HighsModelStatus.kOptimal:
@@ -360,18 +467,6 @@ def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None 
         return FeasibilityResult(False, status, [], [], f"HiGHS ended with status {status!r}")
 
     k, e, n = model.num_commodities, model.num_arcs, len(model.nodes)
-    relaxed = build_model(instance, data, bundles=False, costs=False)
-    alone = []
-    for c in range(k):
-        h_alone = _highs(_one_commodity(relaxed, c), time_limit, options)
-        h_alone.run()
-        if h_alone.getModelStatus() == highspy.HighsModelStatus.kInfeasible:
-            alone.append(c)
-    if alone:
-        return FeasibilityResult(
-            False, status, alone, [],
-            f"commodities {alone} cannot be routed even without the bundles")
-
     # Elastic bundles: each bundle row gains a surplus and a shortfall column costing 1, so
     # the optimum exceeds as few units as possible and names the bundles that must give way.
     b = len(model.bundle_arcs)
@@ -394,26 +489,6 @@ def check_feasible(instance: Any, data: Any = None, *, time_limit: float | None 
     violated = model.bundle_arcs[slack > 1e-9].tolist()
     return FeasibilityResult(False, status, [], violated,
                              f"the bundles of arcs {violated} cannot all be respected")
-
-
-def _one_commodity(model: Model, c: int) -> Model:
-    """Commodity c's part of a model without bundle rows: its columns and its node rows."""
-    np = _numpy()
-    k, n = model.num_commodities, len(model.nodes)
-    cols = np.arange(c, model.num_cols, k)
-    starts, ends = model.start[cols], model.start[cols + 1]
-    counts = ends - starts
-    take = np.repeat(starts - np.concatenate([[0], np.cumsum(counts)[:-1]]), counts) + np.arange(
-        counts.sum())
-    rows = slice(c * n, (c + 1) * n)
-    return Model(
-        num_arcs=model.num_arcs, num_commodities=1, nodes=model.nodes,
-        bundle_arcs=model.bundle_arcs[:0], col_cost=model.col_cost[cols],
-        col_lower=model.col_lower[cols], col_upper=model.col_upper[cols],
-        row_lower=model.row_lower[rows], row_upper=model.row_upper[rows],
-        start=np.concatenate([[0], np.cumsum(counts)]).astype(np.int32),
-        index=(model.index[take] - c * n).astype(np.int32), value=model.value[take],
-        build_seconds=0.0)
 
 
 def write_model(path: str | os.PathLike[str], instance: Any, data: Any = None) -> None:

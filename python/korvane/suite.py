@@ -513,7 +513,11 @@ def load_network(path: str) -> korvane.NetworkInstance:
 
 def _solve_status(job: Job, instance: korvane.NetworkInstance,
                   data: korvane.MultiCommodityData) -> tuple[str, float | None]:
-    result = solve_module().solve(instance, data, time_limit=job.time_limit)
+    solve = solve_module()
+    # One commodity that cannot be routed alone settles it without the full LP.
+    if solve.screen_commodities(instance, data, first_only=True):
+        return "infeasible", None
+    result = solve.solve(instance, data, time_limit=job.time_limit)
     objective = result.objective if result.status == "optimal" else None
     return str(result.status), None if objective is None else float(objective)
 

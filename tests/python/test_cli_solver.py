@@ -53,6 +53,14 @@ def test_solve_and_models(tmp_path, command):
     code, out, _ = command("solve", "--json", "--highs-option", "presolve=choose",
                            "--highs-option", "simplex_strategy=4", mcf)
     assert code == 0 and json.loads(out)[0]["objective"] == want.objective
+    # A first-order answer is never passed off as an optimum, not even to --require-feasible.
+    for method, status, proven, code_wanted in [("ipm", "optimal", True, 0),
+                                                ("pdlp", "approximately optimal", False, 1)]:
+        code, out, _ = command("solve", "--json", "--require-feasible", "--method", method, mcf)
+        [got] = json.loads(out)
+        assert (code, got["status"], got["proven_optimal"], got["method"]) == (
+            code_wanted, status, proven, method)
+        assert got["primal_residual"] is not None
     for bad_option in ("no_such_option=1", "presolve=sometimes", "presolve"):
         code, out, err = command("solve", "--highs-option", bad_option, mcf)
         assert (code, out) == (2, "") and "--highs-option" in err and bad_option.split("=")[0] in err

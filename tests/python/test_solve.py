@@ -175,3 +175,142 @@ def test_options_highs_refuses_are_value_errors(hand, options, refused):
     for call in (solve.solve, solve.check_feasible):
         with pytest.raises(ValueError, match=f"HiGHS refused the option {re.escape(refused)}"):
             call(hand(), options=options)
+
+
+def _full_lp_runs(monkeypatch):
+    """The number of commodities of every model solve._run is given, in order."""
+    seen = []
+    run = solve._run
+
+    def recording(model, *args):
+        seen.append(model.num_commodities)
+        return run(model, *args)
+
+    monkeypatch.setattr(solve, "_run", recording)
+    return seen
+
+
+# Each commodity's two routes hold 20 units; 3->4's bundle holds 12.
+NO_DIRECT = HAND["arc"].replace("4 1 4 1 5 10 0\n5 2 4 2 8 10 0\n", "")
+
+
+@pytest.mark.parametrize("changes, alone, bundles", [
+    ({"sup": "1 1 10\n4 1 -10\n2 2 25\n4 2 -25\n"}, [1], []),
+    ({"sup": "1 1 25\n4 1 -25\n2 2 25\n4 2 -25\n"}, [0, 1], []),
+    # Commodity 0 has no arc into node 4 at all once arcs 1 and 4 are gone.
+    ({"arc": "2 2 3 2 1 10 0\n3 3 4 2 1 10 1\n5 2 4 2 8 10 0\n"}, [0], []),
+    ({"arc": NO_DIRECT}, [], [2]),
+    ({}, [], []),
+])
+def test_commodity_screen_before_the_full_lp(hand, monkeypatch, changes, alone, bundles):
+    rec = hand(**changes)
+    # The verdict the full LP gives, without any screen.
+    full = solve.solve(rec).status
+    runs = _full_lp_runs(monkeypatch)
+    report = solve.check_feasible(rec)
+    assert (report.feasible, report.infeasible_commodities, report.violated_bundles) == (
+        full == "optimal", alone, bundles)
+    assert (full == "infeasible") == (not report.feasible)
+    if alone:
+        assert report.reason == f"commodities {alone} cannot be routed even without the bundles"
+        # Settled by the screen: no LP at all.
+        assert runs == []
+        assert solve.screen_commodities(rec, first_only=True) == alone[:1]
+    else:
+        assert runs[:1] == [2]
+
+
+@pytest.mark.parametrize("method, status, proven", [
+    ("simplex", "optimal", True), ("ipm", "optimal", True), ("auto", "optimal", True),
+    ("pdlp", "approximately optimal", False)])
+def test_methods_report_how_sure_they_are(hand, method, status, proven):
+    result = solve.solve(hand(), method=method)
+    assert (result.status, result.proven_optimal) == (status, proven)
+    assert result.method == ("simplex" if method == "auto" else method)
+    assert result.primal_residual is not None and result.dual_residual is not None
+    if proven:
+        assert result.objective == 64 and result.primal_residual <= 1e-9
+        assert result.flows.tolist() == [[2, 0], [0, 10], [2, 10], [8, 0], [0, 0]]
+    else:
+        # A first-order answer is close, not exact; its residuals say so.
+        assert result.objective == pytest.approx(64, rel=1e-3)
+        assert result.flows.shape == (5, 2)
+
+
+def test_unproven_answers_and_bad_methods(hand):
+    # The interior point answer without crossover is no vertex: never reported as optimal.
+    result = solve.solve(hand(), method="ipm", options={"run_crossover": "off"})
+    assert (result.status, result.proven_optimal) == ("approximately optimal", False)
+    assert result.objective == pytest.approx(64, rel=1e-6)
+    # An infeasible instance is no optimum for any method.
+    for method in ("simplex", "ipm"):
+        result = solve.solve(hand(arc=NO_DIRECT), method=method)
+        assert (result.status, result.proven_optimal, result.objective) == (
+            "infeasible", False, None)
+    # "auto" hands a large model to the interior point method, still to a proven optimum.
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(solve, "AUTO_IPM_COLUMNS", 0)
+        result = solve.solve(hand())
+        assert (result.method, result.status, result.objective) == ("ipm", "optimal", 64)
+    with pytest.raises(ValueError, match="method must be one of auto, simplex, ipm, pdlp"):
+        solve.solve(hand(), method="barrier")
+
+
+def networkx_infeasible(inst, data):
+    """The commodities whose supplies networkx's maximum flow cannot route alone."""
+    failed = []
+    caps = list(data.capacities_by_arc.values())
+    for c in range(data.num_commodities):
+        g = nx.DiGraph()
+        for a, e in enumerate(inst.edges):
+            if e.tail != e.head and caps[a][c] > 0:
+                # Parallel arcs add up on one networkx edge.
+                old = g.get_edge_data(e.tail, e.head, {"capacity": 0})["capacity"]
+                g.add_edge(e.tail, e.head, capacity=old + caps[a][c])
+        g.add_nodes_from(["s", "t"])
+        total = 0
+        for node, amounts in data.supply_partition.items():
+            amount = amounts[c]
+            if amount > 0:
+                g.add_edge("s", node, capacity=amount)
+                total += amount
+            elif amount < 0:
+                g.add_edge(node, "t", capacity=-amount)
+        if total and nx.maximum_flow_value(g, "s", "t") < total:
+            failed.append(c)
+    return failed
+
+
+@needs_data
+@pytest.mark.parametrize("name", ["sample.dmx", "Network3.dmx", "Network1.dmx"])
+def test_screen_matches_networkx_maximum_flow(name):
+    inst = korvane.load_min_instance(str(DATA / name))
+    verdicts = set()
+    for seed, zero in [(1, 0.05), (2, 0.2), (3, 0.4), (4, 0.0), (5, 0.6)]:
+        data = korvane.generate_multi_commodity_data(
+            inst, 4, 2, randomize_caps=True, cap_zero=zero > 0, cap_zero_param=zero or 0.5,
+            seed=seed)
+        expected = networkx_infeasible(inst, data)
+        assert solve.screen_commodities(inst, data) == expected
+        assert solve.screen_commodities(inst, data, first_only=True) == expected[:1]
+        verdicts.add(bool(expected))
+    assert verdicts == {True, False}  # both kinds were met
+
+
+def test_screen_inputs_are_checked():
+    native = solve._native
+    ranks = np.array([0, 1], dtype=np.int64)
+    ok = (3, ranks, ranks + 1, np.ones(2), np.array([1.0, 0.0, -1.0]), 1, False)
+    assert native._screen_commodities(*ok) == []
+    # Supplies that do not sum to zero cannot be met; an open arc (inf) carries anything.
+    unbalanced = ok[:4] + (np.array([2.0, 0.0, -1.0]),) + ok[5:]
+    assert native._screen_commodities(*unbalanced) == [0]
+    wide = ok[:3] + (np.array([np.inf, 5.0]), np.array([5.0, 0.0, -5.0])) + ok[5:]
+    assert native._screen_commodities(*wide) == []
+    for bad, error in [((3, ranks, ranks + 2) + ok[3:], "outside"),
+                       (ok[:3] + (np.ones(3),) + ok[4:], "capacities per arc"),
+                       (ok[:5] + (2,) + ok[6:], "capacities per arc")]:
+        with pytest.raises(ValueError, match=error):
+            native._screen_commodities(*bad)
+    with pytest.raises(TypeError, match="tails must be a contiguous int64 array"):
+        native._screen_commodities(3, ranks.astype(np.int32), *ok[2:])
