@@ -425,11 +425,11 @@ def load_manifest(path: str | os.PathLike[str], max_instances: int = MAX_INSTANC
     for i, pattern in enumerate(listed):
         if isinstance(pattern, dict):
             try:
-                name, spec = suite_networks.parse_entry(pattern, f"networks[{i}]")
+                name, recipe = suite_networks.parse_entry(pattern, f"networks[{i}]")
             except suite_networks.GeneratedError as exc:
                 raise ManifestError(str(exc)) from None
             if name not in generated:
-                generated[name] = spec
+                generated[name] = recipe
                 networks.append((name, None))
             continue
         if not isinstance(pattern, str):
@@ -701,8 +701,8 @@ def _stale_reason(suite: Suite, job: Job, entry: dict[str, Any] | None, network_
 
 def network_checksums(suite: Suite) -> dict[str, dict[str, Any]]:
     sums = {shown: {"size": p.stat().st_size, "sha256": sha256_file(p)} for shown, p in suite.networks}
-    for shown, spec in suite.generated.items():
-        sums[shown].update(suite_networks.describe(spec))
+    for shown, recipe in suite.generated.items():
+        sums[shown].update(suite_networks.describe(recipe))
     for job in suite.jobs:
         if job.generated is not None:
             sums[job.network] = suite_networks.describe_mnetgen(job.generated)

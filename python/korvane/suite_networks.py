@@ -37,30 +37,30 @@ def parse_entry(entry: dict[str, Any], where: str) -> tuple[str, dict[str, Any]]
         raise GeneratedError(f"{where}.{unknown[0]}: unknown key")
     if "netgen" not in entry:
         raise GeneratedError(f"{where}: a generated network needs the key 'netgen'")
-    spec = entry["netgen"]
+    recipe = entry["netgen"]
     limits = {k: entry[k] for k in ("max_nodes", "max_arcs") if k in entry}
     member = None
     try:
-        if isinstance(spec, str):
+        if isinstance(recipe, str):
             picked: dict[str, Any] = {k: entry[k] for k in ("size", "seed", "number") if k in entry}
-            params = generators.family(spec, **picked)
-            if generators.families.is_mnetgen_name(spec):
-                raise GeneratedError(f"{where}.netgen: {spec!r} is a Mnetgen instance; list it "
+            params = generators.family(recipe, **picked)
+            if generators.families.is_mnetgen_name(recipe):
+                raise GeneratedError(f"{where}.netgen: {recipe!r} is a Mnetgen instance; list it "
                                      "under the top-level key 'mnetgen'")
-            member = spec if not picked else _member_name(spec, picked)
-        elif isinstance(spec, dict):
+            member = recipe if not picked else _member_name(recipe, picked)
+        elif isinstance(recipe, dict):
             extra = sorted({"size", "seed", "number"} & set(entry))
             if extra:
                 raise GeneratedError(f"{where}.{extra[0]}: only taken with a family's name")
             params = {**{"problem": 1, "transshipment_sources": 0, "transshipment_sinks": 0},
-                      **spec}
+                      **recipe}
             unknown = sorted(set(params) - set(generators.PARAMETERS))
             if unknown:
                 raise GeneratedError(f"{where}.netgen.{unknown[0]}: unknown NETGEN parameter")
             params = {k: params[k] for k in generators.PARAMETERS if k in params}
         else:
             raise GeneratedError(f"{where}.netgen: expected a family member's name or a table "
-                                 f"of NETGEN parameters, got {spec!r}")
+                                 f"of NETGEN parameters, got {recipe!r}")
         generators.check_netgen(**params, **limits)
     except GeneratedError:
         raise
@@ -84,8 +84,8 @@ def _member_name(family: str, picked: dict[str, Any]) -> str:
     return f"{prefix}_{params['problem']:02d}{variant}"
 
 
-def _write(path: Path, spec: dict[str, Any]) -> None:
-    generators.write_netgen(path, **spec["params"], **spec["limits"])
+def _write(path: Path, recipe: dict[str, Any]) -> None:
+    generators.write_netgen(path, **recipe["params"], **recipe["limits"])
 
 
 def _recorded(suite_file: Path) -> dict[str, Any]:
@@ -104,23 +104,23 @@ def make_generated(generated: dict[str, dict[str, Any]], paths: dict[str, Path],
     longer has its recorded checksum; returns the names written."""
     recorded = _recorded(suite_file)
     made = []
-    for name, spec in generated.items():
+    for name, recipe in generated.items():
         path = paths[name]
         before = recorded.get(name)
-        if (isinstance(before, dict) and before.get("netgen") == spec["params"]
-                and before.get("limits", {}) == spec["limits"] and path.is_file()
+        if (isinstance(before, dict) and before.get("netgen") == recipe["params"]
+                and before.get("limits", {}) == recipe["limits"] and path.is_file()
                 and sha256_file(path) == before.get("sha256")):
             continue
-        _write(path, spec)
+        _write(path, recipe)
         made.append(name)
     return made
 
 
-def describe(spec: dict[str, Any]) -> dict[str, Any]:
+def describe(recipe: dict[str, Any]) -> dict[str, Any]:
     """What suite.json says of a generated network besides its size and checksum."""
-    out: dict[str, Any] = {"netgen": spec["params"], "member": spec["member"]}
-    if spec["limits"]:
-        out["limits"] = spec["limits"]
+    out: dict[str, Any] = {"netgen": recipe["params"], "member": recipe["member"]}
+    if recipe["limits"]:
+        out["limits"] = recipe["limits"]
     return out
 
 
@@ -131,11 +131,11 @@ def verify_generated(generated: dict[str, dict[str, Any]], paths: dict[str, Path
     recorded = _recorded(suite_file)
     problems: list[tuple[str, str]] = []
     fresh: dict[str, str] = {}
-    for name, spec in generated.items():
+    for name, recipe in generated.items():
         path = paths[name]
         with tempfile.TemporaryDirectory(prefix="korvane-verify-") as tmp:
             again = Path(tmp) / name
-            _write(again, spec)
+            _write(again, recipe)
             fresh[name] = sha256_file(again)
         before = recorded.get(name)
         if not isinstance(before, dict) or before.get("sha256") != fresh[name]:
