@@ -189,6 +189,9 @@ int main(int argc, char** argv) {
         "netgen_instance is the written file read back");
   require(korvane::write_mnetgen_instance(out + "cpp_mnetgen", mnetgen_reference()),
           "write_mnetgen_instance");
+  require(korvane::write_mnetgen_instance(out + "cpp_mnetgen_zst", mnetgen_reference(),
+                                         korvane::Compression::zstd),
+          "write_mnetgen_instance, zstd");
   const auto generated = take(korvane::mnetgen_problem(mnetgen_reference()), "mnetgen_problem");
   const auto generated_read =
       take(korvane::read_mnetgen(korvane::parts_of(out + "cpp_mnetgen")), "read_mnetgen");

@@ -40,6 +40,7 @@ def main() -> None:
     korvane.save_multi_commodity_instance(at("py_example.mcf"), network, example)
     generators.write_netgen(at("py_netgen.min"), **NETGEN)
     generators.write_mnetgen_instance(at("py_mnetgen"), **MNETGEN)
+    generators.write_mnetgen_instance(at("py_mnetgen_zst"), compress="zstd", **MNETGEN)
 
     calls = [
         lambda: korvane.load_min_instance(at("missing.min")),
