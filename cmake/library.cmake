@@ -21,6 +21,7 @@ add_library(korvane_library
     src/api/readers.cpp
     src/api/generation.cpp
     src/api/writers.cpp
+    src/api/generators.cpp
     src/api/version.cpp)
 add_library(korvane::korvane ALIAS korvane_library)
 # 0.x: a minor release may break the ABI, so the soname carries both numbers.

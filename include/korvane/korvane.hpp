@@ -13,4 +13,4 @@
 #include "korvane/generation_params.hpp"
 #include "korvane/generation.hpp"
 #include "korvane/writers.hpp"
-// The NETGEN and Mnetgen generators add their headers here.
+#include "korvane/generators.hpp"

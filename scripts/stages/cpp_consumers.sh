@@ -19,6 +19,11 @@ cpp_consumer_compare() {  # cpp_consumer_compare OUT_DIR: C++ files against Pyth
   for part in mcf nod arc sup mut; do cmp "$out/cpp.$part" "$out/py.$part"; done
   for part in nod arc sup mut; do cmp "$out/cpp_jlf.$part" "$out/py_jlf.$part"; done
   cmp "$out/cpp_example.mcf" "$out/py_example.mcf"
+  cmp "$out/cpp_netgen.min" "$out/py_netgen.min"
+  for part in nod arc sup mut; do
+    cmp "$out/cpp_mnetgen.$part" "$out/py_mnetgen.$part"
+    cmp "$out/cpp_mnetgen_zst.$part.zst" "$out/py_mnetgen_zst.$part.zst"
+  done
   diff "$out/cpp_errors.tsv" "$out/py_errors.tsv"
   diff "$out/cpp_version.txt" "$out/py_version.txt"
 }

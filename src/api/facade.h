@@ -30,6 +30,8 @@
 #include "core/io/mc_writer.h"
 #include "core/io/min_reader.h"
 #include "core/io/mnetgen_writer.h"
+#include "core/mnetgen/mnetgen.h"
+#include "core/netgen/netgen_writer.h"
 #include "core/records/multi_commodity_data.h"
 #include "core/records/multicommodity_problem.h"
 #include "core/records/network_instance.h"
@@ -50,12 +52,15 @@ using CoreParts = ::korvane::FourFileParts;
 using CoreJlfKind = ::korvane::JlfKind;
 using CoreCompression = ::korvane::Compression;
 using CorePartition = ::korvane::Partition;
+using CoreMnetgenParams = ::korvane::MnetgenParams;
 using CoreSupplies = ::korvane::Supplies;
+namespace netgen = ::korvane::netgen;
 using ::korvane::StopTokenScope;
 using ::korvane::ThreadCountScope;
 
 using ::korvane::compute_commodity_demand_heterogeneity;
 using ::korvane::export_to_dimacs;
+using ::korvane::generate_mnetgen;
 using ::korvane::generate_multi_commodity_data;
 using ::korvane::generate_to_dimacs;
 using ::korvane::generate_to_mnetgen;
@@ -69,6 +74,7 @@ using ::korvane::split_supply_and_demand_beta_binomial;
 using ::korvane::split_supply_and_demand_spread;
 using ::korvane::split_supply_and_demand_uniform;
 using ::korvane::write_mnetgen;
+using ::korvane::write_mnetgen_instance;
 
 }  // namespace korvane::inner
 
