@@ -143,6 +143,8 @@ struct Decoder {
   bool column(Column& c) {
     std::size_t n = 0;
     if (!count(n, 8)) return false;
+    // A column holds what its bytes say, never a default entry of the record.
+    c.clear();
     c.reserve(n);
     // Grown a piece at a time, so that a large column is never first cleared
     // whole (a pass nothing could interrupt) and then copied.
