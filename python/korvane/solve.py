@@ -54,15 +54,21 @@ METHODS: Mapping[str, Mapping[str, Any]] = MappingProxyType({
     "pdlp": MappingProxyType({"solver": "pdlp"}),
 })
 
-#: Above this many columns "auto" takes the interior point method (with crossover) rather than
-#: the dual simplex. From the solver ladder (docs/performance.md): on a 131k-arc network the
-#: simplex was 1.5x faster at K = 2 (262k columns), the interior point method 1.7x faster
-#: at K = 4 (524k columns).
+#: "auto" takes the interior point method (with crossover) rather than the dual simplex for
+#: a model of more than AUTO_IPM_COLUMNS columns whose network has more than AUTO_IPM_ARCS
+#: arcs. From the solver ladder (docs/performance.md), at about 524k columns: on NETGEN
+#: networks of 8,192 to 131,072 arcs (K = 64 down to 4) the interior point method reached the
+#: proven optimum while the simplex was still far from it, and on a 131k-arc network the
+#: simplex was 1.5x faster at K = 2 (262k columns). On Mnetgen instances of 256 nodes and
+#: about 2,200 arcs with K = 256 (549k-564k columns) the simplex was 1.45-7.7x faster: there
+#: each commodity's network is small, and the simplex's work grows with it, not with K.
 AUTO_IPM_COLUMNS = 400_000
+AUTO_IPM_ARCS = 3_000
 
 
 def _auto_method(model: Model) -> str:
-    return "ipm" if model.num_cols > AUTO_IPM_COLUMNS else "simplex"
+    large = model.num_cols > AUTO_IPM_COLUMNS and model.num_arcs > AUTO_IPM_ARCS
+    return "ipm" if large else "simplex"
 
 
 def _numpy() -> Any:

@@ -3,6 +3,7 @@
 import math
 import re
 import sys
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -250,10 +251,27 @@ def test_unproven_answers_and_bad_methods(hand):
     # "auto" hands a large model to the interior point method, still to a proven optimum.
     with pytest.MonkeyPatch.context() as patch:
         patch.setattr(solve, "AUTO_IPM_COLUMNS", 0)
+        patch.setattr(solve, "AUTO_IPM_ARCS", 0)
         result = solve.solve(hand())
         assert (result.method, result.status, result.objective) == ("ipm", "optimal", 64)
     with pytest.raises(ValueError, match="method must be one of auto, simplex, ipm, pdlp"):
         solve.solve(hand(), method="barrier")
+
+
+# Models of the shapes the solver ladder measured: arcs, arcs x K, and the faster method.
+@pytest.mark.parametrize("arcs, columns, method", [
+    (131_072, 2 * 131_072, "simplex"),     # NETGEN, K = 2
+    (131_072, 4 * 131_072, "ipm"),         # NETGEN, K = 4
+    (8_192, 64 * 8_192, "ipm"),            # NETGEN, K = 64
+    (2_143, 256 * 2_143, "simplex"),       # Mnetgen 256-256-9
+    (2_347, 128 * 2_347, "simplex"),       # Mnetgen 256-128-9
+    (solve.AUTO_IPM_ARCS + 1, solve.AUTO_IPM_COLUMNS + 1, "ipm"),
+    (solve.AUTO_IPM_ARCS, solve.AUTO_IPM_COLUMNS + 1, "simplex"),
+    (solve.AUTO_IPM_ARCS + 1, solve.AUTO_IPM_COLUMNS, "simplex"),
+])
+def test_auto_picks_the_faster_method_of_the_ladder(arcs, columns, method):
+    shape = SimpleNamespace(num_arcs=arcs, num_cols=columns)
+    assert solve._auto_method(shape) == method
 
 
 def networkx_infeasible(inst, data):
