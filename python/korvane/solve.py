@@ -57,11 +57,12 @@ METHODS: Mapping[str, Mapping[str, Any]] = MappingProxyType({
 #: "auto" takes the interior point method (with crossover) rather than the dual simplex for
 #: a model of more than AUTO_IPM_COLUMNS columns whose network has more than AUTO_IPM_ARCS
 #: arcs. From the solver ladder (docs/performance.md), at about 524k columns: on NETGEN
-#: networks of 8,192 to 131,072 arcs (K = 64 down to 4) the interior point method reached the
-#: proven optimum while the simplex was still far from it, and on a 131k-arc network the
-#: simplex was 1.5x faster at K = 2 (262k columns). On Mnetgen instances of 256 nodes and
-#: about 2,200 arcs with K = 256 (549k-564k columns) the simplex was 1.45-7.7x faster: there
-#: each commodity's network is small, and the simplex's work grows with it, not with K.
+#: networks of 4,096 to 131,072 arcs (K = 128 down to 4) the interior point method reached
+#: the proven optimum 1.7-1.8x sooner than the simplex or while the simplex was still far from
+#: it, whereas on Mnetgen instances of about 2,200 arcs with K = 256 (549k-564k columns) the
+#: simplex was 1.45-7.7x faster; so the column count alone cannot decide. Below 400k columns
+#: the simplex won everywhere (1.5x at K = 2 on a 131k-arc network, 2.7-5.0x on Mnetgen
+#: instances of 150k-300k columns). No network between 2,362 and 4,096 arcs was measured.
 AUTO_IPM_COLUMNS = 400_000
 AUTO_IPM_ARCS = 3_000
 

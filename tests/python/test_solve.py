@@ -263,6 +263,7 @@ def test_unproven_answers_and_bad_methods(hand):
     (131_072, 2 * 131_072, "simplex"),     # NETGEN, K = 2
     (131_072, 4 * 131_072, "ipm"),         # NETGEN, K = 4
     (8_192, 64 * 8_192, "ipm"),            # NETGEN, K = 64
+    (4_096, 128 * 4_096, "ipm"),           # NETGEN, K = 128
     (2_143, 256 * 2_143, "simplex"),       # Mnetgen 256-256-9
     (2_347, 128 * 2_347, "simplex"),       # Mnetgen 256-128-9
     (solve.AUTO_IPM_ARCS + 1, solve.AUTO_IPM_COLUMNS + 1, "ipm"),
