@@ -11,11 +11,11 @@
 #include <tuple>
 #include <vector>
 
+#include "core/formats/four_file_reader.h"
+#include "core/formats/min_reader.h"
+#include "core/formats/mnetgen_writer.h"
 #include "core/generate/stream.h"
 #include "core/io/file_io.h"
-#include "core/io/four_file_reader.h"
-#include "core/io/min_reader.h"
-#include "core/io/mnetgen_writer.h"
 #include "python/bind.h"
 #include "python/gil.h"
 #include "python/record_type.h"

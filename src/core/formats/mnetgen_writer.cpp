@@ -1,7 +1,7 @@
 // The Mnetgen writer: a problem is checked whole, then its four parts are
 // written under temporary names and put in place together. Also the conversion
 // of korvane's network and parsed records into a MulticommodityProblem.
-#include "core/io/mnetgen_writer.h"
+#include "core/formats/mnetgen_writer.h"
 
 #include <algorithm>
 #include <pthread.h>

@@ -11,8 +11,8 @@
 #include <string_view>
 
 #include "core/base/result.h"
+#include "core/formats/four_file_reader.h"
 #include "core/io/file_io.h"
-#include "core/io/four_file_reader.h"
 #include "core/records/multi_commodity_data.h"
 #include "core/records/multicommodity_problem.h"
 #include "core/records/network_instance.h"
