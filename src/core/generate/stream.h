@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "core/base/result.h"
-#include "core/formats/four_file_reader.h"
 #include "core/generate/generate.h"
 #include "core/io/file_io.h"
+#include "core/records/four_file_parts.h"
 #include "core/records/network_instance.h"
 
 namespace korvane {

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "core/base/result.h"
-#include "core/formats/four_file_reader.h"
 #include "core/io/file_io.h"
+#include "core/records/four_file_parts.h"
 #include "core/records/multicommodity_problem.h"
 
 namespace korvane {
