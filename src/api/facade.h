@@ -36,6 +36,7 @@
 #include "core/records/multicommodity_problem.h"
 #include "core/records/network_instance.h"
 #include "core/records/parsed_instance.h"
+#include "core/records/problem_conversion.h"
 
 namespace korvane::inner {
 

@@ -16,6 +16,7 @@
 #include "core/formats/mnetgen_writer.h"
 #include "core/generate/stream.h"
 #include "core/io/file_io.h"
+#include "core/records/problem_conversion.h"
 #include "python/bind.h"
 #include "python/gil.h"
 #include "python/record_type.h"

@@ -12,6 +12,7 @@
 #include "core/formats/mnetgen_writer.h"
 #include "core/generate/generate.h"
 #include "core/graph/csr.h"
+#include "core/records/problem_conversion.h"
 #include "core/records/record_codec.h"
 
 namespace {
