@@ -15,7 +15,7 @@ import pytest
 from conftest import NETWORK, big_network, needs_sigint
 
 import korvane
-from korvane import suite
+from korvane import _version, suite
 
 
 # 1 network x 2 K x 3 methods x 2 seeds x 2 capacity settings = 24 instances.
@@ -257,7 +257,7 @@ def remove_first(tmp_path, plan):
 
 
 def new_version(tmp_path, plan):
-    suite.__version__ = "0.0.0+other"  # the test's monkeypatch puts the real one back
+    _version.__version__ = "0.0.0+other"  # the test's monkeypatch puts the real one back
 
 
 @pytest.mark.parametrize("change, summary", [
@@ -270,14 +270,14 @@ def new_version(tmp_path, plan):
 def test_run_again_remakes_what_its_inputs_no_longer_make(tmp_path, small, command, monkeypatch, change, summary):
     manifest, plan = small
     assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"2 made, 0 kept; {plan.suite_file}\n", "")
-    monkeypatch.setattr(suite, "__version__", suite.__version__)
+    monkeypatch.setattr(_version, "__version__", _version.__version__)
     if change is not None:
         change(tmp_path, plan)
     assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"{summary}; {plan.suite_file}\n", "")
     # Each record says what it was made from, and the files are what that makes now.
     network_sha = suite.sha256_file(tmp_path / "net.min")
     for entry in json.loads(plan.suite_file.read_text())["instances"]:
-        assert (entry["network_sha256"], entry["korvane_version"]) == (network_sha, suite.__version__)
+        assert (entry["network_sha256"], entry["korvane_version"]) == (network_sha, _version.__version__)
     assert command("suite", manifest, "--verify", "--jobs", "1")[0] == 0
 
 
