@@ -160,6 +160,17 @@ def test_bad_manifest_refused_before_work(tmp_path, command, edit, message):
     assert not (tmp_path / "out").exists()
 
 
+@pytest.mark.parametrize("text", ["", "# Notes\n\nSome text.\n", "a 1 2 0 5 1\n", "NETGEN 1 10 2 0\n"])
+@pytest.mark.parametrize("verify", [[], ["--verify"]])
+def test_network_without_problem_line_refused_before_work(tmp_path, command, text, verify):
+    (tmp_path / "net.min").write_text(text)
+    manifest = write_manifest(tmp_path, SMALL)
+    network = suite.load_manifest(manifest).networks[0][1]
+    assert command("suite", manifest, "--jobs", "1", *verify) == (
+        2, "", f"korvane: {network}: not a network: no problem line ('p min NODES ARCS')\n")
+    assert not (tmp_path / "out").exists()
+
+
 def test_grid_size_cap_can_be_raised(tmp_path, command):
     manifest = write_manifest(tmp_path)
     assert command("suite", manifest, "--max-instances", "23", "-q") == (
