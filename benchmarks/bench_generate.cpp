@@ -14,7 +14,7 @@
 #include "core/generate/generate.h"
 #include "core/random/random_source.h"
 #include "core/base/parallel.h"
-#include "core/io/min_reader.h"
+#include "core/formats/min_reader.h"
 
 namespace {
 

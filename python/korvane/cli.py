@@ -90,17 +90,22 @@ def load_any(path: str, jlf_kind: str | None = None) -> tuple[str, Any]:
             return "jlf", formats.read_jlf(found.base, jlf_kind, supply=found.supply)
         if found.format == "mcf":
             return "mcf", korvane.load_multi_commodity_instance(path)
-        # The reader takes any text as a network of what it finds; the command line wants one
-        # that says it is one.
-        network, has_problem_line = _NATIVE._read_min(path)
-        if not has_problem_line:
-            raise UserError(f"{path}: not a network: no problem line ('p min NODES ARCS')",
-                            EXIT_USAGE)
-        return "min", network
+        return "min", read_network(path)
     except (suites.MissingFeature, UserError):
         raise
     except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
         fail_file(path, exc)
+
+
+def read_network(path: str | os.PathLike[str]) -> korvane.NetworkInstance:
+    """The .min network at path. The reader takes any text as a network of what it finds;
+    the command line wants one that says it is one (a usage error otherwise)."""
+    read: tuple[korvane.NetworkInstance, bool] = _NATIVE._read_min(os.fspath(path))
+    network, has_problem_line = read
+    if not has_problem_line:
+        raise UserError(f"{os.fspath(path)}: not a network: no problem line ('p min NODES ARCS')",
+                        EXIT_USAGE)
+    return network
 
 
 def _number(value: float) -> int | float:
@@ -436,6 +441,13 @@ def cmd_suite(args: argparse.Namespace) -> int:
         raise UserError(f"{args.manifest}: {exc}", EXIT_USAGE) from None
     if args.output is not None:
         suite = suite.with_output(args.output)
+    # Each network file read once here, before any work: the same refusal as the other commands.
+    for shown, path in suite.networks:
+        if shown not in suite.generated:
+            try:
+                read_network(path)
+            except (OSError, RuntimeError, ValueError, korvane.InternalError) as exc:
+                fail_file(path, exc)
     if args.jobs is not None and args.jobs < 1:
         raise UserError(f"--jobs: must be at least 1, got {args.jobs}", EXIT_USAGE)
     if args.executor is not None and not args.executor.startswith("dask://"):

@@ -13,8 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/formats/min_reader.h"
 #include "core/graph/csr.h"
-#include "core/io/min_reader.h"
 #include "core/records/dense_tables.h"
 #include "python/gil.h"
 #include "python/problem.h"

@@ -15,9 +15,9 @@
 #include "python/record_type.h"
 #include "core/records/parsed_instance.h"
 #include "core/graph/mappings.h"
-#include "core/io/mc_reader.h"
-#include "core/io/mc_writer.h"
-#include "core/io/min_reader.h"
+#include "core/formats/mc_reader.h"
+#include "core/formats/mc_writer.h"
+#include "core/formats/min_reader.h"
 
 namespace korvane::py {
 namespace {

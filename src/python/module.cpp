@@ -13,6 +13,7 @@
 #include "python/pickling.h"
 #include "python/mnetgen.h"
 #include "python/problem.h"
+#include "python/format_functions.h"
 #include "python/py_errors.h"
 #include "python/record_type.h"
 
@@ -101,7 +102,8 @@ int exec_module(PyObject* module) noexcept {
   Ref problem =
       Ref::steal(reinterpret_cast<PyObject*>(record_type<MulticommodityProblem>(module)));
   if (!problem || PyModule_AddObjectRef(module, "_MulticommodityProblem", problem.get()) < 0 ||
-      PyModule_AddFunctions(module, problem_functions) < 0) {
+      PyModule_AddFunctions(module, format_functions) < 0 ||
+      PyModule_AddFunctions(module, file_functions) < 0) {
     return -1;
   }
   // korvane.generators.mnetgen's entry points, also private.

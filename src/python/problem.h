@@ -1,5 +1,4 @@
-// The class korvane.formats.MulticommodityProblem and the private functions
-// behind korvane.formats (defined in problem.cpp).
+// The class korvane.formats.MulticommodityProblem (defined in problem.cpp).
 #pragma once
 
 #include "core/records/multicommodity_problem.h"
@@ -11,8 +10,5 @@ template <>
 const char* const RecordType<MulticommodityProblem>::name;
 template <>
 PyTypeObject* RecordType<MulticommodityProblem>::create(PyObject* module);
-
-// _read_mnetgen, _read_jlf, _write_mnetgen and _to_problem.
-extern PyMethodDef problem_functions[];
 
 }  // namespace korvane::py

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "core/io/four_file_reader.h"
+#include "core/formats/four_file_reader.h"
 #include "fuzz_input.h"
 #include "mnetgen_reference.h"
 

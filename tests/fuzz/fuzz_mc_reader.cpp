@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "core/base/parallel.h"
-#include "core/io/mc_reader.h"
+#include "core/formats/mc_reader.h"
 #include "fuzz_input.h"
 #include "same_record.h"
 

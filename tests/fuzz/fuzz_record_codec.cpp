@@ -9,9 +9,10 @@
 #include <variant>
 #include <vector>
 
+#include "core/formats/mnetgen_writer.h"
 #include "core/generate/generate.h"
 #include "core/graph/csr.h"
-#include "core/io/mnetgen_writer.h"
+#include "core/records/problem_conversion.h"
 #include "core/records/record_codec.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "core/formats/min_reader.h"
 #include "core/io/file_io.h"
-#include "core/io/min_reader.h"
 
 namespace korvane {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/base/parallel.h"
-#include "core/io/mc_reader.h"
-#include "core/io/min_reader.h"
+#include "core/formats/mc_reader.h"
+#include "core/formats/min_reader.h"
 
 namespace korvane {
 namespace {

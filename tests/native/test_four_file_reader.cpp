@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/io/four_file_reader.h"
+#include "core/formats/four_file_reader.h"
 
 namespace korvane {
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "../fuzz/same_record.h"
+#include "core/formats/mc_reader.h"
+#include "core/formats/min_reader.h"
 #include "core/io/gzip_inflater.h"
-#include "core/io/mc_reader.h"
-#include "core/io/min_reader.h"
 #include "core/io/zstd_inflater.h"
 
 namespace korvane {

@@ -10,8 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "core/io/mc_reader.h"
-#include "core/io/mc_writer.h"
+#include "core/formats/mc_reader.h"
+#include "core/formats/mc_writer.h"
 
 // Designated initializers name only the fields that matter here.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

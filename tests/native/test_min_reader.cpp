@@ -13,7 +13,7 @@
 #include <string>
 
 #include "core/base/parallel.h"
-#include "core/io/min_reader.h"
+#include "core/formats/min_reader.h"
 
 namespace {
 std::atomic<bool> recording{false};

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "core/formats/mnetgen_writer.h"
 #include "core/io/file_io.h"
-#include "core/io/mnetgen_writer.h"
+#include "core/records/problem_conversion.h"
 
 // Designated initializers name only the fields that matter here.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"

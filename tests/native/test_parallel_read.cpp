@@ -16,8 +16,8 @@
 #include "core/base/parallel.h"
 #include "core/io/file_io.h"
 #include "core/io/parallel_read.h"
-#include "core/io/mc_reader.h"
-#include "core/io/min_reader.h"
+#include "core/formats/mc_reader.h"
+#include "core/formats/min_reader.h"
 
 namespace korvane {
 namespace {

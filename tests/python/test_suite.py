@@ -15,7 +15,7 @@ import pytest
 from conftest import NETWORK, big_network, needs_sigint
 
 import korvane
-from korvane import suite
+from korvane import _version, suite
 
 
 # 1 network x 2 K x 3 methods x 2 seeds x 2 capacity settings = 24 instances.
@@ -160,6 +160,17 @@ def test_bad_manifest_refused_before_work(tmp_path, command, edit, message):
     assert not (tmp_path / "out").exists()
 
 
+@pytest.mark.parametrize("text", ["", "# Notes\n\nSome text.\n", "a 1 2 0 5 1\n", "NETGEN 1 10 2 0\n"])
+@pytest.mark.parametrize("verify", [[], ["--verify"]])
+def test_network_without_problem_line_refused_before_work(tmp_path, command, text, verify):
+    (tmp_path / "net.min").write_text(text)
+    manifest = write_manifest(tmp_path, SMALL)
+    network = suite.load_manifest(manifest).networks[0][1]
+    assert command("suite", manifest, "--jobs", "1", *verify) == (
+        2, "", f"korvane: {network}: not a network: no problem line ('p min NODES ARCS')\n")
+    assert not (tmp_path / "out").exists()
+
+
 def test_grid_size_cap_can_be_raised(tmp_path, command):
     manifest = write_manifest(tmp_path)
     assert command("suite", manifest, "--max-instances", "23", "-q") == (
@@ -257,7 +268,7 @@ def remove_first(tmp_path, plan):
 
 
 def new_version(tmp_path, plan):
-    suite.__version__ = "0.0.0+other"  # the test's monkeypatch puts the real one back
+    _version.__version__ = "0.0.0+other"  # the test's monkeypatch puts the real one back
 
 
 @pytest.mark.parametrize("change, summary", [
@@ -270,14 +281,14 @@ def new_version(tmp_path, plan):
 def test_run_again_remakes_what_its_inputs_no_longer_make(tmp_path, small, command, monkeypatch, change, summary):
     manifest, plan = small
     assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"2 made, 0 kept; {plan.suite_file}\n", "")
-    monkeypatch.setattr(suite, "__version__", suite.__version__)
+    monkeypatch.setattr(_version, "__version__", _version.__version__)
     if change is not None:
         change(tmp_path, plan)
     assert command("suite", manifest, "--jobs", "1", "-q") == (0, f"{summary}; {plan.suite_file}\n", "")
     # Each record says what it was made from, and the files are what that makes now.
     network_sha = suite.sha256_file(tmp_path / "net.min")
     for entry in json.loads(plan.suite_file.read_text())["instances"]:
-        assert (entry["network_sha256"], entry["korvane_version"]) == (network_sha, suite.__version__)
+        assert (entry["network_sha256"], entry["korvane_version"]) == (network_sha, _version.__version__)
     assert command("suite", manifest, "--verify", "--jobs", "1")[0] == 0
 
 

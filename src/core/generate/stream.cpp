@@ -8,9 +8,9 @@
 
 #include "core/base/cancel.h"
 #include "core/base/table_size.h"
+#include "core/formats/mc_writer.h"
+#include "core/formats/mnetgen_writer.h"
 #include "core/generate/arc_draws.h"
-#include "core/io/mc_writer.h"
-#include "core/io/mnetgen_writer.h"
 
 namespace korvane {
 namespace {

@@ -9,7 +9,7 @@
 #include "core/base/result.h"
 #include "core/generate/generate.h"
 #include "core/io/file_io.h"
-#include "core/io/four_file_reader.h"
+#include "core/records/four_file_parts.h"
 #include "core/records/network_instance.h"
 
 namespace korvane {

@@ -13,7 +13,8 @@
 
 #include "core/base/cancel.h"
 #include "core/base/numeric.h"
-#include "core/io/mnetgen_writer.h"
+#include "core/formats/four_file_reader.h"
+#include "core/formats/mnetgen_writer.h"
 #include "core/mnetgen/drand48.h"
 #include "core/text/tokens.h"
 

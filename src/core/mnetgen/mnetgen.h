@@ -10,7 +10,7 @@
 
 #include "core/base/result.h"
 #include "core/io/file_io.h"
-#include "core/io/four_file_reader.h"
+#include "core/records/four_file_parts.h"
 #include "core/records/multicommodity_problem.h"
 
 namespace korvane {

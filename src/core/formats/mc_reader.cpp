@@ -2,7 +2,7 @@
 // large file in parallel, each writing its arcs into their final place), tokens
 // parsed in place into flat columns; parallel indices and pair order computed
 // once at the end.
-#include "core/io/mc_reader.h"
+#include "core/formats/mc_reader.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // file in parallel, merged in file order), values appended to flat columns,
 // node ids placed through NodeIndex; parallel indices and arc_indices are
 // computed once at the end (arc_order.h).
-#include "core/io/min_reader.h"
+#include "core/formats/min_reader.h"
 
 #include <algorithm>
 #include <string>

@@ -1,13 +1,13 @@
 // The Mnetgen reader: records kept as read, then the tables built once the
 // used arc names are known, so neither the order of the records nor an arc
 // count far above the used names costs more than the records themselves.
-#include "core/io/four_file_reader.h"
+#include "core/formats/four_file_reader.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "core/io/number_records.h"
+#include "core/formats/number_records.h"
 
 namespace korvane {
 namespace {

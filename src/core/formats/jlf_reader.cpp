@@ -10,8 +10,8 @@
 
 #include "core/base/hash.h"
 #include "core/base/huge_pages.h"
-#include "core/io/four_file_reader.h"
-#include "core/io/number_records.h"
+#include "core/formats/four_file_reader.h"
+#include "core/formats/number_records.h"
 
 namespace korvane {
 namespace {

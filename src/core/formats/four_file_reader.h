@@ -4,21 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "core/base/result.h"
+#include "core/records/four_file_parts.h"
 #include "core/records/multicommodity_problem.h"
 
 namespace korvane {
-
-// The paths of an instance's four parts (each plain, gzip or zstd, recognised
-// by its magic bytes as every korvane reader does).
-struct FourFileParts {
-  std::string nod;
-  std::string arc;
-  std::string sup;  // for JLF ODS sets often BASE.od
-  std::string mut;
-};
 
 enum class JlfKind : uint8_t { kPsp, kOsp, kOds };
 

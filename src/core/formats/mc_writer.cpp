@@ -1,7 +1,7 @@
 // Multi-commodity file writer: formats every number with to_chars straight into
 // the output buffer, one reservation per line where the line fits, while the
 // writer's own thread hands the filled buffers to the system.
-#include "core/io/mc_writer.h"
+#include "core/formats/mc_writer.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -16,8 +16,8 @@
 
 #include "core/base/cancel.h"
 #include "core/base/result.h"
+#include "core/formats/four_file_reader.h"
 #include "core/io/file_io.h"
-#include "core/io/four_file_reader.h"
 #include "core/text/tokens.h"
 
 namespace korvane::detail {

@@ -1,6 +1,6 @@
 // Fields of the four-file parts: token rules and their messages, the .nod
 // counts, the .mut capacities and the size check on declared counts.
-#include "core/io/number_records.h"
+#include "core/formats/number_records.h"
 
 #include <cmath>
 #include <cstddef>

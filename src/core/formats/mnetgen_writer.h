@@ -1,5 +1,5 @@
-// The Mnetgen writer, and the conversion of korvane's own records into a
-// MulticommodityProblem.
+// The Mnetgen writer: a MulticommodityProblem written whole, or a network's
+// parts written while its rows are drawn.
 #pragma once
 
 #include <array>
@@ -12,11 +12,10 @@
 
 #include "core/base/result.h"
 #include "core/io/file_io.h"
-#include "core/io/four_file_reader.h"
+#include "core/records/four_file_parts.h"
 #include "core/records/multi_commodity_data.h"
 #include "core/records/multicommodity_problem.h"
 #include "core/records/network_instance.h"
-#include "core/records/parsed_instance.h"
 
 namespace korvane {
 
@@ -62,19 +61,6 @@ Result<void> write_mnetgen(const FourFileParts& parts, const MulticommodityProbl
 // its OS failures (kReported "<path>: <OS error text>", kCancelled).
 Result<void> write_mnetgen_bytes(const FourFileParts& parts,
                                  const std::array<std::string_view, 4>& contents);
-
-// A network with its multi-commodity data (or `data` null: one commodity with
-// the network's own capacities, costs and supplies) as a problem: nodes are the
-// network's node ids and the partition's, ascending, numbered 1..N (node_ids
-// keeps the ids); each arc's own upper bound becomes its bundle where it can
-// bind (below the sum of the commodities' capacities), else kUnbounded.
-// kInvalid naming the arc: a non-zero lower bound, a negative commodity
-// capacity; naming the sizes: data that does not belong to the network.
-Result<MulticommodityProblem> problem_from_network(const NetworkInstance& network,
-                                                   const MultiCommodityData* data);
-// A parsed multi-commodity instance as a problem, the same way (kInvalid for
-// per-commodity lists that do not hold K values).
-Result<MulticommodityProblem> problem_from_parsed(const ParsedMulticommodityInstance& parsed);
 
 // Mnetgen parts written from a network while the rows of its multi-commodity
 // data are produced, a window of arcs at a time (the streaming generation):
