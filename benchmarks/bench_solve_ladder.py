@@ -23,13 +23,15 @@ from common import row
 NETWORK = Path(os.environ.get("KORVANE_DIMACS_DIR") or Path(__file__).resolve().parents[2] / "shared"
                / "data" / "dimacs") / "netgen_8_14a.min"
 
-# The methods korvane.solve takes, plus the interior point method without crossover (a
-# bound-quality answer, to see what crossover costs).
+# The methods korvane.solve takes (the decomposition by commodity among them), plus the
+# interior point method without crossover (a bound-quality answer, to see what crossover
+# costs).
 LADDER = {
     "simplex": ("simplex", {}),
     "ipm": ("ipm", {}),
     "ipm-no-crossover": ("ipm", {"run_crossover": "off"}),
     "pdlp": ("pdlp", {}),
+    "decomposition": ("decomposition", {}),
 }
 WIDTHS = (4, 20, 12, 22, 10, 10, 10, 12)
 
