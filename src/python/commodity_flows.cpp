@@ -88,7 +88,8 @@ PyObject* flows_solve(PyObject*, PyObject* args) noexcept {
       return nullptr;
     }
     if (held->busy.exchange(true)) {
-      PyErr_SetString(PyExc_RuntimeError, "these min-cost flows are being solved on another thread");
+      PyErr_SetString(PyExc_RuntimeError,
+                      "these min-cost flows are being solved on another thread");
       return nullptr;
     }
     std::vector<FlowStatus> status(held->flows.num_commodities());

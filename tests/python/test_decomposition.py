@@ -168,7 +168,9 @@ def test_decomposition_reaches_the_full_lp_optimum(make, tmp_path):
 
 
 def test_infeasible_unbounded_and_refused(tmp_path):
-    hand = lambda **changes: read_mnetgen(write_parts(tmp_path / "h", {**HAND, **changes}))  # noqa: E731
+    def hand(**changes):
+        return read_mnetgen(write_parts(tmp_path / "h", {**HAND, **changes}))
+
     # Both commodities need the 12-unit bundle for 20 units: only the phase of pure
     # infeasibility can tell. Commodity 2 alone cannot send 25 over its routes of 10.
     no_direct = HAND["arc"].replace("4 1 4 1 5 10 0\n5 2 4 2 8 10 0\n", "")

@@ -20,7 +20,9 @@ constexpr double kBigM = 0x1p59;
 // stay exact sums of them).
 constexpr int64_t kMaxAmount = int64_t{1} << 61;
 
-int64_t residual_up(int64_t cap, int64_t flow) { return cap == kUnbounded ? kUnbounded : cap - flow; }
+int64_t residual_up(int64_t cap, int64_t flow) {
+  return cap == kUnbounded ? kUnbounded : cap - flow;
+}
 
 }  // namespace
 
@@ -302,7 +304,9 @@ Result<FlowStatus> NetworkSimplex::solve(std::span<const double> cost) {
                    " costs, one per arc, not " + std::to_string(cost.size()));
   }
   for (std::size_t a = 0; a < cost.size(); ++a) {
-    if (!std::isfinite(cost[a])) return invalid("arc " + std::to_string(a) + " has a cost that is not finite");
+    if (!std::isfinite(cost[a])) {
+      return invalid("arc " + std::to_string(a) + " has a cost that is not finite");
+    }
   }
   if (!balanced_) return FlowStatus::kInfeasible;
   for (std::size_t i = 0; i < loops_.size(); ++i) {
