@@ -187,3 +187,35 @@ def test_infeasible_unbounded_and_refused(tmp_path):
         solve.solve(hand(arc=HAND["arc"].replace("1 1 3 1 1 10 0", "1 1 3 1 1 9.5 0")),
                     method="decomposition")
     assert str(exc.value) == "the decomposition needs integer capacities"
+
+
+def _new(tails=(0,), heads=(1,), caps=((5,),), supply=((3, -3),), n=2):
+    as_array = lambda v: np.ascontiguousarray(np.array(v, dtype=np.int64))  # noqa: E731
+    return native._flows_new(n, as_array(tails), as_array(heads), as_array(caps),
+                             as_array(supply), len(supply))
+
+
+@pytest.mark.parametrize("changes, message", [
+    ({"heads": (2,)}, "arc 0 has a node rank outside [0, 2)"),
+    ({"caps": ((2**62,),)}, "arc 0 has a capacity above 2^61"),
+    ({"supply": ((2**62, -(2**62)),)}, "node 0 has a supply beyond 2^61 in size"),
+    ({"supply": ((2**61, 2**61),)}, "the supplies add up beyond 2^61"),
+    ({"caps": ((5, 5),)}, "the min-cost flows need 1 capacities per arc and 1 supplies per node"),
+])
+def test_min_cost_flow_inputs_are_checked(changes, message):
+    with pytest.raises(ValueError) as exc:
+        _new(**changes)
+    assert str(exc.value) == message
+
+
+def test_min_cost_flow_costs_are_checked():
+    flows = _new()
+    out = np.zeros((1, 1), dtype=np.int64)
+    for cost, message in [(np.zeros((2, 1)), "the min-cost flows need 1 costs and flows per arc"),
+                          (np.full((1, 1), np.nan), "arc 0 has a cost that is not finite")]:
+        with pytest.raises(ValueError) as exc:
+            native._flows_solve(flows, cost, out, 0)
+        assert str(exc.value) == message
+    # Supplies that do not balance are infeasible, not an error; the solver stays usable.
+    assert native._flows_solve(_new(supply=((3, -2),)), np.ones((1, 1)), out, 0)[0] == [1]
+    assert native._flows_solve(flows, np.ones((1, 1)), out, 0)[0] == [0] and out[0, 0] == 3
