@@ -270,7 +270,8 @@ def decompose(instance: Any, data: Any = None, *, time_limit: float | None = Non
         iterations += 1
         model_status = h.getModelStatus()
         if model_status != highspy.HighsModelStatus.kOptimal:
-            return finish(_solve._status_text(h), iterations=iterations, pivots=pivots)
+            return finish(_solve._status_text(h), iterations=iterations, pivots=pivots,
+                          lower=None if np.isinf(best_lower) else float(best_lower))
         solution = h.getSolution()
         values = np.asarray(solution.col_value)
         # Bundles the master's flows break join the master before any pricing.
