@@ -32,13 +32,15 @@ from common import row
 NETWORK = Path(os.environ.get("KORVANE_DIMACS_DIR") or Path(__file__).resolve().parents[2] / "shared"
                / "data" / "dimacs") / "netgen_8_14a.min"
 
-# The methods korvane.solve takes, plus the interior point method without crossover (a
-# bound-quality answer, to see what crossover costs).
+# The methods korvane.solve takes (the decomposition by commodity among them), plus the
+# interior point method without crossover (a bound-quality answer, to see what crossover
+# costs).
 LADDER = {
     "simplex": ("simplex", {}),
     "ipm": ("ipm", {}),
     "ipm-no-crossover": ("ipm", {"run_crossover": "off"}),
     "pdlp": ("pdlp", {}),
+    "decomposition": ("decomposition", {}),
 }
 WIDTHS = (14, 18, 10, 22, 9, 9, 9, 11)
 

@@ -666,8 +666,10 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("files", nargs="+", metavar="FILE")
     p.add_argument("--time-limit", type=_seconds, default=None, metavar="SECONDS",
                    help="stop each solve after this many seconds (positive)")
-    p.add_argument("--method", choices=["auto", "simplex", "ipm", "pdlp"], default="auto",
-                   help="the LP method (default auto, chosen by size); pdlp answers are reported "
+    p.add_argument("--method", choices=["auto", "simplex", "ipm", "pdlp", "decomposition"],
+                   default="auto",
+                   help="the LP method (default auto, chosen by size; decomposition: column "
+                        "generation by commodity); pdlp answers are reported "
                         "as 'approximately optimal', never as proven optima")
     p.add_argument("--highs-option", action="append", default=[], metavar="NAME=VALUE",
                    help="set a HiGHS option over korvane's defaults (presolve=off); repeatable, "

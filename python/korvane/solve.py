@@ -151,7 +151,9 @@ class SolveResult:
     ``proven_optimal`` is False, and ``primal_residual`` and ``dual_residual`` (HiGHS's largest
     bound or row violation, and largest reduced-cost sign violation or dual row error) and
     ``gap`` (the relative difference between the primal and dual objectives) say how close
-    it is. ``method`` is the method that ran ("simplex", "ipm" or "pdlp")."""
+    it is. ``method`` is the method that ran ("simplex", "ipm", "pdlp" or "decomposition",
+    whose ``gap`` is that of its Lagrangian lower bound and ``dual_residual`` its most
+    negative reduced cost left)."""
 
     status: str
     objective: float | None
@@ -375,7 +377,8 @@ def _method_options(method: str, model: Model) -> tuple[str, dict[str, Any]]:
     if method == "auto":
         method = _auto_method(model)
     if method not in METHODS:
-        raise ValueError(f"method must be one of {', '.join(['auto', *METHODS])}, not {method!r}")
+        raise ValueError(f"method must be one of {', '.join(['auto', *METHODS, 'decomposition'])}, "
+                         f"not {method!r}")
     return method, dict(METHODS[method])
 
 
@@ -410,7 +413,12 @@ def solve(instance: Any, data: Any = None, *, time_limit: float | None = None,
     """Solves the arc-flow model with HiGHS. ``instance`` as for ``build_model``;
     ``time_limit`` in seconds; ``method`` one of "simplex", "ipm", "pdlp" or "auto" (see
     ``METHODS``); ``options`` are HiGHS options by name, set over ``DEFAULT_OPTIONS`` and
-    the method's own (``{"presolve": "choose"}`` gives HiGHS's own default back)."""
+    the method's own (``{"presolve": "choose"}`` gives HiGHS's own default back).
+    ``method="decomposition"`` solves by column generation over the commodities instead
+    (korvane.decomposition), ``options`` then going to its master problem."""
+    if method == "decomposition":
+        from .decomposition import decompose
+        return decompose(instance, data, time_limit=time_limit, options=options)[0]
     np = _numpy()
     model = build_model(instance, data)
     method, chosen = _method_options(method, model)

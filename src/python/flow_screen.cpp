@@ -7,46 +7,13 @@
 #include <span>
 
 #include "core/graph/flow_screen.h"
+#include "python/buffer_view.h"
 #include "python/gil.h"
 #include "python/module_state.h"
 #include "python/py_errors.h"
 
 namespace korvane::py {
 namespace {
-
-// A read-only view of a buffer of `T` (format `code`), released with the view.
-template <class T>
-class Buffer {
- public:
-  Buffer() = default;
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-  ~Buffer() {
-    if (held_) PyBuffer_Release(&view_);
-  }
-
-  bool take(PyObject* obj, char code, const char* name) {
-    if (PyObject_GetBuffer(obj, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return false;
-    held_ = true;
-    const char* format = view_.format == nullptr ? "B" : view_.format;
-    if (format[0] == '=' || format[0] == '<' || format[0] == '@') ++format;
-    if (view_.itemsize != static_cast<Py_ssize_t>(sizeof(T)) || format[0] != code ||
-        format[1] != '\0') {
-      PyErr_Format(PyExc_TypeError, "%s must be a contiguous %s array", name,
-                   code == 'd' ? "float64" : "int64");
-      return false;
-    }
-    return true;
-  }
-
-  std::span<const T> span() const {
-    return {static_cast<const T*>(view_.buf), static_cast<std::size_t>(view_.len) / sizeof(T)};
-  }
-
- private:
-  Py_buffer view_{};
-  bool held_ = false;
-};
 
 PyObject* screen_commodities(PyObject*, PyObject* args) noexcept {
   return guard([&]() -> PyObject* {
@@ -62,8 +29,7 @@ PyObject* screen_commodities(PyObject*, PyObject* args) noexcept {
     Buffer<int64_t> heads;
     Buffer<double> capacity;
     Buffer<double> supply;
-    // 'l' is int64 on the LP64 platforms korvane builds for; NumPy writes 'l' or 'q'.
-    constexpr char kInt = sizeof(long) == 8 ? 'l' : 'q';
+    constexpr char kInt = kInt64Format;
     if (!tails.take(objs[0], kInt, "tails") || !heads.take(objs[1], kInt, "heads") ||
         !capacity.take(objs[2], 'd', "capacity") || !supply.take(objs[3], 'd', "supply")) {
       return nullptr;

@@ -4,6 +4,7 @@
 #include "python/functions.h"
 #include "python/module_state.h"
 #include "python/arrays.h"
+#include "python/commodity_flows.h"
 #include "python/flow_screen.h"
 #include "core/records/edge.h"
 #include "core/records/multi_commodity_data.h"
@@ -98,6 +99,8 @@ int exec_module(PyObject* module) noexcept {
   if (!array_view || PyModule_AddFunctions(module, array_functions) < 0) return -1;
   // korvane.solve's per-commodity screen, also private.
   if (PyModule_AddFunctions(module, flow_functions) < 0) return -1;
+  // Its decomposition's min-cost flows, also private.
+  if (PyModule_AddFunctions(module, commodity_flow_functions) < 0) return -1;
   // korvane.formats' record class and its readers and writer, also kept out of __all__.
   Ref problem =
       Ref::steal(reinterpret_cast<PyObject*>(record_type<MulticommodityProblem>(module)));

@@ -55,6 +55,7 @@ def test_solve_and_models(tmp_path, command):
     assert code == 0 and json.loads(out)[0]["objective"] == want.objective
     # A first-order answer is never passed off as an optimum, not even to --require-feasible.
     for method, status, proven, code_wanted in [("ipm", "optimal", True, 0),
+                                                ("decomposition", "optimal", True, 0),
                                                 ("pdlp", "approximately optimal", False, 1)]:
         code, out, _ = command("solve", "--json", "--require-feasible", "--method", method, mcf)
         [got] = json.loads(out)
