@@ -10,7 +10,6 @@
 #include <span>
 #include <stop_token>
 
-#include "core/base/huge_pages.h"
 #include "core/base/result.h"
 
 namespace korvane {
@@ -103,22 +102,13 @@ class CancelCheck {
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
-// Reserves room for `n` elements in `v` and asks for huge pages under it before
-// the new elements are first written: a copy into a fresh 40 MB column otherwise
-// spends more time in 4 KiB page faults than in copying.
-template <class Vector>
-void reserve_huge(Vector& v, std::size_t n) {
-  v.reserve(n);
-  advise_huge_pages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
-}
-
 // Appends `from` to `to` a piece at a time (after one reserve), asking `cancel`
 // between pieces: a copy of hundreds of megabytes stays interruptible. False,
 // with `to` holding a prefix of the copy, when the poll says stop.
 template <class Vector, class T>
 bool append_polled(Vector& to, std::span<const T> from, CancelCheck& cancel) {
   constexpr std::size_t kPiece = std::size_t{1} << 17;
-  reserve_huge(to, to.size() + from.size());
+  to.reserve(to.size() + from.size());
   for (std::size_t done = 0; done < from.size();) {
     const std::size_t n = std::min(from.size() - done, kPiece);
     to.insert(to.end(), from.begin() + static_cast<std::ptrdiff_t>(done),
@@ -135,7 +125,7 @@ bool append_polled(Vector& to, std::span<const T> from, CancelCheck& cancel) {
 template <class Vector>
 bool resize_polled(Vector& v, std::size_t n, CancelCheck& cancel) {
   constexpr std::size_t kPiece = std::size_t{1} << 17;
-  reserve_huge(v, n);
+  v.reserve(n);
   while (v.size() < n) {
     const std::size_t piece = std::min(n - v.size(), kPiece);
     v.resize(v.size() + piece);
