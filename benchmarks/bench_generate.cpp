@@ -2,7 +2,7 @@
 // same number of 64-bit words from RandomSource alone. Also reports the native
 // memory the generated record holds.
 //
-//   bench_generate FILE.min [K]
+//   bench_generate FILE.min [K [ROUNDS]]   (K 16, 5 rounds by default)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,23 +30,27 @@ double process_cpu_seconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// The best wall time of `repeat` runs, and the best CPU time.
+// The best wall time of some runs, and the best CPU time.
 struct Timing {
   double wall = 1e300;
   double cpu = 1e300;
 };
 
+// Runs f once and keeps the better of its times and `best`'s.
+template <class F>
+void time_into(Timing& best, F&& f) {
+  const double cpu_start = process_cpu_seconds();
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  best.wall = std::min(best.wall, took.count());
+  best.cpu = std::min(best.cpu, process_cpu_seconds() - cpu_start);
+}
+
 template <class F>
 Timing best_of(int repeat, F&& f) {
   Timing best;
-  for (int i = 0; i < repeat; ++i) {
-    const double cpu_start = process_cpu_seconds();
-    const auto start = std::chrono::steady_clock::now();
-    f();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best.wall = std::min(best.wall, took.count());
-    best.cpu = std::min(best.cpu, process_cpu_seconds() - cpu_start);
-  }
+  for (int i = 0; i < repeat; ++i) time_into(best, f);
   return best;
 }
 
@@ -79,10 +83,11 @@ std::size_t record_bytes(const MultiCommodityData& d) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE.min [K]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE.min [K [ROUNDS]]\n", argv[0]);
     return 2;
   }
   const uint64_t k = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 16;
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
   auto loaded = korvane::parse_min(argv[1]);
   if (!loaded.ok()) {
     std::fprintf(stderr, "%s\n", loaded.error().message.c_str());
@@ -100,30 +105,39 @@ int main(int argc, char** argv) {
 
   const uint64_t words = words_drawn(inst, params);
   uint64_t sink = 0;
-  const Timing floor = best_of(3, [&] {
-    auto source = korvane::RandomSource::from_seed(params.seed);
-    for (uint64_t i = 0; i < words; ++i) sink += source.next_u64();
-  });
-  // The record's two E x K tables must be fresh memory: allocating and writing
-  // them once is a cost no generator can avoid, beside the words themselves.
-  // They are allocated as the record allocates them (huge pages included).
+  // The floor, the tables and the one-thread generation take turns, one run each
+  // per round, so that a burst of load elsewhere on the machine falls on all
+  // three alike; each keeps its best round.
   const std::size_t cells = inst.num_edges() * k;
-  const Timing tables = best_of(3, [&] {
-    korvane::BigVector<int64_t> costs(cells, 1);
-    korvane::BigVector<int64_t> capacities(cells, 1);
-    sink += static_cast<uint64_t>(costs[cells / 2] + capacities[cells / 3]);
-  });
   std::size_t bytes = 0;
-  auto generate_with = [&](std::size_t threads) {
-    const korvane::ThreadCountScope setting(threads);
-    return best_of(3, [&] {
+  Timing floor;
+  Timing tables;
+  Timing generate;
+  for (int round = 0; round < rounds; ++round) {
+    time_into(floor, [&] {
+      auto source = korvane::RandomSource::from_seed(params.seed);
+      for (uint64_t i = 0; i < words; ++i) sink += source.next_u64();
+    });
+    // The record's two E x K tables must be fresh memory: allocating and writing
+    // them once is a cost no generator can avoid, beside the words themselves.
+    // They are allocated as the record allocates them (huge pages included).
+    time_into(tables, [&] {
+      korvane::BigVector<int64_t> costs(cells, 1);
+      korvane::BigVector<int64_t> capacities(cells, 1);
+      sink += static_cast<uint64_t>(costs[cells / 2] + capacities[cells / 3]);
+    });
+    const korvane::ThreadCountScope one(1);
+    time_into(generate, [&] {
       auto data = korvane::generate_multi_commodity_data(inst, params);
       if (!data.ok()) std::abort();
       bytes = record_bytes(data.value());
     });
-  };
-  const Timing generate = generate_with(1);
-  const Timing generate2 = generate_with(2);
+  }
+  const korvane::ThreadCountScope two(2);
+  const Timing generate2 = best_of(rounds, [&] {
+    auto data = korvane::generate_multi_commodity_data(inst, params);
+    if (!data.ok()) std::abort();
+  });
   const double arcs = static_cast<double>(inst.num_edges());
   std::printf("arcs %zu, K %llu, words drawn %llu (checksum %llu)\n", inst.num_edges(),
               static_cast<unsigned long long>(k), static_cast<unsigned long long>(words),

@@ -230,6 +230,45 @@ TEST(ChaChaSourceStream, BulkSixtyFourBitWordsMatchSingleCalls) {
   }
 }
 
+// take_u64_runs, with next_u64 for the runs it leaves (those cut by a refill), hands
+// out what next_u64 alone would, from any position and for runs of any length.
+TEST(ChaChaSourceStream, RunsInPlaceMatchSingleCalls) {
+  for (uint64_t start : {0u, 1u, 2u, 62u, 63u, 64u, 101u}) {
+    for (std::size_t length : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{32}}) {
+      RandomSource runs = RandomSource::from_seed(9);
+      RandomSource single = RandomSource::from_seed(9);
+      runs.discard_u32(start);
+      single.discard_u32(start);
+      std::size_t cut = 0;
+      for (std::size_t wanted = 200; wanted > 0;) {
+        const uint32_t* words = nullptr;
+        const int left = RandomSource::kBufferWords - runs.index();
+        const std::size_t n = runs.take_u64_runs(wanted, length, words);
+        ASSERT_LE(n, wanted);
+        if (n == 0) {
+          // Only a run that does not fit in what the buffer still holds is refused.
+          ASSERT_LT(static_cast<std::size_t>(left), 2 * length);
+          ASSERT_GT(left, 0);
+          for (std::size_t i = 0; i < length; ++i) ASSERT_EQ(runs.next_u64(), single.next_u64());
+          ++cut;
+          --wanted;
+          continue;
+        }
+        for (std::size_t i = 0; i < n * length; ++i) {
+          const uint64_t value = uint64_t{words[2 * i]} | (uint64_t{words[2 * i + 1]} << 32);
+          ASSERT_EQ(value, single.next_u64()) << "start " << start << " length " << length;
+        }
+        wanted -= n;
+      }
+      // Runs of three and of 32 cannot tile the buffer from every start.
+      if (length == 3) {
+        EXPECT_GT(cut, 0u) << "start " << start;
+      }
+      EXPECT_EQ(runs.next_u32(), single.next_u32()) << "start " << start << " length " << length;
+    }
+  }
+}
+
 // Words consumed by the uniform draws. For n = 2^w - 1 and a first word x > 0, the
 // product x*n has top half x - 1 and low half 2^w - x, which exceeds 2^w - n unless
 // x = 2^w - 1: the extra word y is always drawn and carries one exactly when y > x.

@@ -185,6 +185,25 @@ class TestDraws:
                 for v in pair] == stream
         assert len(set(stream)) > 6
 
+    @pytest.mark.parametrize("k", [3, 5, 16, 33])
+    def test_rows_of_one_and_two_draws_take_the_stream_in_order(self, k):
+        # Arcs alternate between a cost draw only (no capacity range) and both draws from the same
+        # range, so rows start at every offset of the source's buffer and some pairs are cut by a
+        # refill; the values still follow the one stream of a single arc's cost draws.
+        arcs = [(1, 2, 0 if a % 2 == 0 else 100, 100) for a in range(40)]
+        data = GEN(network(arcs), k, 1, randomize_caps=True, cap_a=0.5, randomize_costs=True,
+                   cost_a=0.5, cost_b=1.0, seed=11)
+        drawn = []
+        for a in range(len(arcs)):
+            if a % 2 == 0:
+                drawn += data.weights_by_arc[a]
+            else:
+                drawn += [v for pair in zip(data.weights_by_arc[a], data.capacities_by_arc[a]) for v in pair]
+        stream = GEN(network([(1, 2, 100, 100)]), len(drawn), 1, randomize_costs=True, cost_a=0.5,
+                     cost_b=1.0, seed=11).weights_by_arc[0]
+        assert drawn == stream
+        assert len(set(stream)) > 6
+
     @pytest.mark.parametrize(("first", "kwargs"), [
         ((1, 2, 5, 0), {"randomize_costs": True}),
         ((1, 2, 5, -3), {"randomize_costs": True}),

@@ -96,8 +96,10 @@ struct ArcRanges {
   }
 };
 
-// Commodities whose words are taken from the source in one run.
-constexpr std::size_t kWordBlock = 64;
+// Value i of a run of next_u64() values as take_u64_runs hands them out.
+inline uint64_t value_at(const uint32_t* words, std::size_t i) {
+  return uint64_t{words[2 * i]} | (uint64_t{words[2 * i + 1]} << 32);
+}
 
 #if defined(__x86_64__)
 // from_word on four words at once, lane l with the bounds of lane l: the same
@@ -119,8 +121,8 @@ __attribute__((target("avx2"))) inline __m256i values_of(__m256i words, __m256d 
                           _mm256_castpd_si256(shift));
 }
 
-// n (cost, capacity) word pairs into the two rows; both ranges tiny.
-__attribute__((target("avx2"))) inline void pairs_avx2(const uint64_t* words, std::size_t n,
+// n (cost, capacity) value pairs into the two rows; both ranges tiny.
+__attribute__((target("avx2"))) inline void pairs_avx2(const uint32_t* words, std::size_t n,
                                                       const DrawRange& cost,
                                                       const DrawRange& cap, int64_t* cost_row,
                                                       int64_t* cap_row) {
@@ -132,7 +134,8 @@ __attribute__((target("avx2"))) inline void pairs_avx2(const uint64_t* words, st
                                       static_cast<double>(cost.least));
   std::size_t j = 0;
   for (; j + 2 <= n; j += 2) {
-    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 2 * j));
+    // Little-endian, as take_u64_runs guarantees: the value pairs as they lie.
+    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 4 * j));
     // Lanes (cost j, cap j, cost j+1, cap j+1) regrouped as (costs, caps).
     const __m256i v = _mm256_permute4x64_epi64(values_of(w, scale, lo, least),
                                                _MM_SHUFFLE(3, 1, 2, 0));
@@ -140,79 +143,94 @@ __attribute__((target("avx2"))) inline void pairs_avx2(const uint64_t* words, st
     _mm_storeu_si128(reinterpret_cast<__m128i*>(cap_row + j), _mm256_extracti128_si256(v, 1));
   }
   for (; j < n; ++j) {
-    cost_row[j] = cost.from_word<true>(words[2 * j]);
-    cap_row[j] = cap.from_word<true>(words[2 * j + 1]);
+    cost_row[j] = cost.from_word<true>(value_at(words, 2 * j));
+    cap_row[j] = cap.from_word<true>(value_at(words, 2 * j + 1));
   }
 }
 
-// n words of one tiny range into its row.
-__attribute__((target("avx2"))) inline void singles_avx2(const uint64_t* words, std::size_t n,
+// n values of one tiny range into its row.
+__attribute__((target("avx2"))) inline void singles_avx2(const uint32_t* words, std::size_t n,
                                                         const DrawRange& range, int64_t* row) {
   const __m256d scale = _mm256_set1_pd(range.scale);
   const __m256d lo = _mm256_set1_pd(range.lo);
   const __m256d least = _mm256_set1_pd(static_cast<double>(range.least));
   std::size_t j = 0;
   for (; j + 4 <= n; j += 4) {
-    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + j));
+    const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + 2 * j));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + j), values_of(w, scale, lo, least));
   }
-  for (; j < n; ++j) row[j] = range.from_word<true>(words[j]);
+  for (; j < n; ++j) row[j] = range.from_word<true>(value_at(words, j));
 }
 #endif
 
 // Writes one arc's whole row of each table, every entry once: drawn values, or
-// the fixed ones.
+// the fixed ones. The values are converted where the source's buffer holds
+// them, a buffer at a time; only a run cut by a refill goes through next_u64().
 template <Lanes kLanes>
 [[gnu::always_inline]] inline void fill_row(const ArcRanges& r, RandomSource& generator,
                                             uint64_t num_commodities, int64_t* cost_row,
                                             int64_t* cap_row) {
   constexpr bool kRound = kLanes != Lanes::kBaseline;
-  uint64_t words[2 * kWordBlock];
+  const auto k = static_cast<std::size_t>(num_commodities);
   if (r.cost.draw && r.cap.draw) {
     // Commodities ascending, cost draw before capacity draw.
-    for (uint64_t first = 0; first < num_commodities; first += kWordBlock) {
-      const std::size_t n = std::min<uint64_t>(kWordBlock, num_commodities - first);
-      generator.next_u64s(words, 2 * n);
+    for (std::size_t first = 0; first < k;) {
+      const uint32_t* words = nullptr;
+      const std::size_t n = generator.take_u64_runs(k - first, 2, words);
+      if (n == 0) {
+        cost_row[first] = r.cost.from_word<kRound>(generator.next_u64());
+        cap_row[first] = r.cap.from_word<kRound>(generator.next_u64());
+        ++first;
+        continue;
+      }
 #if defined(__x86_64__)
       if constexpr (kLanes == Lanes::kAvx2) {
         if (r.cost.tiny && r.cap.tiny) {
           pairs_avx2(words, n, r.cost, r.cap, cost_row + first, cap_row + first);
+          first += n;
           continue;
         }
       }
 #endif
       for (std::size_t j = 0; j < n; ++j) {
-        cost_row[first + j] = r.cost.from_word<kRound>(words[2 * j]);
-        cap_row[first + j] = r.cap.from_word<kRound>(words[2 * j + 1]);
+        cost_row[first + j] = r.cost.from_word<kRound>(value_at(words, 2 * j));
+        cap_row[first + j] = r.cap.from_word<kRound>(value_at(words, 2 * j + 1));
       }
+      first += n;
     }
     return;
   }
   // Commodities ascending in the table that draws, if any; the other keeps its fixed value.
   auto draw_one = [&](const DrawRange& range, int64_t* row) {
-    for (uint64_t first = 0; first < num_commodities; first += 2 * kWordBlock) {
-      const std::size_t n = std::min<uint64_t>(2 * kWordBlock, num_commodities - first);
-      generator.next_u64s(words, n);
+    for (std::size_t first = 0; first < k;) {
+      const uint32_t* words = nullptr;
+      const std::size_t n = generator.take_u64_runs(k - first, 1, words);
+      if (n == 0) {
+        row[first++] = range.from_word<kRound>(generator.next_u64());
+        continue;
+      }
 #if defined(__x86_64__)
       if constexpr (kLanes == Lanes::kAvx2) {
         if (range.tiny) {
           singles_avx2(words, n, range, row + first);
+          first += n;
           continue;
         }
       }
 #endif
-      for (std::size_t j = 0; j < n; ++j) row[first + j] = range.from_word<kRound>(words[j]);
+      for (std::size_t j = 0; j < n; ++j) row[first + j] = range.from_word<kRound>(value_at(words, j));
+      first += n;
     }
   };
   if (r.cost.draw) {
     draw_one(r.cost, cost_row);
   } else {
-    std::fill(cost_row, cost_row + num_commodities, r.cost.fixed);
+    std::fill(cost_row, cost_row + k, r.cost.fixed);
   }
   if (r.cap.draw) {
     draw_one(r.cap, cap_row);
   } else {
-    std::fill(cap_row, cap_row + num_commodities, r.cap.fixed);
+    std::fill(cap_row, cap_row + k, r.cap.fixed);
   }
 }
 

@@ -71,6 +71,26 @@ class ChaChaSource {
     }
   }
 
+  // The next values of next_u64() where they lie in the buffer, in whole runs of
+  // `length` values (1 <= length <= kBufferWords / 2): refills first when the
+  // buffer is spent, then takes as many of `runs` runs as the buffer holds and
+  // points `words` at their 32-bit words (value i is words[2i] | words[2i+1] << 32).
+  // Returns the runs taken; 0 when not one whole run is left (it would straddle a
+  // refill, or the host is big-endian): the caller takes that run through next_u64().
+  // The words stay valid until the source is next used.
+  std::size_t take_u64_runs(std::size_t runs, std::size_t length, const uint32_t*& words) {
+    if constexpr (std::endian::native != std::endian::little) return 0;
+    if (index_ == kBufferWords) {
+      refill();
+      index_ = 0;
+    }
+    const std::size_t fit = static_cast<std::size_t>(kBufferWords - index_) / (2 * length);
+    const std::size_t take = fit < runs ? fit : runs;
+    words = buffer_.data() + index_;
+    index_ += static_cast<int>(2 * length * take);
+    return take;
+  }
+
   // Moves the stream position `n` 32-bit words ahead, exactly as `n` calls of
   // next_u32() would, without computing the blocks passed over.
   void discard_u32(uint64_t n) {
